@@ -1,0 +1,49 @@
+// Controls of the Linux platform layer that have no Windows counterpart: the clock,
+// the time scale, where private-profile files live, signals, and the hooks that tests
+// use to watch the status line and answer message boxes.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstddef>
+
+// Replaces the real clock by a manual one that starts at startMs and moves only with
+// platformAdvanceClock. Timers and GetTickCount follow it.
+void platformUseManualClock(DWORD startMs);
+void platformAdvanceClock(DWORD ms);
+bool platformClockIsManual();
+
+// Every timer runs n times faster (1 to 1000; other values are clamped).
+void platformSetTimeScale(int n);
+int platformTimeScale();
+
+// Private-profile files: a bare file name equal to bareName resolves to path. Other bare
+// names resolve to the configuration directory ($XDG_CONFIG_HOME, else ~/.config).
+void platformSetProfileFile(const char* bareName, const char* path);
+// The path that a private-profile file name resolves to, cut to size - 1 characters.
+void platformProfilePath(const char* fileName, char* buf, size_t size);
+
+// Status line of minimised mode: once a top-level window with a caption has been shown,
+// each change of its title (a text different from the one before) is written to standard
+// output as "YYYY-MM-DD HH:MM:SS.mmm TEXT". A hook, when set, receives the text instead.
+void platformSetStatusHook(void (*hook)(const char* text));
+
+// Message boxes are answered by the hook instead of the front end, when it is set.
+void platformSetMessageBoxHook(int (*hook)(HWND owner, const char* text, const char* caption,
+                                           UINT type));
+
+// Catches SIGINT, SIGTERM and SIGHUP from now on. Each one posts WM_CLOSE to the shown
+// top-level windows as soon as a message loop runs (at once if one is running).
+void platformInstallSignalHandlers();
+
+// Dispatches every message that is waiting now (after looking at the clock and the
+// watched descriptors), including messages posted while doing so, up to limit messages.
+// Returns the number dispatched. For tests and for loops that must not block.
+int platformDispatchPending(int limit);
+
+// True once WM_QUIT has been taken from the queue or is waiting in it.
+bool platformQuitPosted();
+
+// Destroys every window, empties the queue, stops every timer, unregisters the classes
+// and restores the defaults (real clock, scale 1, no hooks). For tests.
+void platformReset();

@@ -1,0 +1,123 @@
+#include "testutil.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testutil {
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/confserver-test-XXXXXX";
+    const char* made = mkdtemp(tmpl);
+    path_ = made ? made : "/tmp";
+}
+
+TempDir::~TempDir() {
+    if (path_ != "/tmp") {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+static sockaddr_in addressOf(const std::string& address, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+    return a;
+}
+
+UdpPeer::UdpPeer(const std::string& address, uint16_t port) {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+        return;
+    }
+    int one = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    int size = 4 << 20;
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    sockaddr_in a = addressOf(address, port);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+UdpPeer::~UdpPeer() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool UdpPeer::sendTo(const std::string& address, uint16_t port, const std::vector<uint8_t>& bytes) {
+    sockaddr_in a = addressOf(address, port);
+    ssize_t n = ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a),
+                         sizeof a);
+    return n == static_cast<ssize_t>(bytes.size());
+}
+
+bool UdpPeer::sendTo(const std::string& address, uint16_t port, const std::string& bytes) {
+    return sendTo(address, port, bytesOf(bytes));
+}
+
+bool UdpPeer::receive(std::vector<uint8_t>& bytes, int timeoutMs, std::string* fromAddress,
+                      uint16_t* fromPort) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) <= 0) {
+        return false;
+    }
+    bytes.resize(65536);
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = ::recvfrom(fd_, bytes.data(), bytes.size(), MSG_DONTWAIT,
+                           reinterpret_cast<sockaddr*>(&from), &len);
+    if (n < 0) {
+        bytes.clear();
+        return false;
+    }
+    bytes.resize(static_cast<size_t>(n));
+    if (fromAddress) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        *fromAddress = text;
+    }
+    if (fromPort) {
+        *fromPort = ntohs(from.sin_port);
+    }
+    return true;
+}
+
+std::vector<std::vector<uint8_t>> UdpPeer::drain() {
+    std::vector<std::vector<uint8_t>> all;
+    std::vector<uint8_t> one;
+    for (int i = 0; i < 100000 && receive(one, 0); ++i) {
+        all.push_back(one);
+    }
+    return all;
+}
+
+} // namespace testutil
