@@ -1,0 +1,19 @@
+#include "app/app_state.h"
+
+HINSTANCE appInstance = nullptr;
+HWND mainWindow = nullptr;
+const char* frameTitle = nullptr;
+const char* frameClassName = nullptr;
+const char* mdiClientClassName = nullptr;
+const char* stationClassName = nullptr;
+int32_t directoryServerIndex = 1;
+int32_t capacity = 8;
+int32_t showCommand = SW_SHOWNORMAL;
+
+SOCKET audioPortSocket = INVALID_SOCKET;
+SOCKET controlPortSocket = INVALID_SOCKET;
+HWND mdiClient = nullptr;
+int32_t bindOnPortZero = 0;
+int32_t connectedSend = 0;
+
+uint32_t bindAddress = 0; // INADDR_ANY

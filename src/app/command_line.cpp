@@ -1,0 +1,55 @@
+// The one place of the program that uses a library which reports errors by exceptions:
+// they are caught here and turned into a one-line message and exit code 2.
+#include "app/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <arpa/inet.h>
+
+int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error,
+                     std::string* helpText) {
+    CLI::App app{"Conference server: relays audio among the stations that join it over UDP "
+                 "(ports 5198 and 5199).",
+                 "confserver"};
+    app.set_help_flag("--help", "Print this help and exit");
+    app.allow_extras();
+    app.footer("Other words form the command line; -m or -M as a word of its own runs the "
+               "server minimised (status lines on standard output).");
+    std::string bind;
+    app.add_option("--config", out->configFile, "Configuration file (default: "
+                                                "$XDG_CONFIG_HOME/omvarc.ini)");
+    app.add_option("--bind", bind, "IPv4 address of the server's sockets (default: any)");
+    app.add_option("--time-scale", out->timeScale, "Run every timer N times faster (1 to 1000)")
+        ->check(CLI::Range(1, 1000));
+    app.add_flag("--version", out->version, "Print the version and exit");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        out->help = true;
+        *helpText = app.help();
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        *error = e.what();
+        return 2;
+    }
+    std::string words;
+    for (const std::string& word : app.remaining()) {
+        if (word.size() > 2 && word[0] == '-' && word[1] == '-') {
+            *error = "unknown option " + word;
+            return 2;
+        }
+        if (!words.empty()) {
+            words += ' ';
+        }
+        words += word;
+    }
+    out->words = words;
+    if (!bind.empty()) {
+        in_addr address{};
+        if (inet_pton(AF_INET, bind.c_str(), &address) != 1) {
+            *error = "--bind: not an IPv4 address: " + bind;
+            return 2;
+        }
+        out->bindAddress = address.s_addr;
+    }
+    return 0;
+}

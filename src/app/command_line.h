@@ -1,0 +1,19 @@
+// The command line of the Linux program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct CommandLine {
+    std::string words;      // words that are not long options, joined by single blanks
+    std::string configFile; // --config, empty for the default place
+    uint32_t bindAddress = 0; // --bind, network order; 0 for any address
+    int timeScale = 1;      // --time-scale, 1..1000
+    bool help = false;
+    bool version = false;
+};
+
+// Parses argv. Returns 0 on success, 2 with a one-line message in *error for an unknown long
+// option or a bad value. --help and --version fill *helpText and set the flag.
+int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error,
+                     std::string* helpText);

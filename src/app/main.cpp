@@ -1,0 +1,46 @@
+// The Linux entry point: command line, runtime set-up, then the program proper.
+#include "app/app_state.h"
+#include "app/command_line.h"
+#include "app/minimise_switch.h"
+#include "app/startup.h"
+#include "config/config.h"
+#include "platform/runtime.h"
+#include "resources/resources.h"
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    // Signals take the close path from the first instant; the companion program is not
+    // waited for, so its end must not leave a zombie behind.
+    platformInstallSignalHandlers();
+    struct sigaction noZombies {};
+    noZombies.sa_handler = SIG_DFL;
+    noZombies.sa_flags = SA_NOCLDWAIT;
+    sigaction(SIGCHLD, &noZombies, nullptr);
+
+    CommandLine commandLine;
+    std::string error;
+    std::string helpText;
+    int rc = parseCommandLine(argc, argv, &commandLine, &error, &helpText);
+    if (rc != 0) {
+        std::fprintf(stderr, "confserver: %s\n", error.c_str());
+        return rc;
+    }
+    if (commandLine.help) {
+        std::fputs(helpText.c_str(), stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        std::printf("confserver %s\n", CONFSERVER_VERSION);
+        return 0;
+    }
+    if (!commandLine.configFile.empty()) {
+        platformSetProfileFile(CONFIG_FILE, commandLine.configFile.c_str());
+    }
+    platformSetTimeScale(commandLine.timeScale);
+    bindAddress = commandLine.bindAddress;
+    return winMain(programInstance(), commandLine.words.c_str(), SW_SHOWNORMAL);
+}

@@ -1,0 +1,93 @@
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "app/socket_ops.h"
+#include "audio/station_list.h"
+#include "config/config.h"
+#include "config/directory.h"
+#include "control/rtcp.h"
+#include "platform/dialog.h"
+#include "platform/profile.h"
+#include "platform/window.h"
+#include "stations/station.h"
+
+#include <cstdio>
+
+namespace {
+
+constexpr UINT MDI_FIRST_CHILD_ID = 2104;
+
+// A start-up failure message: no owner, empty caption, OK only.
+void startupError(const char* text) { MessageBoxA(nullptr, text, "", MB_OK); }
+
+} // namespace
+
+LRESULT onMainWindowCreate(HWND hwnd) {
+    resetListText();
+    WSADATA data{};
+    if (WSAStartup(0x0101, &data) != 0) {
+        startupError("WSA STARTUP ERROR");
+        return -1;
+    }
+    if (openUdpSocket(&audioPortSocket, SOCK_DGRAM, bindAddress, htons(AUDIO_PORT)) != 0) {
+        startupError("Socket create error - Port A");
+        return -1;
+    }
+    if (openUdpSocket(&controlPortSocket, SOCK_DGRAM, bindAddress, htons(CONTROL_PORT)) != 0) {
+        startupError("Socket create error - Port B");
+        return -1;
+    }
+    CLIENTCREATESTRUCT client{nullptr, MDI_FIRST_CHILD_ID};
+    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0,
+                                0, 0, hwnd, nullptr, appInstance, &client);
+    if (mdiClient == nullptr) {
+        return -1;
+    }
+    int unconnected = static_cast<int>(GetPrivateProfileIntA("help", "c", 0, CONFIG_FILE));
+    bindOnPortZero = unconnected == 1 ? 0 : 1;
+    connectedSend = unconnected == 1 ? 0 : 1;
+    if (SetTimer(hwnd, TIMER_TICK, TIMER_TICK_MS, nullptr) == 0) {
+        startupError("Timer create failed.");
+        return -1;
+    }
+    SetTimer(hwnd, TIMER_BEACON, TIMER_BEACON_MS, nullptr);
+    prepareControlPackets();
+    if (WSAAsyncSelect(audioPortSocket, hwnd, MSG_AUDIO_SOCKET, FD_READ) != 0) {
+        startupError("ERROR");
+    }
+    WSAAsyncSelect(controlPortSocket, hwnd, MSG_CONTROL_SOCKET, FD_READ);
+    startCompanionProgram();
+    return 0;
+}
+
+void onMainWindowDestroy(HWND hwnd) {
+    if (mdiClient != nullptr) {
+        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if (isStationWindow(child)) {
+                SendMessageA(child, MSG_STATION_TEARDOWN, 0, 0);
+            }
+        }
+    }
+    KillTimer(hwnd, TIMER_TICK);
+    closeSocketHard(audioPortSocket);
+    audioPortSocket = INVALID_SOCKET;
+    closeSocketHard(controlPortSocket);
+    controlPortSocket = INVALID_SOCKET;
+    WSACleanup();
+    releaseControlPackets();
+    PostQuitMessage(0);
+}
+
+void onMainWindowClose(HWND hwnd) {
+    directorySignOff();
+    RECT rect{};
+    GetWindowRect(hwnd, &rect);
+    if (!IsIconic(hwnd)) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(rect.left));
+        WritePrivateProfileStringA("window", "x1", text, CONFIG_FILE);
+        std::snprintf(text, sizeof text, "%d", static_cast<int>(rect.top));
+        WritePrivateProfileStringA("window", "y1", text, CONFIG_FILE);
+    }
+    DestroyWindow(hwnd);
+}

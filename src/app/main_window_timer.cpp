@@ -1,0 +1,27 @@
+#include "app/app_state.h"
+#include "app/main_window.h"
+#include "audio/relay.h"
+#include "audio/station_list.h"
+#include "platform/window.h"
+#include "stations/station.h"
+
+void onMainWindowTimer(HWND, UINT_PTR id) {
+    if (id == TIMER_TICK && talkerHold > 0) {
+        --talkerHold;
+    }
+    if (id == TIMER_BEACON) {
+        standbyStep();
+        return;
+    }
+    if (mdiClient != nullptr) {
+        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
+             child = GetWindow(child, GW_HWNDNEXT)) {
+            if (GetWindow(child, GW_OWNER) == nullptr) {
+                PostMessageA(child, WM_TIMER, id, 0);
+            }
+        }
+    }
+    if (closedHoldTicks > 0) {
+        --closedHoldTicks;
+    }
+}

@@ -1,0 +1,15 @@
+// The program's socket operations: opening a UDP socket and closing one abortively.
+#pragma once
+
+#include "platform/winsock.h"
+
+#include <cstdint>
+
+// Creates a socket of the type, binds it to address:port (network order) unless the port is
+// 0 and the bind-on-port-0 switch is off, and stores it (or INVALID_SOCKET) in *where.
+// Returns 0 on success or the socket error code.
+int openUdpSocket(SOCKET* where, int type, uint32_t address, uint16_t port);
+
+// Closes a socket at once, discarding unsent data (linger on, time-out 0); an invalid socket
+// is left alone.
+void closeSocketHard(SOCKET s);

@@ -1,0 +1,128 @@
+#include "audio/relay.h"
+
+#include "app/app_state.h"
+#include "audio/station_list.h"
+#include "platform/window.h"
+#include "stations/station.h"
+
+#include <cstring>
+
+char talkerAddress[16] = "";
+int32_t talkerHold = 0;
+int32_t queueCount = 0;
+
+namespace {
+
+// Text datagrams from stations begin with these seven bytes and are never relayed.
+constexpr char TEXT_PREFIX[] = "oNDATA\r";
+constexpr int TEXT_PREFIX_LENGTH = 7;
+
+// A drain reads at most this many datagrams: more than a default receive buffer can hold,
+// so it empties what was waiting when it began without running as long as a flood lasts.
+constexpr int DRAIN_MAX = 1024;
+
+// Applies the talker lock to a long datagram; false when it must be dropped.
+bool passesTalkerLock(const StationRecord* sender) {
+    if (talkerHold == 0) {
+        std::memcpy(talkerAddress, sender->addressText, sizeof talkerAddress);
+        talkerHold = 2;
+        listCycle = 9;
+    }
+    if (std::strcmp(talkerAddress, sender->addressText) != 0) {
+        SetWindowTextA(mainWindow, "FIREWALL");
+        return false;
+    }
+    talkerHold = 2;
+    return true;
+}
+
+// Sends the datagram to every other active station in window order, and runs the list
+// steps for each active station.
+void fanOut(const StationRecord* sender, const char* bytes, int length) {
+    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!isStationWindow(child)) {
+            continue;
+        }
+        StationRecord* record = stationRecordOf(child);
+        if (record == nullptr || record->state != STATION_ACTIVE) {
+            continue;
+        }
+        if (std::strcmp(record->addressText, sender->addressText) != 0) {
+            ws::send(record->audioSocket, bytes, length, 0);
+            listAddStation(record);
+        } else {
+            listAddTalker(record);
+        }
+        listSend(record);
+    }
+}
+
+// Flood guard: counts receipts that found a further notification waiting; past 25 in a row
+// the waiting audio is read and thrown away.
+void queueCheck(SOCKET s, char* buffer) {
+    MSG waiting{};
+    if (!PeekMessageA(&waiting, nullptr, MSG_AUDIO_SOCKET, MSG_AUDIO_SOCKET, PM_NOREMOVE)) {
+        queueCount = 0;
+        return;
+    }
+    if (++queueCount <= QUEUE_COUNT_LIMIT) {
+        return;
+    }
+    queueCount = 0;
+    for (int drained = 0; drained < DRAIN_MAX &&
+                          PeekMessageA(&waiting, nullptr, MSG_AUDIO_SOCKET, MSG_AUDIO_SOCKET,
+                                       PM_REMOVE);
+         ++drained) {
+        sockaddr_in from{};
+        int fromLength = sizeof from;
+        ws::recvfrom(s, buffer, AUDIO_BUFFER_SIZE, 0, reinterpret_cast<sockaddr*>(&from),
+                     &fromLength);
+        SetWindowTextA(mainWindow, "MSG QUEUE CLEARED");
+    }
+}
+
+} // namespace
+
+void onAudioSocket(SOCKET s, WORD event, WORD error) {
+    if (event != FD_READ || error != 0) {
+        return;
+    }
+    // This call's own buffer: the queue turn may run the relay again before this datagram is
+    // handled, and this datagram must come through unchanged.
+    char buffer[AUDIO_BUFFER_SIZE];
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    int length = ws::recvfrom(s, buffer, AUDIO_BUFFER_SIZE, 0,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    queueTurn();
+    if (length <= 0) {
+        return;
+    }
+    standbyCountdown = 3;
+    if (length >= TEXT_PREFIX_LENGTH && std::memcmp(buffer, TEXT_PREFIX, TEXT_PREFIX_LENGTH) == 0) {
+        return;
+    }
+    sockaddr_in key = from;
+    key.sin_port = htons(serverPortOf(s));
+    HWND window = findStationWindow(&key);
+    if (window == nullptr) {
+        SetWindowTextA(mainWindow, "UNREGISTERED DATA");
+        return;
+    }
+    StationRecord* sender = stationRecordOf(window);
+    if (sender->state != STATION_ACTIVE) {
+        return;
+    }
+    if (length >= LONG_DATAGRAM_MIN && !passesTalkerLock(sender)) {
+        return;
+    }
+    if (sender->idleTicks > 0) {
+        sender->idleTicks = 0;
+    }
+    listStart();
+    fanOut(sender, buffer, length);
+    listHints();
+    listCycle = listCycle >= 59 ? 0 : listCycle + 1;
+    queueCheck(s, buffer);
+}

@@ -1,0 +1,31 @@
+// The station list text sent in-band on the audio port, and the standby beacon.
+#pragma once
+
+#include "stations/station.h"
+
+#include <cstdint>
+
+constexpr int LIST_TEXT_SIZE = 516;
+
+extern char listText[LIST_TEXT_SIZE];
+extern int32_t listCycle;
+extern int32_t linkedFlag;
+extern int32_t standbyCountdown;
+
+// Sets listText to a single carriage return (main window creation).
+void resetListText();
+
+// List steps, called by the relay for one relayed datagram.
+// Before the fan-out: with listCycle 9 the text becomes the header alone; linkedFlag 0.
+void listStart();
+// After a station's audio copy: appends it (listCycle 9, name listed).
+void listAddStation(const StationRecord* record);
+// For a station with the sender's address: appends it with the talker mark and shows it.
+void listAddTalker(const StationRecord* record);
+// After the two steps above: with listCycle 10 sends listText to the still-active station.
+void listSend(const StationRecord* record);
+// After the fan-out: with listCycle 9 appends the hint.
+void listHints();
+
+// One tick of the beacon timer: counts down and builds or sends the standby beacon.
+void standbyStep();

@@ -1,0 +1,57 @@
+#include "config/account.h"
+#include "config/config.h"
+#include "platform/dialog.h"
+#include "platform/profile.h"
+#include "resources/resources.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Each field is read up to 38 characters.
+constexpr int FIELD_SIZE = 39;
+
+// Checks the three fields and stores them; the dialog stays open on too-short input.
+void onAccountOk(HWND dialog) {
+    writeDefaultDirectoryServers();
+    char serverName[FIELD_SIZE];
+    char description[FIELD_SIZE];
+    char password[FIELD_SIZE];
+    GetDlgItemTextA(dialog, IDC_SERVER_NAME, serverName, FIELD_SIZE);
+    GetDlgItemTextA(dialog, IDC_DESCRIPTION, description, FIELD_SIZE);
+    GetDlgItemTextA(dialog, IDC_PASSWORD, password, FIELD_SIZE);
+    if (std::strlen(password) < 3) {
+        MessageBoxA(nullptr, "YOU MUST ENTER A PWD ABOVE", "ERROR", MB_OK);
+        return;
+    }
+    if (std::strlen(serverName) < 3 || std::strlen(description) < 3) {
+        MessageBoxA(nullptr, "YOU MUST ENTER VALID DATA ABOVE", "ERROR", MB_OK);
+        return;
+    }
+    char* blank = std::strchr(serverName, ' ');
+    if (blank != nullptr) {
+        *blank = '\0';
+    }
+    WritePrivateProfileStringA("callsign", "user", serverName, CONFIG_FILE);
+    WritePrivateProfileStringA("callsign", "desc", description, CONFIG_FILE);
+    WritePrivateProfileStringA("callsign", "valid", password, CONFIG_FILE);
+    EndDialog(dialog, 1);
+}
+
+} // namespace
+
+INT_PTR accountDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
+    if (msg != WM_COMMAND) {
+        return FALSE;
+    }
+    switch (LOWORD(wParam)) {
+    case IDOK:
+        onAccountOk(dialog);
+        return TRUE;
+    case IDCANCEL:
+        std::exit(0);
+    default:
+        return FALSE;
+    }
+}

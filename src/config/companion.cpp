@@ -1,0 +1,5 @@
+#include "config/directory.h"
+#include "platform/process.h"
+#include "platform/types.h"
+
+void startCompanionProgram() { WinExec("gdi.exe", SW_SHOWNORMAL); }

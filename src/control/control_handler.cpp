@@ -1,0 +1,126 @@
+#include "control/control_handler.h"
+
+#include "app/app_state.h"
+#include "control/rtcp.h"
+#include "platform/window.h"
+#include "stations/admission.h"
+#include "stations/station.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int CONTROL_BUFFER_SIZE = 3624;
+constexpr int CONTROL_PACKET_MIN = 5;
+
+// The handler's own receive buffer: it can run nested inside the audio relay's queue turn,
+// whose datagram must survive that.
+uint8_t controlBuffer[CONTROL_BUFFER_SIZE];
+
+// Closes the first station window (in window order) with the sender's address text.
+void closeStationByAddress(const char* addressText) {
+    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!isStationWindow(child)) {
+            continue;
+        }
+        StationRecord* record = stationRecordOf(child);
+        if (record != nullptr && std::strcmp(record->addressText, addressText) == 0) {
+            record->state = STATION_CLOSING;
+            PostMessageA(child, WM_CLOSE, 0, 0);
+            return;
+        }
+    }
+}
+
+// Names the station from the compound's source-description items, when they offer a name
+// that differs from the one it has.
+void nameStation(StationRecord* record, const uint8_t* packet, int length) {
+    SdesItemTable table{};
+    table.count = 4;
+    table.entries[0].type = SDES_CNAME;
+    table.entries[1].type = SDES_NAME;
+    table.entries[2].type = SDES_EMAIL;
+    table.entries[3].type = SDES_TOOL;
+    if (!rtcpGetSdesItems(packet, length, &table)) {
+        return;
+    }
+    char displayName[256] = "";
+    if (table.entries[1].item != nullptr) {
+        sdesItemText(table.entries[1].item, displayName);
+    } else if (table.entries[2].item != nullptr) {
+        sdesItemText(table.entries[2].item, displayName);
+    } else if (table.entries[0].item != nullptr) {
+        sdesItemText(table.entries[0].item, displayName);
+    }
+    if (record->name != nullptr && std::strcmp(record->name, displayName) == 0) {
+        return;
+    }
+    std::free(record->name);
+    record->name = nullptr;
+    size_t size = std::strlen(displayName) + 1;
+    auto* name = static_cast<char*>(std::calloc(size, 1));
+    if (name == nullptr) {
+        return;
+    }
+    std::memcpy(name, displayName, size);
+    record->name = name;
+}
+
+} // namespace
+
+void onControlSocket(SOCKET s, WORD event, WORD error) {
+    if (event != FD_READ || error != 0) {
+        return;
+    }
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    int length = ws::recvfrom(s, reinterpret_cast<char*>(controlBuffer), CONTROL_BUFFER_SIZE, 0,
+                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (length < CONTROL_PACKET_MIN) {
+        SetWindowTextA(mainWindow, "CNTL PKT ERROR");
+        return;
+    }
+    sockaddr_in key = from;
+    key.sin_port = htons(serverPortOf(s));
+    HWND window = findStationWindow(&key);
+    StationRecord* record = nullptr;
+    if (window != nullptr) {
+        record = stationRecordOf(window);
+        record->state = STATION_ACTIVE;
+    } else {
+        if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {
+            return;
+        }
+        record = newStationRecord(&key);
+        if (record == nullptr) {
+            return;
+        }
+    }
+    if (record->state == STATION_NEW) {
+        window = admitStation(record);
+        if (window == nullptr) {
+            releaseStationRecord(record);
+            return;
+        }
+    }
+    if (record->idleTicks > 0) {
+        record->idleTicks = 0;
+    }
+    if ((controlBuffer[0] & 0xC0) != 0xC0) {
+        return;
+    }
+    if (!rtcpCheckCompound(controlBuffer, length)) {
+        return;
+    }
+    if (rtcpHasBye(controlBuffer, length)) {
+        closeStationByAddress(record->addressText);
+        return;
+    }
+    const uint8_t* app = nullptr;
+    if (rtcpFindApp(controlBuffer, length, "SFtc", &app)) {
+        return;
+    }
+    nameStation(record, controlBuffer, length);
+}

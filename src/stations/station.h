@@ -1,0 +1,62 @@
+// The station record, the station window that owns it, and the lookups over the station
+// windows (the children of the MDI client whose procedure is the station procedure, in
+// window order: that set is the station list).
+#pragma once
+
+#include "platform/types.h"
+#include "platform/winsock.h"
+
+#include <cstdint>
+
+// state values.
+constexpr char STATION_NEW = 0;
+constexpr char STATION_ACTIVE = '.';
+constexpr char STATION_CLOSING = '-';
+
+constexpr int32_t INACTIVITY_LIMIT_TICKS = 120;
+constexpr int32_t KEEPALIVE_PERIOD_TICKS = 20;
+constexpr int32_t CLOSED_HOLD_TICKS = 10;
+
+struct StationRecord {
+    char state;
+    SOCKET audioSocket;
+    SOCKET controlSocket;
+    int32_t idleTicks;
+    sockaddr_in source;  // sender's address, port replaced by the lookup port
+    uint16_t port;       // host order; always 5198
+    char addressText[16];
+    sockaddr_in audioPeer;
+    sockaddr_in controlPeer;
+    int32_t keepAliveTicks;
+    char* name; // heap text owned by the record, or null
+};
+
+extern int32_t stationCount;
+extern uint32_t closedAddress; // network order
+extern int32_t closedHoldTicks;
+
+// A new zero-filled record for the sender (state 0, sockets invalid, counters 0, no name,
+// addressText dotted decimal); null when no memory is left.
+StationRecord* newStationRecord(const sockaddr_in* source);
+// Releases a record that no window owns (its name too); closes nothing.
+void releaseStationRecord(StationRecord* record);
+
+// The record in a window's slot 0, or null.
+StationRecord* stationRecordOf(HWND window);
+// True for a window whose procedure is the station window procedure.
+bool isStationWindow(HWND window);
+
+// First station window in window order whose record has the address's IPv4 address and
+// whose port equals the address's port (host order of it); null when none.
+HWND findStationWindow(const sockaddr_in* address);
+
+// Lookup port of a datagram received on a socket: 5198 for the two listening sockets and
+// the invalid socket, 0 (matches nothing) for any other.
+uint16_t serverPortOf(SOCKET s);
+
+// Sends one datagram to the station's control port (connected send, or with controlPeer as
+// destination in unconnected mode); the result is not looked at.
+void sendToStation(StationRecord* record, const uint8_t* bytes, int length);
+
+// Window procedure of class IServeClient.
+LRESULT stationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,85 @@
+#include "app/app_state.h"
+#include "control/rtcp.h"
+#include "platform/window.h"
+#include "stations/station.h"
+
+#include <cstdlib>
+
+namespace {
+
+// One second of a station: the inactivity count, then the keep-alive.
+void stationTick(HWND hwnd) {
+    StationRecord* record = stationRecordOf(hwnd);
+    if (record == nullptr || record->state == STATION_CLOSING) {
+        return;
+    }
+    int32_t old = record->idleTicks;
+    record->idleTicks = old + 1;
+    if (old >= INACTIVITY_LIMIT_TICKS) {
+        SetWindowTextA(mainWindow, "***INACTIVITY TIMEOUT***");
+        record->state = STATION_CLOSING;
+        SendMessageA(mdiClient, WM_MDIDESTROY, reinterpret_cast<WPARAM>(hwnd), 0);
+        return;
+    }
+    if (--record->keepAliveTicks <= 0) {
+        record->keepAliveTicks = KEEPALIVE_PERIOD_TICKS;
+        if (keepAliveCompound != nullptr) {
+            sendToStation(record, keepAliveCompound, keepAliveLength);
+        }
+    }
+}
+
+// The station asked to leave: hold its address off for a while, then destroy the window.
+void stationClose(HWND hwnd) {
+    StationRecord* record = stationRecordOf(hwnd);
+    if (record != nullptr) {
+        closedAddress = record->source.sin_addr.s_addr;
+        closedHoldTicks = CLOSED_HOLD_TICKS;
+        SetWindowTextA(mainWindow, "CLOSING...");
+    }
+    DestroyWindow(hwnd);
+}
+
+// Releases the record and its sockets; a window without a record does nothing, so a second
+// teardown never counts the station twice.
+void stationTeardown(HWND hwnd) {
+    StationRecord* record = stationRecordOf(hwnd);
+    if (record == nullptr) {
+        return;
+    }
+    if (record->audioSocket != INVALID_SOCKET) {
+        ws::closesocket(record->audioSocket);
+    }
+    if (record->controlSocket != INVALID_SOCKET) {
+        ws::closesocket(record->controlSocket);
+    }
+    std::free(record->name);
+    std::free(record);
+    SetWindowLongPtrA(hwnd, 0, 0);
+    --stationCount;
+}
+
+} // namespace
+
+LRESULT stationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_TIMER:
+        if (wParam == TIMER_TICK) {
+            stationTick(hwnd);
+        }
+        return 0;
+    case WM_CLOSE:
+        stationClose(hwnd);
+        return 0;
+    case WM_DESTROY:
+        SendMessageA(hwnd, MSG_STATION_TEARDOWN, 0, 0);
+        return 0;
+    case MSG_STATION_TEARDOWN:
+        stationTeardown(hwnd);
+        return 0;
+    case WM_PAINT:
+        return 0;
+    default:
+        return DefMDIChildProcA(hwnd, msg, wParam, lParam);
+    }
+}
