@@ -1,0 +1,181 @@
+#include "server_harness.h"
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "audio/relay.h"
+#include "audio/station_list.h"
+#include "control/rtcp.h"
+#include "platform/runtime.h"
+#include "platform/window.h"
+#include "resources/resources.h"
+#include "stations/station.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace testutil {
+
+namespace {
+
+std::vector<std::string> statusLog;
+std::vector<std::string> boxLog;
+
+void onStatus(const char* text) { statusLog.emplace_back(text); }
+
+int onBox(HWND, const char* text, const char* caption, UINT) {
+    boxLog.push_back(std::string(caption ? caption : "") + "|" + (text ? text : ""));
+    return IDOK;
+}
+
+} // namespace
+
+void resetServerState() {
+    appInstance = nullptr;
+    mainWindow = nullptr;
+    directoryServerIndex = 1;
+    capacity = 8;
+    showCommand = SW_SHOWNORMAL;
+    audioPortSocket = INVALID_SOCKET;
+    controlPortSocket = INVALID_SOCKET;
+    mdiClient = nullptr;
+    bindOnPortZero = 0;
+    connectedSend = 0;
+    bindAddress = 0;
+    stationCount = 0;
+    closedAddress = 0;
+    closedHoldTicks = 0;
+    std::memset(talkerAddress, 0, sizeof talkerAddress);
+    talkerHold = 0;
+    queueCount = 0;
+    std::memset(listText, 0, sizeof listText);
+    listText[0] = '\r';
+    listCycle = 0;
+    linkedFlag = 0;
+    standbyCountdown = 7;
+    releaseControlPackets();
+}
+
+ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)
+    : address_(serverAddress), configPath_(dir_.file("omvarc.ini")) {
+    platformReset();
+    resetServerState();
+    statusLog.clear();
+    boxLog.clear();
+    writeFile(configPath_, ini);
+    platformSetProfileFile("omvarc.ini", configPath_.c_str());
+    platformUseManualClock(1000000);
+    platformSetStatusHook(onStatus);
+    platformSetMessageBoxHook(onBox);
+    in_addr a{};
+    inet_pton(AF_INET, serverAddress.c_str(), &a);
+    bindAddress = a.s_addr;
+}
+
+ServerHarness::~ServerHarness() {
+    if (running()) {
+        close();
+    }
+    platformReset();
+    resetServerState();
+}
+
+bool ServerHarness::start() {
+    if (!initApplication(programInstance())) {
+        return false;
+    }
+    started_ = createMainWindow(programInstance(), SW_SHOWMINIMIZED);
+    return started_;
+}
+
+void ServerHarness::pump(int idleRoundsMs) {
+    int idle = 0;
+    for (int round = 0; round < 100000 && idle < idleRoundsMs; ++round) {
+        if (platformDispatchPending(100000) == 0) {
+            ++idle;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            idle = 0;
+        }
+    }
+}
+
+void ServerHarness::advance(uint32_t ms) {
+    while (ms > 0) {
+        uint32_t step = ms > 500 ? 500 : ms;
+        platformAdvanceClock(step);
+        ms -= step;
+        pump(3);
+    }
+}
+
+void ServerHarness::tick(int count) {
+    for (int i = 0; i < count; ++i) {
+        advance(1000);
+    }
+}
+
+void ServerHarness::close() {
+    if (mainWindow != nullptr && IsWindow(mainWindow)) {
+        PostMessageA(mainWindow, WM_CLOSE, 0, 0);
+    }
+    pump(3);
+    started_ = false;
+}
+
+bool ServerHarness::running() const { return started_ && mainWindow != nullptr && IsWindow(mainWindow); }
+
+std::vector<std::string> ServerHarness::statusLines() const { return statusLog; }
+
+std::string ServerHarness::lastStatus() const { return statusLog.empty() ? "" : statusLog.back(); }
+
+void ServerHarness::clearStatus() { statusLog.clear(); }
+
+std::vector<std::string> ServerHarness::boxes() const { return boxLog; }
+
+TestStation::TestStation(const std::string& address)
+    : audio(address, 5198), control(address, 5199), address_(address) {}
+
+void TestStation::sendControl(const std::string& server, const std::vector<uint8_t>& bytes) {
+    control.sendTo(server, 5199, bytes);
+}
+
+void TestStation::sendAudio(const std::string& server, const std::vector<uint8_t>& bytes) {
+    audio.sendTo(server, 5198, bytes);
+}
+
+std::vector<uint8_t> emptyReceiverReport() { return {0xC0, 0xC9, 0x00, 0x01, 1, 2, 3, 4}; }
+
+std::vector<uint8_t> receiverReportWithSdes(
+    const std::vector<std::pair<uint8_t, std::string>>& items) {
+    std::vector<uint8_t> sdes = {0xC1, 0xCA, 0, 0, 1, 2, 3, 4};
+    for (const auto& [type, text] : items) {
+        sdes.push_back(type);
+        sdes.push_back(static_cast<uint8_t>(text.size()));
+        sdes.insert(sdes.end(), text.begin(), text.end());
+    }
+    sdes.push_back(0);
+    while (sdes.size() % 4 != 0) {
+        sdes.push_back(0);
+    }
+    size_t words = sdes.size() / 4 - 1;
+    sdes[2] = static_cast<uint8_t>(words >> 8);
+    sdes[3] = static_cast<uint8_t>(words & 0xFF);
+    std::vector<uint8_t> packet = emptyReceiverReport();
+    packet.insert(packet.end(), sdes.begin(), sdes.end());
+    return packet;
+}
+
+std::vector<uint8_t> receiverReportWithBye() {
+    std::vector<uint8_t> packet = emptyReceiverReport();
+    std::vector<uint8_t> bye = {0xC1, 0xCB, 0x00, 0x01, 1, 2, 3, 4};
+    packet.insert(packet.end(), bye.begin(), bye.end());
+    return packet;
+}
+
+std::vector<uint8_t> namePacket(const std::string& name) {
+    return receiverReportWithSdes({{2, name}});
+}
+
+} // namespace testutil
