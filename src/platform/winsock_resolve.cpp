@@ -1,0 +1,93 @@
+// Name resolution and address text, IPv4 only, with results in static storage as the
+// Windows calls give them.
+#include "platform/winsock_internal.h"
+
+#include <cstdio>
+#include <cstring>
+#include <netdb.h>
+
+namespace {
+
+constexpr int maxAddresses = 8;
+
+// The one result of gethostbyname; overwritten by the next call.
+struct HostResult {
+    char name[256];
+    char* aliases[1];
+    in_addr addresses[maxAddresses];
+    char* addressList[maxAddresses + 1];
+    HOSTENT entry;
+};
+
+HostResult hostResult;
+char addressText[16];
+
+} // namespace
+
+namespace ws {
+
+// Resolves name (host name or dotted address) to its IPv4 addresses, at most 8, the
+// first ones the resolver gives, duplicates left out. nullptr with WSAHOST_NOT_FOUND when
+// it does not resolve, WSAEINVAL for a null name.
+HOSTENT* gethostbyname(const char* name) {
+    if (name == nullptr) {
+        platform::setSocketError(WSAEINVAL);
+        return nullptr;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
+        platform::setSocketError(WSAHOST_NOT_FOUND);
+        return nullptr;
+    }
+    HostResult& r = hostResult;
+    int count = 0;
+    for (const addrinfo* a = found; a != nullptr && count < maxAddresses; a = a->ai_next) {
+        if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) {
+            continue;
+        }
+        in_addr address;
+        std::memcpy(&address, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr,
+                    sizeof address);
+        bool seen = false;
+        for (int i = 0; i < count; ++i) {
+            seen = seen || r.addresses[i].s_addr == address.s_addr;
+        }
+        if (!seen) {
+            r.addresses[count++] = address;
+        }
+    }
+    const char* canonical = found->ai_canonname != nullptr ? found->ai_canonname : name;
+    std::snprintf(r.name, sizeof r.name, "%s", canonical);
+    ::freeaddrinfo(found);
+    if (count == 0) {
+        platform::setSocketError(WSAHOST_NOT_FOUND);
+        return nullptr;
+    }
+    for (int i = 0; i < count; ++i) {
+        r.addressList[i] = reinterpret_cast<char*>(&r.addresses[i]);
+    }
+    r.addressList[count] = nullptr;
+    r.aliases[0] = nullptr;
+    r.entry.h_name = r.name;
+    r.entry.h_aliases = r.aliases;
+    r.entry.h_addrtype = AF_INET;
+    r.entry.h_length = sizeof(in_addr);
+    r.entry.h_addr_list = r.addressList;
+    return &r.entry;
+}
+
+// Dotted-decimal text of an address (network order), in a static buffer that the next
+// call overwrites.
+char* inet_ntoa(in_addr address) {
+    unsigned char bytes[4];
+    std::memcpy(bytes, &address.s_addr, sizeof bytes);
+    std::snprintf(addressText, sizeof addressText, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2],
+                  bytes[3]);
+    return addressText;
+}
+
+} // namespace ws

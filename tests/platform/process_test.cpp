@@ -1,0 +1,99 @@
+// Starting a program without waiting, and the floating-point exception masks.
+#include "platform/process.h"
+#include "support/testutil.h"
+
+#include <cfenv>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Waits (at most 5 s) until the file exists; false when it never came.
+bool waitForFile(const std::string& path) {
+    for (int i = 0; i < 500; ++i) {
+        if (testutil::fileExists(path)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// Runs body in a child process and returns how it ended (the waitpid status).
+template <typename Body> int inChild(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+} // namespace
+
+TEST(WinExec, StartsThroughPathWithWordsAsArguments) {
+    EXPECT_EQ(WinExec("/bin/true", 1), 33u);
+    EXPECT_EQ(WinExec("true", 1), 33u);
+    EXPECT_EQ(WinExec("confserver-no-such-program-77", 1), 2u);
+    EXPECT_EQ(WinExec("/nonexistent/dir/prog", 1), 2u);
+    EXPECT_EQ(WinExec("", 1), 2u);
+    EXPECT_EQ(WinExec("   ", 1), 2u);
+
+    // The started program gets the other words as arguments, its standard input from
+    // /dev/null and a process group of its own; it is not waited for.
+    testutil::TempDir dir;
+    const std::string script = dir.file("probe.sh");
+    testutil::writeFile(script, "#!/bin/sh\n"
+                                "{ echo \"$#:$1:$2\"; readlink /proc/self/fd/0;\n"
+                                "  pid=$$; pgid=$(cut -d' ' -f5 /proc/$pid/stat);\n"
+                                "  [ \"$pid\" = \"$pgid\" ] && echo own-group; } > \"$3.tmp\"\n"
+                                "mv \"$3.tmp\" \"$3\"\n");
+    ASSERT_EQ(chmod(script.c_str(), 0700), 0);
+    const std::string out = dir.file("out");
+    const std::string line = script + "  alpha\tbeta  " + out + " ";
+    ASSERT_EQ(WinExec(line.c_str(), 1), 33u);
+    ASSERT_TRUE(waitForFile(out));
+    EXPECT_EQ(testutil::readFile(out), "3:alpha:beta\n/dev/null\nown-group\n");
+}
+
+TEST(Control87, SetsAndReportsTheSixMasks) {
+    EXPECT_EQ(_control87(0, 0), 0x3Fu); // a Linux process starts with all masked
+    EXPECT_EQ(_control87(0x3F, 0x3F), 0x3Fu);
+
+    EXPECT_EQ(_control87(0, 0x04), 0x3Bu); // divide by zero unmasked
+    EXPECT_NE(fegetexcept() & FE_DIVBYZERO, 0);
+    EXPECT_EQ(_control87(0x00, 0x11), 0x2Au); // invalid and underflow too
+    EXPECT_EQ(fegetexcept(), FE_DIVBYZERO | FE_INVALID | FE_UNDERFLOW);
+    EXPECT_EQ(_control87(0x3F, 0x3F), 0x3Fu);
+    EXPECT_EQ(fegetexcept(), 0);
+
+    EXPECT_EQ(_control87(0, 0x02), 0x3Du); // denormal operand
+    EXPECT_EQ(_control87(0xFFFF, 0x02), 0x3Fu);
+    EXPECT_EQ(_control87(0xFFFF, 0xFFC0), 0x3Fu); // bits outside the six are ignored
+}
+
+TEST(Control87, MaskDecidesWhetherDivisionByZeroTraps) {
+    const int unmasked = inChild([] {
+        _control87(0x3B, 0x3F);
+        volatile double zero = 0.0;
+        volatile double result = 1.0 / zero;
+        (void)result;
+    });
+    EXPECT_TRUE(WIFSIGNALED(unmasked) && WTERMSIG(unmasked) == SIGFPE);
+    const int masked = inChild([] {
+        _control87(0x3B, 0x3F);
+        _control87(0x3F, 0x3F);
+        volatile double zero = 0.0;
+        volatile double result = 1.0 / zero;
+        _exit(result > 1e308 ? 0 : 1);
+    });
+    EXPECT_TRUE(WIFEXITED(masked) && WEXITSTATUS(masked) == 0);
+}
