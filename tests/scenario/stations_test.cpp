@@ -1,0 +1,347 @@
+// Stations join, stay and leave: admission, naming, keep-alive, inactivity, BYE and the
+// hold on a closed address, refusal when full. Server on 127.20.0.x, stations 127.20.N.M.
+#include "app/app_state.h"
+#include "control/rtcp.h"
+#include "platform/runtime.h"
+#include "platform/window.h"
+#include "stations/station.h"
+#include "support/server_harness.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using testutil::ServerHarness;
+using testutil::TestStation;
+
+namespace {
+
+const char* const CONFIG = "[callsign]\nuser=*KENT*\ndesc=TEST\nvalid=PW\n[server]\nver=618\n";
+
+// The keep-alive compound for NAME "*KENT*", byte for byte.
+const std::vector<uint8_t> KEEPALIVE_KENT = {
+    0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0, 0xE1, 0xCA, 0x00, 0x0C, 0, 0, 0, 0,
+    1, 8, 'C', 'A', 'L', 'L', 'S', 'I', 'G', 'N', 2, 6, '*', 'K', 'E', 'N', 'T', '*',
+    3, 8, 'C', 'A', 'L', 'L', 'S', 'I', 'G', 'N', 4, 5, '0', '8', ':', '3', '0',
+    0, 0, 0, 0, 0, 0, 0, 0, 0x04};
+
+const std::vector<uint8_t> BYE_TERM = {0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0, 0xE1, 0xCB,
+                                       0x00, 0x04, 0, 0, 0, 0, 4, 'T', 'e', 'r', 'm',
+                                       0, 0, 0, 0, 0, 0, 4};
+
+// The record of the station at an address, or null.
+StationRecord* recordAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(5198);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    HWND window = findStationWindow(&key);
+    return window ? stationRecordOf(window) : nullptr;
+}
+
+std::string nameAt(const std::string& address) {
+    StationRecord* r = recordAt(address);
+    if (r == nullptr) {
+        return "<no station>";
+    }
+    return r->name ? std::string(r->name) : "<no name>";
+}
+
+int stationWindows() {
+    int n = 0;
+    for (HWND c = GetWindow(mdiClient, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        n += isStationWindow(c) ? 1 : 0;
+    }
+    return n;
+}
+
+} // namespace
+
+TEST(Stations, ShortDatagramIsAnErrorAndFiveBytesAdmitWithKeepAlivesEveryTwentyTicks) {
+    ServerHarness server("127.20.0.1", CONFIG);
+    ASSERT_TRUE(server.start());
+    TestStation a("127.20.1.1");
+    a.sendControl(server.address(), {1, 2, 3, 4});
+    server.pump();
+    EXPECT_EQ(server.lastStatus(), "CNTL PKT ERROR");
+    EXPECT_EQ(stationCount, 0);
+    EXPECT_EQ(recordAt(a.address()), nullptr);
+
+    a.sendControl(server.address(), {1, 2, 3, 4, 5});
+    server.pump();
+    EXPECT_EQ(stationCount, 1);
+    StationRecord* r = recordAt(a.address());
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->state, STATION_ACTIVE);
+    EXPECT_STREQ(r->addressText, "127.20.1.1");
+    EXPECT_EQ(r->name, nullptr);
+    EXPECT_TRUE(a.control.drain().empty()); // nothing is sent on admission
+
+    std::vector<int> keepAliveTicks;
+    for (int t = 1; t <= 45; ++t) {
+        server.tick();
+        for (const auto& d : a.control.drain()) {
+            EXPECT_EQ(d, KEEPALIVE_KENT);
+            keepAliveTicks.push_back(t);
+        }
+        a.sendControl(server.address(), testutil::emptyReceiverReport()); // stays alive
+        server.pump();
+    }
+    EXPECT_EQ(keepAliveTicks, (std::vector<int>{1, 21, 41}));
+    // Its audio port heard only standby beacons, which do not list a station without a name.
+    auto heard = a.audio.drain();
+    EXPECT_FALSE(heard.empty());
+    for (const auto& d : heard) {
+        EXPECT_EQ(std::string(d.begin(), d.end()), std::string("oNDATACONF V3.67:    <SB>\r\r\0", 28));
+    }
+}
+
+TEST(Stations, SilentStationLeavesOnThe121stTickAndMayComeBackAtOnce) {
+    ServerHarness server("127.20.0.2", CONFIG);
+    ASSERT_TRUE(server.start());
+    TestStation a("127.20.2.1");
+    a.sendControl(server.address(), testutil::emptyReceiverReport());
+    server.pump();
+    ASSERT_EQ(stationCount, 1);
+    server.tick(120);
+    EXPECT_EQ(stationCount, 1);
+    EXPECT_EQ(a.control.drain().size(), 6u); // ticks 1, 21, ..., 101
+    server.tick();
+    EXPECT_EQ(stationCount, 0);
+    EXPECT_EQ(stationWindows(), 0);
+    EXPECT_EQ(server.lastStatus(), "***INACTIVITY TIMEOUT***");
+    EXPECT_TRUE(a.control.drain().empty()); // no BYE to a timed-out station
+    a.sendControl(server.address(), testutil::emptyReceiverReport());
+    server.pump();
+    EXPECT_EQ(stationCount, 1);
+}
+
+TEST(Stations, ByeClosesAndHoldsTheAddressOffForTenTicks) {
+    ServerHarness server("127.20.0.3", CONFIG);
+    ASSERT_TRUE(server.start());
+    TestStation a("127.20.3.1");
+    a.sendControl(server.address(), testutil::namePacket("A1"));
+    server.pump();
+    ASSERT_EQ(nameAt(a.address()), "A1");
+    a.sendControl(server.address(), testutil::receiverReportWithBye());
+    server.pump();
+    EXPECT_EQ(stationCount, 0);
+    EXPECT_EQ(server.lastStatus(), "CLOSING...");
+    EXPECT_EQ(closedHoldTicks, 10);
+    for (int t = 1; t <= 9; ++t) {
+        server.tick();
+        a.sendControl(server.address(), testutil::emptyReceiverReport());
+        server.pump();
+        EXPECT_EQ(stationCount, 0) << "tick " << t;
+    }
+    server.tick();
+    a.sendControl(server.address(), testutil::emptyReceiverReport());
+    server.pump();
+    EXPECT_EQ(stationCount, 1);
+
+    // RR followed by BYE from a new address admits the station and closes it at once.
+    TestStation b("127.20.3.2");
+    b.sendControl(server.address(), testutil::receiverReportWithBye());
+    server.pump();
+    EXPECT_EQ(stationCount, 1);
+    EXPECT_EQ(recordAt(b.address()), nullptr);
+}
+
+TEST(Stations, FullConferenceRefusesWithBusyTextAndByeEveryTime) {
+    ServerHarness server("127.20.0.4", CONFIG); // capacity 8
+    ASSERT_TRUE(server.start());
+    std::vector<std::unique_ptr<TestStation>> stations;
+    for (int i = 1; i <= 10; ++i) {
+        stations.push_back(std::make_unique<TestStation>("127.20.4." + std::to_string(i)));
+        stations.back()->sendControl(server.address(), testutil::emptyReceiverReport());
+        server.pump();
+    }
+    EXPECT_EQ(stationCount, 9);
+    EXPECT_EQ(stationWindows(), 9);
+    TestStation& tenth = *stations.back();
+    EXPECT_EQ(recordAt(tenth.address()), nullptr);
+    for (int round = 0; round < 3; ++round) {
+        if (round > 0) {
+            tenth.sendControl(server.address(), testutil::emptyReceiverReport());
+            server.pump();
+        }
+        auto busy = tenth.audio.drain();
+        ASSERT_EQ(busy.size(), 1u);
+        std::string text(busy[0].begin(), busy[0].end());
+        EXPECT_EQ(text, std::string("oNDATA***SERVER BUSY - TRY LATER***\r\r\0", 38));
+        auto bye = tenth.control.drain();
+        ASSERT_EQ(bye.size(), 1u);
+        EXPECT_EQ(bye[0], BYE_TERM);
+    }
+    EXPECT_EQ(stationCount, 9);
+    // The admitted ones heard nothing of it.
+    EXPECT_TRUE(stations[0]->audio.drain().empty());
+}
+
+TEST(Stations, CapacityLimitsAsReadAtStartUp) {
+    struct Row {
+        const char* maxusers;
+        int admitted;
+    } rows[] = {{"100", 26}, {"0", 1}};
+    for (const Row& row : rows) {
+        ServerHarness server("127.20.0.5",
+                             std::string(CONFIG) + "maxusers=" + row.maxusers + "\n");
+        ASSERT_TRUE(server.start());
+        std::vector<std::unique_ptr<TestStation>> stations;
+        for (int i = 1; i <= row.admitted + 1; ++i) {
+            stations.push_back(std::make_unique<TestStation>("127.20.5." + std::to_string(i)));
+            stations.back()->sendControl(server.address(), testutil::emptyReceiverReport());
+            server.pump();
+        }
+        EXPECT_EQ(stationCount, row.admitted) << row.maxusers;
+        EXPECT_EQ(stations.back()->audio.drain().size(), 1u) << row.maxusers;
+        server.close();
+    }
+}
+
+TEST(Stations, NamingFromSourceDescriptionItems) {
+    ServerHarness server("127.20.0.6", CONFIG);
+    ASSERT_TRUE(server.start());
+    TestStation a("127.20.6.1");
+    auto send = [&](const std::vector<uint8_t>& p) {
+        a.sendControl(server.address(), p);
+        server.pump();
+    };
+    send(testutil::receiverReportWithSdes({{1, "CN"}}));
+    EXPECT_EQ(nameAt(a.address()), "CN");
+    send(testutil::receiverReportWithSdes({{1, "CN"}, {3, "EM"}}));
+    EXPECT_EQ(nameAt(a.address()), "EM");
+    send(testutil::receiverReportWithSdes({{6, "TOOL"}, {3, "EM"}, {2, "NM"}, {1, "CN"}}));
+    EXPECT_EQ(nameAt(a.address()), "NM");
+    send(testutil::receiverReportWithSdes({{2, "FIRST"}, {2, "SECOND"}}));
+    EXPECT_EQ(nameAt(a.address()), "FIRST");
+
+    // The same SDES again keeps the very same name text.
+    const char* before = recordAt(a.address())->name;
+    send(testutil::receiverReportWithSdes({{2, "FIRST"}}));
+    EXPECT_EQ(recordAt(a.address())->name, before);
+
+    // TOOL alone gives the empty name; PHONE alone changes nothing.
+    send(testutil::receiverReportWithSdes({{6, "TOOL"}}));
+    EXPECT_EQ(nameAt(a.address()), "");
+    send(testutil::receiverReportWithSdes({{4, "PHONE"}}));
+    EXPECT_EQ(nameAt(a.address()), "");
+
+    // An APP packet named SFtc anywhere in the compound: no change.
+    auto withApp = testutil::receiverReportWithSdes({{2, "APPNAME"}});
+    std::vector<uint8_t> app = {0xC0, 0xCC, 0x00, 0x02, 0, 0, 0, 0, 'S', 'F', 't', 'c'};
+    withApp.insert(withApp.end(), app.begin(), app.end());
+    send(withApp);
+    EXPECT_EQ(nameAt(a.address()), "");
+    // Another APP name does not stop the naming.
+    withApp[withApp.size() - 1] = 'x';
+    send(withApp);
+    EXPECT_EQ(nameAt(a.address()), "APPNAME");
+
+    // Only the first chunk of the first SDES packet with chunks counts.
+    std::vector<uint8_t> twoChunks = {
+        0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0,                   // RR
+        0xC0, 0xCA, 0x00, 0x01, 0, 0, 0, 0,                   // SDES without chunks
+        0xC2, 0xCA, 0x00, 0x06, 0, 0, 0, 1, 4, 2, 'P', 'H', 0, 0, 0, 0, // chunk 1: PHONE
+        0, 0, 0, 2, 2, 2, 'N', '2', 0, 0, 0, 0};             // chunk 2: NAME
+    send(twoChunks);
+    EXPECT_EQ(nameAt(a.address()), "APPNAME");
+
+    // Not version 3, or not a valid compound: kept alive, nothing else.
+    recordAt(a.address())->idleTicks = 50;
+    send({0x40, 0xC9, 0x00, 0x01, 0, 0, 0, 0});
+    EXPECT_EQ(recordAt(a.address())->idleTicks, 0);
+    recordAt(a.address())->idleTicks = 50;
+    send({0x10, 1, 2, 3, 4, 5});
+    EXPECT_EQ(recordAt(a.address())->idleTicks, 0);
+    auto broken = testutil::namePacket("BROKEN");
+    broken.push_back(0);
+    send(broken);
+    EXPECT_EQ(nameAt(a.address()), "APPNAME");
+
+    // A 255-character name is kept whole.
+    std::string longName(255, 'L');
+    send(testutil::namePacket(longName));
+    EXPECT_EQ(nameAt(a.address()), longName);
+}
+
+TEST(Stations, OneAddressIsOneStationWhateverItsSourcePorts) {
+    ServerHarness server("127.20.0.7", CONFIG);
+    ASSERT_TRUE(server.start());
+    TestStation a("127.20.7.1");
+    testutil::UdpPeer other("127.20.7.1", 40000);
+    a.sendControl(server.address(), testutil::namePacket("ONE"));
+    other.sendTo(server.address(), 5199, testutil::namePacket("TWO"));
+    server.pump();
+    EXPECT_EQ(stationCount, 1);
+    EXPECT_EQ(nameAt(a.address()), "TWO");
+    server.tick();
+    // Replies go to ports 5198/5199 of the address, not to the source port used.
+    EXPECT_EQ(a.control.drain().size(), 1u);
+    EXPECT_TRUE(other.drain().empty());
+}
+
+TEST(Stations, UnconnectedModeStillReachesTheControlPort) {
+    ServerHarness server("127.20.0.8", std::string(CONFIG) + "[help]\nc=1\n");
+    ASSERT_TRUE(server.start());
+    TestStation a("127.20.8.1");
+    a.sendControl(server.address(), testutil::emptyReceiverReport());
+    server.pump();
+    ASSERT_EQ(stationCount, 1);
+    server.tick();
+    auto got = a.control.drain();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0], KEEPALIVE_KENT);
+}
+
+TEST(Stations, ClosingTheServerReleasesEveryStationOnce) {
+    ServerHarness server("127.20.0.9", CONFIG);
+    ASSERT_TRUE(server.start());
+    std::vector<std::unique_ptr<TestStation>> stations;
+    for (int i = 1; i <= 3; ++i) {
+        stations.push_back(std::make_unique<TestStation>("127.20.9." + std::to_string(i)));
+        stations.back()->sendControl(server.address(), testutil::namePacket("S" + std::to_string(i)));
+    }
+    server.pump();
+    ASSERT_EQ(stationCount, 3);
+    server.close();
+    EXPECT_EQ(stationCount, 0);
+    EXPECT_TRUE(platformQuitPosted());
+    for (auto& s : stations) {
+        EXPECT_TRUE(s->control.drain().empty()); // nothing is sent by the teardown
+    }
+}
+
+TEST(Stations, AnyDatagramSizeAndContentIsHandledSafely) {
+    ServerHarness server("127.20.0.10", CONFIG);
+    ASSERT_TRUE(server.start());
+    testutil::UdpPeer peer("127.20.10.1", 5199);
+    std::mt19937 random(1234);
+    std::vector<size_t> sizes = {0, 1, 4, 5, 7, 8, 255, 3623, 3624, 3625, 8000, 65507};
+    for (size_t n = 0; n < 64; ++n) {
+        sizes.push_back(n);
+    }
+    for (size_t size : sizes) {
+        std::vector<uint8_t> bytes(size);
+        for (auto& b : bytes) {
+            b = static_cast<uint8_t>(random());
+        }
+        if (size >= 1) {
+            bytes[0] = static_cast<uint8_t>(0xC0 | (bytes[0] & 0x1F));
+        }
+        // A different text first, so that an equal status text still shows as a change.
+        SetWindowTextA(mainWindow, "-");
+        server.clearStatus();
+        peer.sendTo(server.address(), 5199, bytes);
+        server.pump();
+        if (size < 5 || size > 3624) {
+            EXPECT_EQ(server.lastStatus(), "CNTL PKT ERROR") << size;
+        } else {
+            EXPECT_EQ(server.lastStatus(), "") << size;
+        }
+    }
+    EXPECT_EQ(stationCount, 1);
+}
