@@ -6,10 +6,16 @@
 //
 //     "\0confserver-desktop/<uid>/<C>"      for example "\0confserver-desktop/1000/Omvar_CS"
 //
-// where <uid> is the real user id in decimal. An abstract name exists exactly as long as
-// its socket is open, so a program that ends or crashes withdraws its windows by itself.
-// The first process to bind a name owns it; another process announcing the same class is
-// not registered. Requests are datagrams of plain ASCII without a terminating zero:
+// where <uid> is the real user id in decimal and <C> the class name as registered (case
+// kept). When the environment variable CONFSERVER_DESKTOP holds a name D (without '/'),
+// the programs that share it form a separate desktop, named
+//
+//     "\0confserver-desktop.D/<uid>/<C>"
+//
+// so that tests running side by side do not see each other's windows. An abstract name
+// exists exactly as long as its socket is open, so a program that ends or crashes withdraws its
+// windows by itself. The first process to bind a name owns it; another process announcing the same
+// class is not registered. Requests are datagrams of plain ASCII without a terminating zero:
 //
 //     "ICONIC?"   the owner answers "1" (minimised) or "0" to the sender's own address
 //     "RESTORE"   the owner posts WM_SYSCOMMAND with SC_RESTORE to its window
@@ -26,6 +32,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <string>
@@ -63,13 +70,21 @@ struct RegistryName {
     socklen_t length = 0;
 };
 
+// The desktop named by CONFSERVER_DESKTOP, "" for the user's ordinary one.
+const char* desktopSuffix() {
+    const char* desktop = std::getenv("CONFSERVER_DESKTOP");
+    return desktop == nullptr || std::strchr(desktop, '/') != nullptr ? "" : desktop;
+}
+
 // The registry name of a class; false when the class name is empty or does not fit.
 bool registryName(const char* className, RegistryName& name) {
     if (className == nullptr || className[0] == '\0') {
         return false;
     }
+    const char* desktop = desktopSuffix();
     char text[sizeof name.address.sun_path];
-    const int n = std::snprintf(text, sizeof text, "confserver-desktop/%u/%s",
+    const int n = std::snprintf(text, sizeof text, "confserver-desktop%s%s/%u/%s",
+                                desktop[0] != '\0' ? "." : "", desktop,
                                 static_cast<unsigned>(::getuid()), className);
     if (n < 0 || static_cast<size_t>(n) + 1 > sizeof name.address.sun_path) {
         return false;

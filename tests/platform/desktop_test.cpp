@@ -23,16 +23,25 @@ extern char** environ;
 
 namespace {
 
+// The platform tests run on a desktop of their own, so that a server or another test run
+// of this user cannot see their windows, nor they its (helpers started here inherit it).
+const bool ownDesktop =
+    setenv("CONFSERVER_DESKTOP", ("platform_tests." + std::to_string(getpid())).c_str(), 0) == 0;
+
 // A unique class name for this test process.
 std::string className(const char* base) {
     return std::string(base) + std::to_string(getpid());
 }
 
-// The registry address of a class, written out by hand.
+// The registry address of a class on the current desktop, written out by hand.
 sockaddr_un registryAddress(const std::string& cls, socklen_t& length) {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
-    const std::string name = "confserver-desktop/" + std::to_string(getuid()) + "/" + cls;
+    const char* desktop = getenv("CONFSERVER_DESKTOP");
+    const std::string prefix = desktop != nullptr && desktop[0] != '\0'
+                                   ? "confserver-desktop." + std::string(desktop) + "/"
+                                   : "confserver-desktop/";
+    const std::string name = prefix + std::to_string(getuid()) + "/" + cls;
     std::memcpy(a.sun_path + 1, name.data(), name.size());
     length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
     return a;
@@ -293,4 +302,34 @@ TEST_F(DesktopRegistry, RequestsOfOtherUsersAreIgnored) {
     EXPECT_TRUE(seenCommands.empty());
     ASSERT_TRUE(restoreAs(getuid()));
     EXPECT_TRUE(pumpUntil(2000, [] { return !seenCommands.empty(); }));
+}
+
+TEST_F(DesktopRegistry, DesktopsNamedInTheEnvironmentAreSeparate) {
+    ASSERT_TRUE(ownDesktop);
+    const std::string saved = getenv("CONFSERVER_DESKTOP");
+    const std::string cls = className("DesktopSplit");
+    OtherProgram other(cls, true); // on this process's desktop
+    ASSERT_EQ(other.nextLine(5000), "ready");
+    ASSERT_TRUE(nameIsBound(cls));
+
+    ASSERT_EQ(setenv("CONFSERVER_DESKTOP", ("split." + std::to_string(getpid())).c_str(), 1), 0);
+    EXPECT_FALSE(nameIsBound(cls));
+    EXPECT_EQ(FindWindowA(cls.c_str(), nullptr), nullptr);
+    HWND mine = makeWindow(cls); // announced on the other desktop, beside the helper's
+    ASSERT_NE(mine, nullptr);
+    EXPECT_TRUE(nameIsBound(cls));
+
+    // The ordinary desktop has neither (unless a program of this user shows that class).
+    ASSERT_EQ(unsetenv("CONFSERVER_DESKTOP"), 0);
+    socklen_t length;
+    const sockaddr_un plain = registryAddress(cls, length);
+    EXPECT_EQ(std::string(plain.sun_path + 1, length - offsetof(sockaddr_un, sun_path) - 1),
+              "confserver-desktop/" + std::to_string(getuid()) + "/" + cls);
+    EXPECT_FALSE(nameIsBound(cls));
+
+    ASSERT_EQ(setenv("CONFSERVER_DESKTOP", saved.c_str(), 1), 0);
+    DestroyWindow(mine);
+    HWND remote = FindWindowA(cls.c_str(), nullptr);
+    ASSERT_NE(remote, nullptr);
+    EXPECT_TRUE(platform::isRemoteWindow(remote));
 }
