@@ -1,0 +1,104 @@
+// SIGINT, SIGTERM and SIGHUP become WM_CLOSE to the shown top-level windows.
+//
+// The handler only writes a byte to a self-pipe (async-signal-safe); the pipe is a
+// watched descriptor whose callback, run by the pump, posts the messages. A signal
+// caught before any top-level window has been shown stays pending until one is.
+#include "platform/core.h"
+#include "platform/internal.h"
+#include "platform/runtime.h"
+#include "platform/window_table.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int pipeRead = -1;
+int pipeWrite = -1;
+bool pending = false;
+
+void onSignal(int) {
+    int saved = errno;
+    char byte = 1;
+    ssize_t written = write(pipeWrite, &byte, 1);
+    (void)written; // a full pipe already holds a wake-up
+    errno = saved;
+}
+
+void drainPipe() {
+    char buf[64];
+    while (pipeRead >= 0 && read(pipeRead, buf, sizeof(buf)) > 0) {
+    }
+}
+
+void onPipeReadable(int) {
+    drainPipe();
+    pending = true;
+    platform::deliverPendingSignal();
+}
+
+// Top-level windows of this process that have been shown and have no owner (an owned
+// window goes with its owner).
+bool isCloseTarget(const platform::Window* w) {
+    return w->parent == nullptr && w->owner == nullptr && !w->remote && w->visible &&
+           !w->destroying;
+}
+
+} // namespace
+
+namespace platform {
+
+void deliverPendingSignal() {
+    if (!pending) {
+        return;
+    }
+    std::vector<HWND> targets;
+    for (HWND h : topLevelWindows()) {
+        Window* w = findWindow(h);
+        if (w != nullptr && isCloseTarget(w)) {
+            targets.push_back(h);
+        }
+    }
+    if (targets.empty()) {
+        return; // stays pending until a window is shown
+    }
+    pending = false;
+    for (HWND h : targets) {
+        Window* w = findWindow(h);
+        if (w != nullptr && !w->signalled) {
+            w->signalled = true; // once per window, however many signals come
+            PostMessageA(h, WM_CLOSE, 0, 0);
+        }
+    }
+}
+
+void resetSignals() {
+    pending = false;
+    drainPipe();
+    if (pipeRead >= 0) {
+        watchFd(pipeRead, onPipeReadable);
+    }
+}
+
+} // namespace platform
+
+void platformInstallSignalHandlers() {
+    if (pipeRead < 0) {
+        int fds[2];
+        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+            return;
+        }
+        pipeRead = fds[0];
+        pipeWrite = fds[1];
+    }
+    platform::watchFd(pipeRead, onPipeReadable);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
