@@ -60,6 +60,10 @@ void sdesItemText(const uint8_t* item, char* text);
 // now); returns its size, or 0 with *block null when the allocation fails.
 int buildKeepAliveCompound(uint32_t ssrc, uint8_t** block);
 
+// Largest BYE compound: report 8, BYE header and SSRC 8, reason length byte 1 and 255
+// characters (already a multiple of four), compound padding 4.
+constexpr int BYE_COMPOUND_MAX = 8 + 4 + 4 + 1 + 255 + 4;
+
 // Builds the BYE compound with the reason into buffer, which has room for it (28 bytes
 // for "Term", at most 276); returns its size.
 int buildByeCompound(uint8_t* buffer, uint32_t ssrc, const char* reason);
