@@ -37,7 +37,6 @@ HOSTENT* gethostbyname(const char* name) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_CANONNAME;
     addrinfo* found = nullptr;
     if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
         platform::setSocketError(WSAHOST_NOT_FOUND);
@@ -60,8 +59,8 @@ HOSTENT* gethostbyname(const char* name) {
             r.addresses[count++] = address;
         }
     }
-    const char* canonical = found->ai_canonname != nullptr ? found->ai_canonname : name;
-    std::snprintf(r.name, sizeof r.name, "%s", canonical);
+    // The name as asked (asking for the canonical name can cost a name-server query).
+    std::snprintf(r.name, sizeof r.name, "%s", name);
     ::freeaddrinfo(found);
     if (count == 0) {
         platform::setSocketError(WSAHOST_NOT_FOUND);

@@ -272,17 +272,16 @@ TEST(WinsockResolve, DottedAddressAndUnknownName) {
     EXPECT_STREQ(ws::inet_ntoa(first), "127.77.1.8");
     EXPECT_EQ(h->h_addr_list[1], nullptr);
     EXPECT_EQ(h->h_aliases[0], nullptr);
+    EXPECT_STREQ(h->h_name, "127.77.1.8");
 
     h = ws::gethostbyname("127.0.0.1");
     ASSERT_NE(h, nullptr);
     std::memcpy(&first, h->h_addr_list[0], sizeof first);
     EXPECT_EQ(first.s_addr, htonl(INADDR_LOOPBACK));
 
-    // Names that fail without asking a name server.
-    for (const char* name : {"no..such..host", "256.1.2.3"}) {
-        EXPECT_EQ(ws::gethostbyname(name), nullptr) << name;
-        EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND) << name;
-    }
+    // A name that fails without asking a name server (an empty label).
+    EXPECT_EQ(ws::gethostbyname("no..such..host"), nullptr);
+    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
 
     in_addr broadcast;
     broadcast.s_addr = 0xFFFFFFFFu;
