@@ -182,3 +182,26 @@ TEST(Binary, FloodStillLetsStationsJoinAndTicksRun) {
     listener.audio.drain();
     EXPECT_EQ(server.stop(SIGTERM, 15000), 0);
 }
+
+TEST(Binary, AnotherProgramsWindowStopsTheStartAndIsBroughtForward) {
+    TempDir dir;
+    std::string config = configIn(dir, std::string(ACCOUNT) + "1=127.40.9.1\n");
+    const std::string helper = CONFSERVER_TEST_HELPERS_DIR "/fake_other_program";
+    for (bool minimised : {true, false}) {
+        std::vector<std::string> args = {"Omvar_v", "--seconds", "20"};
+        if (minimised) {
+            args.push_back("--minimised");
+        }
+        ServerProcess other(args, {}, helper);
+        ASSERT_TRUE(other.waitForRawLine("ready", 5000)) << other.standardError();
+        ServerProcess server({"-m", "--config", config, "--bind", "127.40.0.8"});
+        EXPECT_EQ(server.waitExit(10000), 0);
+        EXPECT_TRUE(server.lines().empty()); // nothing of the server ran
+        EXPECT_TRUE(other.waitForRawLine(minimised ? "WM_SYSCOMMAND f120" : "focused", 5000));
+        other.stop(SIGTERM, 5000);
+    }
+    // With the other program gone, the server starts.
+    ServerProcess server({"-m", "--config", config, "--bind", "127.40.0.8"});
+    EXPECT_TRUE(server.waitForStatus("cVARDE", 5000));
+    EXPECT_EQ(server.stop(SIGTERM, 15000), 0);
+}

@@ -5,6 +5,7 @@
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "control/rtcp.h"
+#include "platform/profile.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
 #include "resources/resources.h"
@@ -65,6 +66,14 @@ ServerHarness::ServerHarness(const std::string& serverAddress, const std::string
     boxLog.clear();
     writeFile(configPath_, ini);
     platformSetProfileFile("omvarc.ini", configPath_.c_str());
+    // A directory server entry that the test does not name would be looked up by name
+    // ("FIND"): point it at a loopback address where nothing listens instead.
+    for (const char* key : {"1", "2", "3", "4"}) {
+        char value[8];
+        if (GetPrivateProfileStringA("server", key, "", value, sizeof value, "omvarc.ini") == 0) {
+            WritePrivateProfileStringA("server", key, "127.0.0.1", "omvarc.ini");
+        }
+    }
     platformUseManualClock(1000000);
     platformSetStatusHook(onStatus);
     platformSetMessageBoxHook(onBox);

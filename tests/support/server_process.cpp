@@ -26,7 +26,7 @@ int remainingMs(Clock::time_point end) {
 } // namespace
 
 ServerProcess::ServerProcess(const std::vector<std::string>& args,
-                             const std::vector<std::string>& extraEnv) {
+                             const std::vector<std::string>& extraEnv, const std::string& binary) {
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
@@ -37,7 +37,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    std::vector<std::string> argStrings = {CONFSERVER_BINARY};
+    std::vector<std::string> argStrings = {binary};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : argStrings) {
@@ -132,6 +132,20 @@ bool ServerProcess::waitForStatus(const std::string& text, int timeoutMs) {
         for (; checked < lines_.size(); ++checked) {
             const std::string& line = lines_[checked];
             if (line.size() >= 24 && line.substr(24) == text) {
+                return true;
+            }
+        }
+    } while (remainingMs(end) > 0);
+    return false;
+}
+
+bool ServerProcess::waitForRawLine(const std::string& line, int timeoutMs) {
+    auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t checked = 0;
+    do {
+        readAvailable(std::min(remainingMs(end), 20));
+        for (; checked < lines_.size(); ++checked) {
+            if (lines_[checked] == line) {
                 return true;
             }
         }

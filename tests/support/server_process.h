@@ -9,9 +9,11 @@ namespace testutil {
 
 class ServerProcess {
   public:
-    // Starts the binary with the arguments; extraEnv entries are "NAME=value".
+    // Starts the binary (the server unless another is named) with the arguments; extraEnv
+    // entries are "NAME=value".
     ServerProcess(const std::vector<std::string>& args,
-                  const std::vector<std::string>& extraEnv = {});
+                  const std::vector<std::string>& extraEnv = {},
+                  const std::string& binary = CONFSERVER_BINARY);
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -20,6 +22,8 @@ class ServerProcess {
     int pid() const { return pid_; }
     // Waits up to timeoutMs for a status line whose text (after the time stamp) equals text.
     bool waitForStatus(const std::string& text, int timeoutMs);
+    // Waits up to timeoutMs for an output line equal to line (no time stamp expected).
+    bool waitForRawLine(const std::string& line, int timeoutMs);
     // Status texts seen so far (time stamps removed).
     std::vector<std::string> statuses();
     // Raw standard output lines seen so far.
