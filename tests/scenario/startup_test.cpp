@@ -21,8 +21,10 @@ namespace {
 
 const char* const ACCOUNT = "[callsign]\nuser=*KENT*\ndesc=TEST\nvalid=PW\n";
 
+// Names every directory server, so the file is exactly what the test wrote.
 std::string config(const std::string& extra) {
-    return std::string(ACCOUNT) + "[server]\nver=618\n" + extra;
+    return std::string(ACCOUNT) +
+           "[server]\nver=618\n1=127.10.9.1\n2=127.10.9.1\n3=127.10.9.1\n4=127.10.9.1\n" + extra;
 }
 
 // A front end under which windows are shown normally (not minimised), as the terminal
