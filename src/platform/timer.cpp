@@ -43,6 +43,9 @@ namespace platform {
 
 void postDueTimers() {
     uint64_t now = nowUs();
+    if (now < nextTimerDueUs()) {
+        return; // the common case: nothing due, nothing allocated
+    }
     std::vector<Timer*> due;
     for (Timer& t : timers) {
         if (now >= t.dueUs) {

@@ -5,8 +5,6 @@
 #include "platform/internal.h"
 #include "window_recorder.h"
 
-#include <regex>
-
 using recorder::topLevel;
 using Strings = std::vector<std::string>;
 
