@@ -42,5 +42,12 @@ int main(int argc, char** argv) {
     }
     platformSetTimeScale(commandLine.timeScale);
     bindAddress = commandLine.bindAddress;
+    // A terminal without the minimise switch shows the window; anything else runs minimised.
+    if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {
+        char whyNot[160];
+        if (!platformUseTerminalFrontEnd(whyNot, sizeof whyNot)) {
+            std::fprintf(stderr, "confserver: %s; running minimised\n", whyNot);
+        }
+    }
     return winMain(programInstance(), commandLine.words.c_str(), SW_SHOWNORMAL);
 }

@@ -40,6 +40,9 @@ class FrontEnd {
     virtual int messageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;
     // Called before the pump blocks: draw what changed.
     virtual void idle() {}
+    // A window changed in a way the calls above do not report: a child window's text, or a
+    // window hidden.
+    virtual void windowChanged(HWND) {}
 };
 // nullptr restores the minimised front end.
 void setFrontEnd(FrontEnd* frontEnd);

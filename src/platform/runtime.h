@@ -32,6 +32,12 @@ void platformSetStatusHook(void (*hook)(const char* text));
 void platformSetMessageBoxHook(int (*hook)(HWND owner, const char* text, const char* caption,
                                            UINT type));
 
+// Draws windows, dialogs and message boxes in the terminal (ncurses) from now on, with keys
+// and mouse, instead of the minimised mode. False, with a one-line reason in whyNot, when
+// standard input and output are not a terminal, TERM is unset or unknown, or the terminal
+// cannot place text; the minimised mode then stays.
+bool platformUseTerminalFrontEnd(char* whyNot, size_t size);
+
 // Catches SIGINT, SIGTERM and SIGHUP from now on. Each one posts WM_CLOSE to the shown
 // top-level windows as soon as a message loop runs (at once if one is running).
 void platformInstallSignalHandlers();

@@ -122,6 +122,8 @@ BOOL SetWindowTextA(HWND hwnd, const char* text) {
     w->title = next;
     if (isTopLevel(w) && w->everShown) {
         platform::frontEnd()->titleChanged(hwnd, next.c_str());
+    } else if (!isTopLevel(w)) {
+        platform::frontEnd()->windowChanged(hwnd);
     }
     return TRUE;
 }
@@ -150,6 +152,9 @@ BOOL ShowWindow(HWND hwnd, int command) {
     switch (command) {
     case SW_HIDE:
         w->visible = false;
+        if (wasVisible) {
+            platform::frontEnd()->windowChanged(hwnd);
+        }
         return wasVisible;
     case SW_SHOWMINIMIZED:
         w->iconic = true;
