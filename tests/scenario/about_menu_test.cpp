@@ -93,7 +93,12 @@ TEST(AboutMenu, CommandTwoWalksTheOneDirectoryIndexThatTheSignOffUses) {
         SendMessageA(dialogs[static_cast<size_t>(i % 2)], WM_COMMAND, IDCANCEL, 0);
         EXPECT_EQ(directoryServerIndex, expected[i]) << "step " << i + 1;
     }
-    // Any other command changes nothing and keeps the dialog open.
+    // A command the menu does not have changes nothing.
+    menuCommand(server, 4321);
+    EXPECT_EQ(directoryServerIndex, 3);
+    EXPECT_EQ(aboutDialogs().size(), 2u);
+    EXPECT_TRUE(server.running());
+    // Any other command of the dialog changes nothing and keeps the dialog open.
     SendMessageA(dialogs[0], WM_COMMAND, 350, 0);
     server.pump();
     EXPECT_EQ(directoryServerIndex, 3);
