@@ -185,7 +185,7 @@ bool screenStart(std::string* why) {
         s.titleEnd = fsl;
     } else if (tigetflag(const_cast<char*>("XT")) > 0) {
         s.titleStart = "\x1b]2;";
-        s.titleEnd = "\x07";
+        s.titleEnd.assign(1, '\x07'); // BEL; assigned as a character (GCC 12 -O3 -Wrestrict)
     }
     return true;
 }
