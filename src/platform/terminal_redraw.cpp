@@ -39,17 +39,17 @@ void armTimer(long delayNs) {
     if (redrawTimer < 0 || timerArmed) {
         return;
     }
-    itimerspec spec{};
-    spec.it_value.tv_nsec = delayNs;
-    timerArmed = timerfd_settime(redrawTimer, 0, &spec, nullptr) == 0;
+    itimerspec setting{};
+    setting.it_value.tv_nsec = delayNs;
+    timerArmed = timerfd_settime(redrawTimer, 0, &setting, nullptr) == 0;
 }
 
 void disarmTimer() {
     if (redrawTimer < 0 || !timerArmed) {
         return;
     }
-    itimerspec spec{};
-    timerfd_settime(redrawTimer, 0, &spec, nullptr);
+    itimerspec setting{};
+    timerfd_settime(redrawTimer, 0, &setting, nullptr);
     timerArmed = false;
 }
 
