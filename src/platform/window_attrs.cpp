@@ -40,6 +40,20 @@ HWND focusedWindow() {
 
 } // namespace platform
 
+namespace {
+
+// The window after hwnd in a list of siblings, or nullptr.
+HWND nextSibling(const std::vector<HWND>& siblings, HWND hwnd) {
+    for (size_t i = 0; i + 1 < siblings.size(); ++i) {
+        if (siblings[i] == hwnd) {
+            return siblings[i + 1];
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
 HWND GetWindow(HWND hwnd, UINT relation) {
     Window* w = findWindow(hwnd);
     if (w == nullptr || w->remote) {
@@ -51,22 +65,13 @@ HWND GetWindow(HWND hwnd, UINT relation) {
     case GW_OWNER:
         return w->owner;
     case GW_HWNDNEXT: {
-        std::vector<HWND> siblings;
+        // Walks over the station windows call this once per window for every relayed
+        // datagram: search the parent's list in place, without copying it.
         if (w->parent != nullptr) {
             Window* p = findWindow(w->parent);
-            if (p == nullptr) {
-                return nullptr;
-            }
-            siblings = p->children;
-        } else {
-            siblings = platform::topLevelWindows();
+            return p == nullptr ? nullptr : nextSibling(p->children, hwnd);
         }
-        for (size_t i = 0; i + 1 < siblings.size(); ++i) {
-            if (siblings[i] == hwnd) {
-                return siblings[i + 1];
-            }
-        }
-        return nullptr;
+        return nextSibling(platform::topLevelWindows(), hwnd);
     }
     default:
         return nullptr;
