@@ -6,6 +6,7 @@
 // Prints "ready" once the window is announced, then one line per request that reaches the
 // window ("WM_SYSCOMMAND f120" for a restore, "focused" when it was given the focus), and
 // ends after N seconds (default 5, at most 60) or at SIGTERM.
+#include "support/screen_front_end.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
@@ -16,18 +17,6 @@
 #include <cstring>
 
 namespace {
-
-// Shows windows as on a screen: a window is minimised only when it was shown so.
-class ScreenFrontEnd : public platform::FrontEnd {
-  public:
-    bool canShowDialogs() const override { return false; }
-    bool windowsAreIconic() const override { return false; }
-    void titleChanged(HWND, const char*) override {}
-    void windowShown(HWND) override {}
-    void windowDestroyed(HWND) override {}
-    void dialogCreated(HWND) override {}
-    int messageBox(HWND, const char*, const char*, UINT) override { return IDOK; }
-};
 
 LRESULT windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_SYSCOMMAND) {
@@ -58,7 +47,7 @@ int main(int argc, char** argv) {
     if (seconds < 1 || seconds > 60) {
         seconds = 5;
     }
-    ScreenFrontEnd screen;
+    testutil::ScreenFrontEnd screen;
     platform::setFrontEnd(&screen);
     WNDCLASSA wc{};
     wc.lpfnWndProc = windowProc;

@@ -1,5 +1,6 @@
 // Windows: classes, creation messages, relations, extra slots, destruction order and its
 // re-entrancy, the MDI client, default processing, showing and the search by class.
+#include "support/screen_front_end.h"
 #include "platform/internal.h"
 #include "window_recorder.h"
 
@@ -265,24 +266,12 @@ TEST_F(Windows, DefaultCloseDestroysAndRestoreShowsNormally) {
     EXPECT_FALSE(IsWindow(w));
 }
 
-// A front end that draws windows, so that iconic state is the window's own.
-class DrawingFrontEnd : public platform::FrontEnd {
-  public:
-    bool canShowDialogs() const override { return true; }
-    bool windowsAreIconic() const override { return false; }
-    void titleChanged(HWND, const char*) override {}
-    void windowShown(HWND) override {}
-    void windowDestroyed(HWND) override {}
-    void dialogCreated(HWND) override {}
-    int messageBox(HWND, const char*, const char*, UINT) override { return IDOK; }
-};
-
 TEST_F(Windows, IconicStateFollowsShowWindowAndTheFrontEnd) {
     HWND w = topLevel("w", nullptr, WS_POPUP | WS_CAPTION);
     HWND kid = child("kid", w);
     EXPECT_TRUE(IsIconic(w)); // the minimised front end: every top-level window
     EXPECT_FALSE(IsIconic(kid));
-    DrawingFrontEnd drawing;
+    testutil::ScreenFrontEnd drawing(true);
     auto guard = std::make_unique<recorder::FrontEndGuard>(&drawing);
     EXPECT_FALSE(IsIconic(w));
     EXPECT_FALSE(ShowWindow(w, SW_SHOWMINIMIZED));

@@ -1,5 +1,6 @@
 // Start-up, the main window's message table, its ticks and its close, in one process with
 // the real main window on loopback sockets (addresses 127.10.0.0/16).
+#include "support/screen_front_end.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -26,19 +27,6 @@ std::string config(const std::string& extra) {
     return std::string(ACCOUNT) +
            "[server]\nver=618\n1=127.10.9.1\n2=127.10.9.1\n3=127.10.9.1\n4=127.10.9.1\n" + extra;
 }
-
-// A front end under which windows are shown normally (not minimised), as the terminal
-// window has them.
-class ShownFrontEnd : public platform::FrontEnd {
-  public:
-    bool canShowDialogs() const override { return false; }
-    bool windowsAreIconic() const override { return false; }
-    void titleChanged(HWND, const char*) override {}
-    void windowShown(HWND) override {}
-    void windowDestroyed(HWND) override {}
-    void dialogCreated(HWND) override {}
-    int messageBox(HWND, const char*, const char*, UINT) override { return IDOK; }
-};
 
 } // namespace
 
@@ -130,7 +118,7 @@ TEST(Startup, PositionRuleAndSaveOnCloseUnlessMinimised) {
         EXPECT_EQ(testutil::readFile(server.configPath()), before);
     }
 
-    ShownFrontEnd shown;
+    testutil::ScreenFrontEnd shown;
     ServerHarness server("127.10.0.5", config("[window]\nx1=-040\ny1 = 0999\n; after\n"));
     platform::setFrontEnd(&shown);
     ASSERT_TRUE(server.start());
