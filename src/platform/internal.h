@@ -17,6 +17,13 @@ void watchFd(int fd, FdReadyFn onReadable);
 void unwatchFd(int fd);
 // A disabled descriptor is not polled (an async socket with a notification outstanding).
 void enableFd(int fd, bool enabled);
+// What poll waits for on a watched descriptor: POLLIN (the default), POLLOUT, both, or 0
+// (not polled). The callback runs when one of them, POLLHUP or POLLERR is reported.
+void setFdEvents(int fd, short events);
+// Inside a watch callback: the events poll reported for its descriptor.
+short readyEvents();
+// Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.
+void runBeforeSleep();
 // Polls the watched descriptors (waiting up to timeoutMs, 0: not at all) and posts due
 // timers.
 void pollSources(int timeoutMs);

@@ -1,9 +1,11 @@
-// Descriptor watching: the pump polls the enabled watched descriptors and calls the
-// callback of each readable one. A callback may watch, unwatch or disable descriptors
-// (its own included) and may run a nested message loop; its own descriptor is left out
-// of nested polls until it returns.
+// Descriptor watching: the pump polls the enabled watched descriptors for the events
+// each one asks for (readable unless told otherwise) and calls the callback of each
+// ready one; before it blocks it runs the before-sleep hooks. A callback may watch, unwatch or
+// disable descriptors (its own included) and may run a nested message loop; its own descriptor is
+// left out of nested polls until it returns.
 #include "platform/core.h"
 #include "platform/internal.h"
+#include "platform/runtime.h"
 
 #include <cerrno>
 #include <map>
@@ -15,6 +17,7 @@ namespace {
 
 struct Watch {
     std::shared_ptr<platform::FdReadyFn> onReadable;
+    short events = POLLIN; // what poll waits for; POLLHUP and POLLERR always wake it
     bool enabled = true;
     bool busy = false;   // its callback is running
     uint64_t serial = 0; // tells a re-watched descriptor from the one polled
@@ -22,6 +25,14 @@ struct Watch {
 
 std::map<int, Watch> watches;
 uint64_t nextSerial = 1;
+short currentRevents = 0; // what poll reported for the callback that is running
+
+struct BeforeSleep {
+    void (*fn)(void*) = nullptr;
+    void* context = nullptr;
+};
+constexpr int kMaxBeforeSleep = 4;
+BeforeSleep beforeSleep[kMaxBeforeSleep];
 
 } // namespace
 
@@ -30,9 +41,29 @@ namespace platform {
 void watchFd(int fd, FdReadyFn onReadable) {
     Watch& w = watches[fd];
     w.onReadable = std::make_shared<FdReadyFn>(std::move(onReadable));
+    w.events = POLLIN;
     w.enabled = true;
     w.busy = false;
     w.serial = nextSerial++;
+}
+
+void setFdEvents(int fd, short events) {
+    auto it = watches.find(fd);
+    if (it != watches.end()) {
+        it->second.events = events;
+    }
+}
+
+short readyEvents() {
+    return currentRevents;
+}
+
+void runBeforeSleep() {
+    for (const BeforeSleep& b : beforeSleep) {
+        if (b.fn != nullptr) {
+            b.fn(b.context);
+        }
+    }
 }
 
 void unwatchFd(int fd) {
@@ -59,7 +90,7 @@ void pollSources(int timeoutMs) {
     std::vector<uint64_t> moreSerials;
     size_t count = 0;
     for (const auto& [fd, w] : watches) {
-        count += (w.enabled && !w.busy) ? 1 : 0;
+        count += (w.enabled && !w.busy && w.events != 0) ? 1 : 0;
     }
     pollfd* fds = inlineFds;
     uint64_t* serials = inlineSerials;
@@ -71,8 +102,8 @@ void pollSources(int timeoutMs) {
     }
     size_t n = 0;
     for (const auto& [fd, w] : watches) {
-        if (w.enabled && !w.busy) {
-            fds[n] = pollfd{fd, POLLIN, 0};
+        if (w.enabled && !w.busy && w.events != 0) {
+            fds[n] = pollfd{fd, w.events, 0};
             serials[n] = w.serial;
             ++n;
         }
@@ -91,14 +122,17 @@ void pollSources(int timeoutMs) {
             it->second.enabled = false; // closed without unwatchFd: stop polling it
             continue;
         }
-        if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0 || !it->second.enabled ||
-            it->second.busy) {
+        short wanted = static_cast<short>(it->second.events | POLLHUP | POLLERR);
+        if ((fds[i].revents & wanted) == 0 || !it->second.enabled || it->second.busy) {
             continue;
         }
         it->second.busy = true;
         // Held by a second reference: the callback may unwatch or re-watch its descriptor.
         std::shared_ptr<FdReadyFn> callback = it->second.onReadable;
+        short saved = currentRevents;
+        currentRevents = fds[i].revents;
         (*callback)(fd);
+        currentRevents = saved;
         it = watches.find(fd);
         if (it != watches.end() && it->second.serial == serials[i]) {
             it->second.busy = false;
@@ -111,6 +145,43 @@ void pollSources(int timeoutMs) {
 
 void resetWatches() {
     watches.clear();
+    for (BeforeSleep& b : beforeSleep) {
+        b = BeforeSleep{};
+    }
 }
 
 } // namespace platform
+
+void platformWatchDescriptor(int fd, short events,
+                             void (*ready)(int fd, short revents, void* context), void* context) {
+    platform::watchFd(fd,
+                      [ready, context](int readyFd) { ready(readyFd, currentRevents, context); });
+    platform::setFdEvents(fd, events);
+}
+
+void platformSetDescriptorEvents(int fd, short events) {
+    platform::setFdEvents(fd, events);
+}
+
+void platformUnwatchDescriptor(int fd) {
+    platform::unwatchFd(fd);
+}
+
+bool platformAddBeforeSleep(void (*fn)(void* context), void* context) {
+    for (BeforeSleep& b : beforeSleep) {
+        if (b.fn == nullptr) {
+            b.fn = fn;
+            b.context = context;
+            return true;
+        }
+    }
+    return false;
+}
+
+void platformRemoveBeforeSleep(void (*fn)(void* context), void* context) {
+    for (BeforeSleep& b : beforeSleep) {
+        if (b.fn == fn && b.context == context) {
+            b = BeforeSleep{};
+        }
+    }
+}

@@ -86,6 +86,7 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
         if (stop != nullptr && (*stop)()) {
             return false;
         }
+        platform::runBeforeSleep();
         platform::frontEnd()->idle();
         platform::pollSources(waitTimeoutMs());
     }

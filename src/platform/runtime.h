@@ -47,6 +47,19 @@ void platformInstallSignalHandlers();
 // Returns the number dispatched. For tests and for loops that must not block.
 int platformDispatchPending(int limit);
 
+// Watches a descriptor of a subsystem above the platform layer: ready(fd, revents,
+// context) runs on the server's one thread, from the pump, when poll reports one of events
+// (POLLIN, POLLOUT) or POLLHUP/POLLERR for it. Replaces an earlier watch of fd.
+void platformWatchDescriptor(int fd, short events,
+                             void (*ready)(int fd, short revents, void* context), void* context);
+// Changes what is waited for on a watched descriptor (0: nothing for now).
+void platformSetDescriptorEvents(int fd, short events);
+void platformUnwatchDescriptor(int fd);
+// fn(context) runs each time before the pump blocks waiting (work that gathers up while
+// the server is busy, such as output to flush). At most 4 hooks; false when full.
+bool platformAddBeforeSleep(void (*fn)(void* context), void* context);
+void platformRemoveBeforeSleep(void (*fn)(void* context), void* context);
+
 // True once WM_QUIT has been taken from the queue or is waiting in it.
 bool platformQuitPosted();
 

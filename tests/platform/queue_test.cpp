@@ -3,7 +3,10 @@
 #include "platform/internal.h"
 #include "window_recorder.h"
 
+#include "platform/runtime.h"
+
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 using recorder::events;
@@ -227,6 +230,70 @@ TEST_F(Queue, CallbackMayUnwatchItself) {
     platformDispatchPending(10);
     platformDispatchPending(10);
     EXPECT_EQ(calls, 1);
+}
+
+struct WatchSeen {
+    int calls = 0;
+    short revents = 0;
+};
+
+TEST_F(Queue, WritableWatchRunsOnlyWhileAskedForAndSeesItsEvents) {
+    Pipe p;
+    WatchSeen seen;
+    platformWatchDescriptor(
+        p.fds[1], POLLOUT,
+        [](int, short revents, void* context) {
+            auto* s = static_cast<WatchSeen*>(context);
+            ++s->calls;
+            s->revents = revents;
+        },
+        &seen);
+    platformDispatchPending(10);
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_NE(seen.revents & POLLOUT, 0);
+    // Nothing asked for: the descriptor is left out of the poll.
+    platformSetDescriptorEvents(p.fds[1], 0);
+    platformDispatchPending(10);
+    EXPECT_EQ(seen.calls, 1);
+    platformUnwatchDescriptor(p.fds[1]);
+}
+
+TEST_F(Queue, BeforeSleepHooksRunOnlyWhenTheLoopIsAboutToWait) {
+    HWND a = topLevel("a");
+    Pipe p;
+    platform::watchFd(p.fds[0], [&](int) {
+        p.take();
+        PostMessageA(a, WM_USER, 0, 0);
+    });
+    static int runs = 0;
+    runs = 0;
+    // The hook makes the descriptor readable, so the wait after it ends at once.
+    auto hook = [](void* context) {
+        ++runs;
+        static_cast<Pipe*>(context)->put('x');
+    };
+    ASSERT_TRUE(platformAddBeforeSleep(hook, &p));
+    PostMessageA(a, WM_USER + 1, 0, 0);
+    MSG m{};
+    ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0)); // a message was waiting: no sleep
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 1));
+    EXPECT_EQ(runs, 0);
+    ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0)); // nothing waiting: the hook runs first
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER));
+    EXPECT_EQ(runs, 1);
+
+    int others[3] = {};
+    for (int& o : others) {
+        EXPECT_TRUE(platformAddBeforeSleep(hook, &o));
+    }
+    EXPECT_FALSE(platformAddBeforeSleep(hook, &runs)); // four at most
+    for (int& o : others) {
+        platformRemoveBeforeSleep(hook, &o);
+    }
+    platformRemoveBeforeSleep(hook, &p);
+    PostMessageA(a, WM_USER + 1, 0, 0);
+    ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0));
+    EXPECT_EQ(runs, 1);
 }
 
 } // namespace
