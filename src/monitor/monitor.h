@@ -1,0 +1,80 @@
+// What is happening in the conference: counters, per-station figures and the last talk
+// spells, kept in fixed-size storage on the server's one thread. The server tells the
+// monitor what happened through the narrow calls below, placed at fixed points of its own
+// steps; none of them allocates or makes a system call, so they may sit on the relay path.
+// The readers at the end serve the event log, the HTTP view and the terminal's panel.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct StationRecord;
+
+constexpr int MONITOR_MAX_STATIONS = 26;
+constexpr int MONITOR_MAX_SPELLS = 50;
+
+// --- Narrow calls (the server's steps) -----------------------------------------------
+// The server is up (both ports open) / is closing.
+void monitorStarted();
+void monitorStopping();
+// Admission succeeded for record (its window exists); a new control sender was refused
+// (capacity), or denied by the access rules (line: the rule's line in the access file).
+void monitorJoined(const StationRecord* record);
+void monitorRefused(uint32_t address);
+void monitorDenied(const char* name, uint32_t address, int line);
+// The control handler set or changed the station's name.
+void monitorNamed(const StationRecord* record);
+// An audio datagram from record was relayed to copies stations / dropped by the talker lock.
+void monitorRelayed(const StationRecord* record, int copies);
+void monitorFirewalled(const StationRecord* record);
+// A datagram from an address that is no station; a text datagram; a control packet error.
+void monitorUnregistered();
+void monitorTextDatagram();
+void monitorControlError();
+// The flood guard threw away the waiting audio (drained datagrams).
+void monitorQueueCleared(int drained);
+// The talker lock was taken by record, or is free again (record null).
+void monitorTalker(const StationRecord* record);
+// A station closed by a BYE, by the inactivity timeout; its record goes away.
+void monitorBye(const StationRecord* record);
+void monitorTimedOut(const StationRecord* record);
+void monitorGone(const StationRecord* record);
+// A standby beacon or a keep-alive was sent.
+void monitorBeaconSent();
+void monitorKeepAliveSent();
+// The status text changed (the main window's title).
+void monitorStatusText(const char* text);
+
+// --- Readers ---------------------------------------------------------------------------
+// Times are real time in milliseconds since 1970 (UTC).
+struct MonitorStationFigures {
+    const StationRecord* record; // null: the slot is free
+    uint32_t address;            // network order
+    int64_t joinedAtMs;
+    int64_t lastHeardAtMs;
+    uint64_t relayed;    // datagrams relayed from it
+    uint64_t firewalled; // datagrams of it dropped by the talker lock
+    bool talking;
+};
+
+constexpr size_t MONITOR_NAME_SIZE = 256; // a spell keeps its talker's name, cut to this
+
+struct MonitorSpell {
+    char name[MONITOR_NAME_SIZE]; // "" while the talker had no name
+    uint32_t address;             // network order
+    int64_t startedAtMs;
+    int64_t durationMs; // so far, while open
+    bool open;          // the talker still holds the lock
+};
+
+struct MonitorCounters {
+    uint64_t relayed, copiesSent, firewalled, unregistered, textDatagrams, queueClears, drained,
+        controlErrors, joins, refusals, denials, timeouts, byes, beacons, keepalives;
+};
+
+// The figures of the station whose record this is, or null.
+const MonitorStationFigures* monitorFiguresOf(const StationRecord* record);
+// The talk spells, newest first: index 0 .. monitorSpellCount() - 1 (at most 50).
+int monitorSpellCount();
+const MonitorSpell* monitorSpell(int newestFirst);
+const MonitorCounters& monitorCounters();
