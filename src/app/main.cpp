@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    // Signals take the close path from the first instant; the companion program is not
-    // waited for, so its end must not leave a zombie behind.
+    // Signals are caught from the first instant. Until the main window exists there is
+    // nothing to close, so a signal ends the process at once, wherever start-up is held up;
+    // the companion program is not waited for, so its end must not leave a zombie behind.
+    platformSetSignalAction(SIGNALS_END_PROCESS_AT_ONCE);
     platformInstallSignalHandlers();
     struct sigaction noZombies {};
     noZombies.sa_handler = SIG_DFL;
@@ -47,6 +49,10 @@ int main(int argc, char** argv) {
         char whyNot[160];
         if (!platformUseTerminalFrontEnd(whyNot, sizeof whyNot)) {
             std::fprintf(stderr, "confserver: %s; running minimised\n", whyNot);
+        } else {
+            // The terminal must be given back on the way out: a signal ends start-up through
+            // exit() from the pump (the account dialog and message boxes run it).
+            platformSetSignalAction(SIGNALS_END_PROCESS);
         }
     }
     return winMain(programInstance(), commandLine.words.c_str(), SW_SHOWNORMAL);

@@ -85,9 +85,9 @@ void onMainWindowClose(HWND hwnd) {
     if (!IsIconic(hwnd)) {
         char text[16];
         std::snprintf(text, sizeof text, "%d", static_cast<int>(rect.left));
-        WritePrivateProfileStringA("window", "x1", text, CONFIG_FILE);
+        writeConfigValue("window", "x1", text);
         std::snprintf(text, sizeof text, "%d", static_cast<int>(rect.top));
-        WritePrivateProfileStringA("window", "y1", text, CONFIG_FILE);
+        writeConfigValue("window", "y1", text);
     }
     DestroyWindow(hwnd);
 }

@@ -7,6 +7,7 @@
 #include "config/config.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/runtime.h"
 #include "platform/window.h"
 #include "resources/resources.h"
 #include "stations/station.h"
@@ -50,6 +51,9 @@ int winMain(HINSTANCE instance, const char* commandLine, int showCmd) {
 
 bool initApplication(HINSTANCE instance) {
     appInstance = instance;
+    if (!checkConfigurationFile()) {
+        return false;
+    }
     firstRunCheck();
     frameTitle = "cVARDE";
     frameClassName = "Omvar_CS";
@@ -109,6 +113,8 @@ bool createMainWindow(HINSTANCE instance, int showCmd) {
     if (hwnd == nullptr) {
         return false;
     }
+    // From here a signal takes the close path (sign-off, position save) of the main window.
+    platformSetSignalAction(SIGNALS_CLOSE_WINDOWS);
     ShowWindow(hwnd, showCmd);
     UpdateWindow(hwnd);
     return true;

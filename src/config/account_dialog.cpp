@@ -1,9 +1,9 @@
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/dialog.h"
-#include "platform/profile.h"
 #include "resources/resources.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,7 +14,7 @@ constexpr int FIELD_SIZE = 39;
 
 // Checks the three fields and stores them; the dialog stays open on too-short input.
 void onAccountOk(HWND dialog) {
-    writeDefaultDirectoryServers();
+    bool stored = writeDefaultDirectoryServers();
     char serverName[FIELD_SIZE];
     char description[FIELD_SIZE];
     char password[FIELD_SIZE];
@@ -33,9 +33,18 @@ void onAccountOk(HWND dialog) {
     if (blank != nullptr) {
         *blank = '\0';
     }
-    WritePrivateProfileStringA("callsign", "user", serverName, CONFIG_FILE);
-    WritePrivateProfileStringA("callsign", "desc", description, CONFIG_FILE);
-    WritePrivateProfileStringA("callsign", "valid", password, CONFIG_FILE);
+    stored = writeConfigValue("callsign", "user", serverName) && stored;
+    stored = writeConfigValue("callsign", "desc", description) && stored;
+    stored = writeConfigValue("callsign", "valid", password) && stored;
+    if (!stored) {
+        // Ending the dialog now would leave the account unset while it looked stored.
+        char error[600];
+        configWriteError(error, sizeof error);
+        char text[700];
+        std::snprintf(text, sizeof text, "THE ACCOUNT WAS NOT STORED: cannot write %s", error);
+        MessageBoxA(nullptr, text, "ERROR", MB_OK);
+        return;
+    }
     EndDialog(dialog, 1);
 }
 

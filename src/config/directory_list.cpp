@@ -3,6 +3,7 @@
 #include "platform/dialog.h"
 #include "platform/profile.h"
 
+#include <cstdio>
 #include <cstring>
 
 void directoryListUpdate() {
@@ -11,7 +12,16 @@ void directoryListUpdate() {
     if (std::strcmp(ver, "NONE") != 0) {
         return;
     }
-    MessageBoxA(nullptr, "Server Updated", "CONF SERVER 3.68 MESSAGE", MB_OK);
-    writeDefaultDirectoryServers();
-    WritePrivateProfileStringA("server", "ver", "618", CONFIG_FILE);
+    // The box comes after the writes, so that it can say whether they were stored.
+    bool stored = writeDefaultDirectoryServers();
+    stored = writeConfigValue("server", "ver", "618") && stored;
+    if (stored) {
+        MessageBoxA(nullptr, "Server Updated", "CONF SERVER 3.68 MESSAGE", MB_OK);
+        return;
+    }
+    char error[600];
+    configWriteError(error, sizeof error);
+    char text[700];
+    std::snprintf(text, sizeof text, "Server not updated: cannot write %s", error);
+    MessageBoxA(nullptr, text, "CONF SERVER 3.68 MESSAGE", MB_OK);
 }

@@ -2,6 +2,7 @@
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/dialog.h"
+#include "platform/escape.h"
 #include "platform/profile.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
@@ -24,13 +25,22 @@ void firstRunCheck() {
     // No dialog can be shown: the operator has to fill the account keys in by hand.
     char path[512];
     platformProfilePath(CONFIG_FILE, path, sizeof path);
-    char text[1024];
-    std::snprintf(text, sizeof text,
-                  "The account of this server is not set up. Set [callsign] user (the node "
-                  "name, with its stars), desc (a description other than \"none\") and valid "
-                  "(the password) in %s, or start the server in a terminal without -m to "
-                  "enter them.",
-                  path);
+    char shownPath[escapedSize(sizeof path)];
+    escapeText(path, shownPath, sizeof shownPath);
+    const char* keys = "[callsign] user (the node name, with its stars), desc (a description "
+                       "other than \"none\") and valid (the password)";
+    char text[sizeof shownPath + 512];
+    if (platformProfileFileState(CONFIG_FILE, nullptr, nullptr, 0) == PROFILE_FILE_MISSING) {
+        std::snprintf(text, sizeof text,
+                      "The configuration file %s does not exist. Create it with %s, or start "
+                      "the server in a terminal without -m to enter them.",
+                      shownPath, keys);
+    } else {
+        std::snprintf(text, sizeof text,
+                      "The account of this server is not set up. Set %s in %s, or start the "
+                      "server in a terminal without -m to enter them.",
+                      keys, shownPath);
+    }
     MessageBoxA(nullptr, text, "ERROR", MB_OK);
     std::exit(2);
 }

@@ -13,6 +13,15 @@
 
 namespace {
 
+// Why the last write that returned FALSE failed: "PATH: REASON".
+std::string lastWriteError;
+
+// Records a failed write and returns FALSE for it.
+BOOL writeFailed(const std::string& path, const std::string& reason) {
+    lastWriteError = (path.empty() ? std::string("(no file)") : path) + ": " + reason;
+    return FALSE;
+}
+
 // The value of the key in the file, or nothing when the file, section or key is
 // missing or the file cannot be read.
 std::optional<std::string> lookUp(const char* section, const char* key, const char* fileName) {
@@ -71,25 +80,25 @@ UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValu
 // A null value deletes the key; a null key deletes the section. A write that would leave
 // the file as it is does not touch it. Names or a value that would break the line
 // structure (line breaks, '=' in a key, ']' in a section) are refused with FALSE, and so
-// is an unreadable or oversized file, which is then left alone.
+// is an unreadable or oversized file, which is then left alone. Every FALSE leaves its
+// reason for platformProfileWriteError.
 BOOL WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                 const char* fileName) {
     namespace pp = platform::profile;
-    if (section == nullptr || !pp::isWritableSection(section)) {
-        return FALSE;
-    }
-    if (key != nullptr && value != nullptr &&
-        (!pp::isWritableKey(key) || !pp::isWritableValue(value))) {
-        return FALSE;
-    }
     std::string path = pp::resolvePath(fileName);
+    if (section == nullptr || !pp::isWritableSection(section) ||
+        (key != nullptr && value != nullptr &&
+         (!pp::isWritableKey(key) || !pp::isWritableValue(value)))) {
+        return writeFailed(path, "a name or value that would break the lines of the file");
+    }
     if (path.empty()) {
-        return FALSE;
+        return writeFailed(path, "no file name");
     }
     std::string text;
-    pp::ReadResult read = pp::readWholeFile(path, text);
+    std::string reason;
+    pp::ReadResult read = pp::readWholeFile(path, text, &reason);
     if (read == pp::ReadResult::Failed) {
-        return FALSE;
+        return writeFailed(path, "cannot be read: " + reason);
     }
     std::string updated;
     if (key == nullptr) {
@@ -102,5 +111,45 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
     if (updated == text) {
         return TRUE;
     }
-    return pp::replaceFile(path, updated) ? TRUE : FALSE;
+    if (!pp::replaceFile(path, updated, &reason)) {
+        return writeFailed(path, reason);
+    }
+    return TRUE;
+}
+
+void platformProfileWriteError(char* buf, size_t size) {
+    if (buf == nullptr || size == 0) {
+        return;
+    }
+    size_t n = lastWriteError.size() < size - 1 ? lastWriteError.size() : size - 1;
+    std::memcpy(buf, lastWriteError.data(), n);
+    buf[n] = '\0';
+}
+
+int platformProfileFileState(const char* fileName, unsigned* mode, char* why, size_t size) {
+    namespace pp = platform::profile;
+    std::string path = pp::resolvePath(fileName);
+    std::string reason = "no file name";
+    mode_t bits = 0;
+    pp::ReadResult found =
+        path.empty() ? pp::ReadResult::Failed : pp::inspectFile(path, &bits, &reason);
+    if (mode != nullptr) {
+        *mode = found == pp::ReadResult::Ok ? static_cast<unsigned>(bits) : 0u;
+    }
+    if (why != nullptr && size > 0) {
+        if (found != pp::ReadResult::Failed) {
+            reason.clear();
+        }
+        size_t n = reason.size() < size - 1 ? reason.size() : size - 1;
+        std::memcpy(why, reason.data(), n);
+        why[n] = '\0';
+    }
+    switch (found) {
+    case pp::ReadResult::Ok:
+        return PROFILE_FILE_READABLE;
+    case pp::ReadResult::Missing:
+        return PROFILE_FILE_MISSING;
+    default:
+        return PROFILE_FILE_UNREADABLE;
+    }
 }

@@ -1,8 +1,8 @@
 #include "platform/profile_io.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +10,10 @@
 namespace platform::profile {
 
 namespace {
+
+// Symbolic links followed one after the other before a path counts as a loop (the
+// kernel's own limit).
+constexpr int MAX_LINK_HOPS = 40;
 
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
@@ -34,6 +38,49 @@ class Descriptor {
     int fd_;
 };
 
+// Holds SIGINT, SIGTERM and SIGHUP back for as long as it exists; one that came in the
+// meantime is delivered when it goes.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        sigaddset(&held, SIGHUP);
+        ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t previous_;
+};
+
+void setReason(std::string* reason, const std::string& text) {
+    if (reason != nullptr) {
+        *reason = text;
+    }
+}
+
+// Why something that is not a regular file cannot be used as one.
+std::string notRegular(mode_t mode) {
+    const char* kind = "a special file";
+    if (S_ISDIR(mode)) {
+        kind = "a directory";
+    } else if (S_ISFIFO(mode)) {
+        kind = "a FIFO";
+    } else if (S_ISCHR(mode)) {
+        kind = "a character device";
+    } else if (S_ISBLK(mode)) {
+        kind = "a block device";
+    } else if (S_ISSOCK(mode)) {
+        kind = "a socket";
+    }
+    return std::string(kind) + ", not a regular file";
+}
+
 // Writes every byte, retrying after interruptions and short writes.
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -50,18 +97,61 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
-// The file that a write must replace: the target of a symbolic link, else the path.
-std::string replacementTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* resolved = ::realpath(path.c_str(), nullptr);
-        if (resolved != nullptr) {
-            std::string target(resolved);
-            std::free(resolved);
-            return target;
+// The directory part of a path with its trailing '/' ("./" for a bare name).
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+// The file that a write must replace: the path itself, or where its chain of symbolic
+// links ends (which need not exist yet). False, with why, for a loop or an unreadable
+// link.
+bool replacementTarget(const std::string& path, std::string* target, std::string* reason) {
+    std::string current = path;
+    for (int hop = 0; hop <= MAX_LINK_HOPS; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            *target = current;
+            return true;
         }
+        char link[4096];
+        ssize_t n = ::readlink(current.c_str(), link, sizeof link);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof link) {
+            setReason(reason, "its symbolic link cannot be read");
+            return false;
+        }
+        std::string next(link, static_cast<size_t>(n));
+        current = next[0] == '/' ? next : directoryOf(current) + next;
     }
-    return path;
+    setReason(reason, std::strerror(ELOOP));
+    return false;
+}
+
+// Creates the directory (and those missing above it) with mode 0700. True when it
+// exists as a directory afterwards.
+bool makeDirectories(std::string directory, std::string* reason) {
+    while (directory.size() > 1 && directory.back() == '/') {
+        directory.pop_back();
+    }
+    struct stat st {};
+    if (directory.empty() || directory == "." || ::stat(directory.c_str(), &st) == 0) {
+        return true; // an existing non-directory is reported by the file's creation
+    }
+    if (errno != ENOENT) {
+        setReason(reason, "cannot reach the directory " + directory + ": " + std::strerror(errno));
+        return false;
+    }
+    size_t slash = directory.rfind('/');
+    if (slash != std::string::npos && slash > 0 &&
+        !makeDirectories(directory.substr(0, slash), reason)) {
+        return false;
+    }
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+        setReason(reason, "cannot create the directory " + directory + ": " + std::strerror(errno));
+        return false;
+    }
+    ::chmod(directory.c_str(), 0700); // whatever the umask took away
+    return true;
 }
 
 // Flushes the directory entry of a rename; a failure here cannot undo the rename and is
@@ -74,20 +164,57 @@ void syncDirectory(const std::string& directory) {
     }
 }
 
-} // namespace
-
-ReadResult readWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::Missing : ReadResult::Failed;
-    }
-    Descriptor file(fd);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<unsigned long long>(st.st_size) > MAX_FILE_BYTES) {
+// Opens path for reading without blocking (a FIFO opens at once) and checks that it is a
+// regular file of a sensible size. Ok with an open descriptor in *fd, else why. A path
+// through something that is not a directory counts as missing when notDirectoryIsMissing.
+ReadResult openRegular(const std::string& path, int* fd, struct stat* st, std::string* reason,
+                       bool notDirectoryIsMissing) {
+    *fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (*fd < 0) {
+        if (errno == ENOENT || (errno == ENOTDIR && notDirectoryIsMissing)) {
+            return ReadResult::Missing;
+        }
+        setReason(reason, std::strerror(errno));
         return ReadResult::Failed;
     }
+    if (::fstat(*fd, st) != 0) {
+        setReason(reason, std::strerror(errno));
+    } else if (!S_ISREG(st->st_mode)) {
+        setReason(reason, notRegular(st->st_mode));
+    } else if (static_cast<unsigned long long>(st->st_size) > MAX_FILE_BYTES) {
+        setReason(reason, "larger than 64 MiB");
+    } else {
+        return ReadResult::Ok;
+    }
+    ::close(*fd);
+    *fd = -1;
+    return ReadResult::Failed;
+}
+
+} // namespace
+
+ReadResult inspectFile(const std::string& path, mode_t* mode, std::string* reason) {
+    int fd = -1;
+    struct stat st {};
+    ReadResult result = openRegular(path, &fd, &st, reason, false);
+    if (result == ReadResult::Ok) {
+        ::close(fd);
+        if (mode != nullptr) {
+            *mode = st.st_mode & 07777;
+        }
+    }
+    return result;
+}
+
+ReadResult readWholeFile(const std::string& path, std::string& out, std::string* reason) {
+    out.clear();
+    int fd = -1;
+    struct stat st {};
+    ReadResult opened = openRegular(path, &fd, &st, reason, true);
+    if (opened != ReadResult::Ok) {
+        return opened;
+    }
+    Descriptor file(fd);
     // The size is only a hint: the file may grow while it is read, so the limit is
     // checked against what is actually read.
     out.reserve(static_cast<size_t>(st.st_size));
@@ -98,6 +225,7 @@ ReadResult readWholeFile(const std::string& path, std::string& out) {
             if (errno == EINTR) {
                 continue;
             }
+            setReason(reason, std::strerror(errno));
             out.clear();
             return ReadResult::Failed;
         }
@@ -105,6 +233,7 @@ ReadResult readWholeFile(const std::string& path, std::string& out) {
             return ReadResult::Ok;
         }
         if (out.size() + static_cast<size_t>(n) > MAX_FILE_BYTES) {
+            setReason(reason, "larger than 64 MiB");
             out.clear();
             return ReadResult::Failed;
         }
@@ -112,38 +241,63 @@ ReadResult readWholeFile(const std::string& path, std::string& out) {
     }
 }
 
-bool replaceFile(const std::string& path, const std::string& content) {
-    if (path.empty()) {
+bool replaceFile(const std::string& path, const std::string& content, std::string* reason) {
+    if (path.empty() || path.back() == '/') {
+        setReason(reason, "no file name");
         return false;
     }
-    std::string target = replacementTarget(path);
+    std::string target;
+    if (!replacementTarget(path, &target, reason)) {
+        return false;
+    }
     size_t slash = target.rfind('/');
-    std::string directory = slash == std::string::npos ? "./" : target.substr(0, slash + 1);
+    std::string directory = directoryOf(target);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) {
-        return false;
-    }
 
     mode_t mode = 0600;
+    bool existing = false;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
+            setReason(reason, notRegular(st.st_mode));
+            return false;
+        }
+        if (st.st_nlink > 1) {
+            setReason(reason, "it has " + std::to_string(st.st_nlink) +
+                                  " hard links, and replacing it would make them two files");
             return false;
         }
         mode = st.st_mode & 07777;
+        existing = true;
+    } else if (errno != ENOENT) {
+        setReason(reason, std::strerror(errno));
+        return false;
+    } else if (!makeDirectories(directory, reason)) {
+        return false;
     }
 
+    SignalsHeld held;
     std::string temporary = directory + "." + base + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
+        setReason(reason, "cannot create a file in " + directory + ": " + std::strerror(errno));
         return false;
     }
     Descriptor file(fd);
+    if (existing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+        // Who may not give the file away keeps at least its group where it can.
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+        }
+    }
     bool ok =
         ::fchmod(fd, mode) == 0 && writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
     ok = file.close() && ok;
-    if (ok) {
-        ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        setReason(reason, "cannot write a file in " + directory + ": " + std::strerror(errno));
+    } else if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        setReason(reason, "cannot put the new file in place: " + std::string(std::strerror(errno)));
+        ok = false;
     }
     if (!ok) {
         ::unlink(temporary.c_str());

@@ -148,6 +148,19 @@ bool lastLineIsBlank(std::string_view text) {
     return trimBlanks(last).empty();
 }
 
+// The UTF-8 byte-order mark that some editors put at the start of a file.
+constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
+// The byte-order mark at the start of the text, or an empty view.
+std::string_view markOf(std::string_view text) {
+    return text.substr(0, text.rfind(BYTE_ORDER_MARK, 0) == 0 ? BYTE_ORDER_MARK.size() : 0);
+}
+
+std::string setValueInBody(std::string_view text, std::string_view section, std::string_view key,
+                           std::string_view value);
+std::string deleteKeyInBody(std::string_view text, std::string_view section, std::string_view key);
+std::string deleteSectionInBody(std::string_view text, std::string_view section);
+
 } // namespace
 
 std::string_view trimBlanks(std::string_view s) {
@@ -164,6 +177,7 @@ std::string_view trimBlanks(std::string_view s) {
 
 std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
                                           std::string_view key) {
+    text.remove_prefix(markOf(text).size());
     Match m = locate(text, trimBlanks(section), trimBlanks(key));
     if (!m.keyFound) {
         return std::nullopt;
@@ -216,6 +230,25 @@ bool isWritableValue(std::string_view value) {
 
 std::string setValue(std::string_view text, std::string_view section, std::string_view key,
                      std::string_view value) {
+    std::string_view mark = markOf(text);
+    return std::string(mark) + setValueInBody(text.substr(mark.size()), section, key, value);
+}
+
+std::string deleteKey(std::string_view text, std::string_view section, std::string_view key) {
+    std::string_view mark = markOf(text);
+    return std::string(mark) + deleteKeyInBody(text.substr(mark.size()), section, key);
+}
+
+std::string deleteSection(std::string_view text, std::string_view section) {
+    std::string_view mark = markOf(text);
+    return std::string(mark) + deleteSectionInBody(text.substr(mark.size()), section);
+}
+
+namespace {
+
+// The edits on the text after its byte-order mark; contracts as for the public forms.
+std::string setValueInBody(std::string_view text, std::string_view section, std::string_view key,
+                           std::string_view value) {
     section = trimBlanks(section);
     key = trimBlanks(key);
     Match m = locate(text, section, key);
@@ -253,7 +286,7 @@ std::string setValue(std::string_view text, std::string_view section, std::strin
     return out;
 }
 
-std::string deleteKey(std::string_view text, std::string_view section, std::string_view key) {
+std::string deleteKeyInBody(std::string_view text, std::string_view section, std::string_view key) {
     Match m = locate(text, trimBlanks(section), trimBlanks(key));
     if (!m.keyFound) {
         return std::string(text);
@@ -263,7 +296,7 @@ std::string deleteKey(std::string_view text, std::string_view section, std::stri
     return out;
 }
 
-std::string deleteSection(std::string_view text, std::string_view section) {
+std::string deleteSectionInBody(std::string_view text, std::string_view section) {
     Match m = locate(text, trimBlanks(section), std::string_view());
     if (!m.sectionFound) {
         return std::string(text);
@@ -272,5 +305,7 @@ std::string deleteSection(std::string_view text, std::string_view section) {
     out.append(text.substr(m.sectionEnd));
     return out;
 }
+
+} // namespace
 
 } // namespace platform::profile

@@ -6,9 +6,10 @@
 // header; the name lies between the '[' and the first ']'. A line whose first non-blank
 // byte is ';' or '#' is a comment. Any other line with a '=' whose text before the first
 // '=' is not blank is a key line. Every other line (blank lines, junk, keys before the
-// first header) is kept but carries no meaning. Names are trimmed of blanks, tabs and
-// carriage returns and compared without regard to ASCII case; the first section of a
-// name and, inside it, the first key of a name are the ones that count.
+// first header) is kept but carries no meaning. A UTF-8 byte-order mark at the very start
+// is not part of the first line: reads look past it and edits keep it. Names are trimmed of blanks,
+// tabs and carriage returns and compared without regard to ASCII case; the first section of a name
+// and, inside it, the first key of a name are the ones that count.
 #pragma once
 
 #include "platform/types.h"

@@ -42,6 +42,18 @@ bool platformUseTerminalFrontEnd(char* whyNot, size_t size);
 // top-level windows as soon as a message loop runs (at once if one is running).
 void platformInstallSignalHandlers();
 
+// What a caught SIGINT, SIGTERM or SIGHUP does. Start-up, before the program has anything
+// to close, ends the process instead: one line on standard error, then exit code 0.
+enum SignalAction {
+    SIGNALS_CLOSE_WINDOWS,       // WM_CLOSE to the shown top-level windows (the default)
+    SIGNALS_END_PROCESS,         // exit() as soon as the pump looks (in every modal loop too),
+                                 // so exit handlers run and a terminal is given back
+    SIGNALS_END_PROCESS_AT_ONCE, // _exit() in the handler itself, whatever the program is
+                                 // waiting for; only while nothing needs an exit handler
+};
+// A signal that is already waiting is acted on by the new action.
+void platformSetSignalAction(int action);
+
 // Dispatches every message that is waiting now (after looking at the clock and the
 // watched descriptors), including messages posted while doing so, up to limit messages.
 // Returns the number dispatched. For tests and for loops that must not block.

@@ -3,6 +3,8 @@
 // The handler only writes a byte to a self-pipe (async-signal-safe); the pipe is a
 // watched descriptor whose callback, run by the pump, posts the messages. A signal
 // caught before any top-level window has been shown stays pending until one is.
+// During start-up (platformSetSignalAction) a signal ends the process instead: from the
+// pump, or from the handler itself while the program may be held up outside the pump.
 #include "platform/core.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
@@ -10,6 +12,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,8 +23,26 @@ namespace {
 int pipeRead = -1;
 int pipeWrite = -1;
 bool pending = false;
+volatile sig_atomic_t action = SIGNALS_CLOSE_WINDOWS;
+// The line written when a signal ends start-up, made before it is needed (the handler
+// cannot format).
+char endLine[128];
+size_t endLineLength = 0;
+
+// Ends the process for a signal during start-up. Safe in a signal handler when atOnce.
+[[noreturn]] void endForSignal(bool atOnce) {
+    ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
+    (void)written; // nothing more can be done for a standard error that does not take it
+    if (atOnce) {
+        _exit(0);
+    }
+    std::exit(0);
+}
 
 void onSignal(int) {
+    if (action == SIGNALS_END_PROCESS_AT_ONCE) {
+        endForSignal(true);
+    }
     int saved = errno;
     char byte = 1;
     ssize_t written = write(pipeWrite, &byte, 1);
@@ -27,10 +50,14 @@ void onSignal(int) {
     errno = saved;
 }
 
-void drainPipe() {
+// Empties the self-pipe; true when it held a wake-up.
+bool drainPipe() {
     char buf[64];
+    bool any = false;
     while (pipeRead >= 0 && read(pipeRead, buf, sizeof(buf)) > 0) {
+        any = true;
     }
+    return any;
 }
 
 void onPipeReadable(int) {
@@ -54,6 +81,9 @@ void deliverPendingSignal() {
     if (!pending) {
         return;
     }
+    if (action != SIGNALS_CLOSE_WINDOWS) {
+        endForSignal(false);
+    }
     std::vector<HWND> targets;
     for (HWND h : topLevelWindows()) {
         Window* w = findWindow(h);
@@ -76,6 +106,7 @@ void deliverPendingSignal() {
 
 void resetSignals() {
     pending = false;
+    action = SIGNALS_CLOSE_WINDOWS;
     drainPipe();
     if (pipeRead >= 0) {
         watchFd(pipeRead, onPipeReadable);
@@ -101,4 +132,19 @@ void platformInstallSignalHandlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+}
+
+void platformSetSignalAction(int newAction) {
+    if (endLineLength == 0) {
+        int n = std::snprintf(endLine, sizeof endLine, "%s: ended by a signal during start-up\n",
+                              program_invocation_short_name);
+        endLineLength = n > 0 ? std::strlen(endLine) : 0;
+    }
+    action = newAction;
+    if (drainPipe()) {
+        pending = true;
+    }
+    if (pending && newAction != SIGNALS_CLOSE_WINDOWS) {
+        endForSignal(false);
+    }
 }

@@ -5,11 +5,17 @@
 #include "support/testutil.h"
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -35,6 +41,59 @@ int getInt(const std::string& file, const char* section, const char* key, int de
 
 BOOL put(const std::string& file, const char* section, const char* key, const char* value) {
     return WritePrivateProfileStringA(section, key, value, file.c_str());
+}
+
+// The reason that the last failed write left.
+std::string writeError() {
+    char buf[700];
+    platformProfileWriteError(buf, sizeof buf);
+    return buf;
+}
+
+// Runs fn in a child process, as the user nobody when asUser is set, and gives its exit
+// status: fn's result, or -1 when the child did not end within timeoutMs (it is then
+// killed) or could not become nobody. A call that blocks shows as -1 instead of hanging
+// the test.
+int inChild(const std::function<int()>& fn, int timeoutMs, bool asNobody = false) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        if (asNobody) {
+            struct passwd* nobody = ::getpwnam("nobody");
+            uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
+            gid_t gid = nobody != nullptr ? nobody->pw_gid : 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+                ::_exit(100);
+            }
+        }
+        ::_exit(fn());
+    }
+    if (pid < 0) {
+        return -1;
+    }
+    for (int waited = 0; waited < timeoutMs; waited += 5) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            return WIFEXITED(status) && WEXITSTATUS(status) != 100 ? WEXITSTATUS(status) : -1;
+        }
+        ::usleep(5000);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// What platformProfileFileState says about a path, and why.
+struct FileState {
+    int state;
+    unsigned mode;
+    std::string why;
+};
+FileState stateOf(const std::string& path) {
+    FileState found{-1, 0, ""};
+    char why[256] = "untouched";
+    found.state = platformProfileFileState(path.c_str(), &found.mode, why, sizeof why);
+    found.why = why;
+    return found;
 }
 
 mode_t modeOf(const std::string& path) {
@@ -312,12 +371,28 @@ TEST(ProfileWrite, CreatesWithMode0600AndKeepsAnExistingMode) {
     EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"new.ini"});
 }
 
-TEST(ProfileWrite, MissingDirectoryFailsAndLeavesNothingBehind) {
+TEST(ProfileWrite, MissingDirectoriesAreCreatedWithMode0700) {
     TempDir dir;
     std::string missing = dir.file("nodir");
-    EXPECT_FALSE(put(missing + "/x.ini", "a", "k", "1"));
-    EXPECT_FALSE(testutil::fileExists(missing));
-    EXPECT_TRUE(entriesOf(dir.path()).empty());
+    mode_t oldMask = ::umask(077);
+    BOOL written = put(missing + "/deeper/x.ini", "a", "k", "1");
+    ::umask(oldMask);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(readFile(missing + "/deeper/x.ini"), "[a]\nk=1\n");
+    EXPECT_EQ(modeOf(missing), 0700u);
+    EXPECT_EQ(modeOf(missing + "/deeper"), 0700u);
+    EXPECT_EQ(modeOf(missing + "/deeper/x.ini"), 0600u);
+    EXPECT_EQ(entriesOf(missing + "/deeper"), std::vector<std::string>{"x.ini"});
+}
+
+TEST(ProfileWrite, PathThroughAFileFailsAndLeavesNothingBehind) {
+    TempDir dir;
+    std::string plain = dir.file("plain");
+    writeFile(plain, "not a directory\n");
+    EXPECT_FALSE(put(plain + "/sub/x.ini", "a", "k", "1"));
+    EXPECT_EQ(readFile(plain), "not a directory\n");
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"plain"});
+    EXPECT_NE(writeError().find(plain + "/sub/x.ini: "), std::string::npos) << writeError();
 }
 
 TEST(ProfileWrite, ThroughASymbolicLinkTheTargetChanges) {
@@ -331,6 +406,206 @@ TEST(ProfileWrite, ThroughASymbolicLinkTheTargetChanges) {
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(readFile(target), "[a]\nk=2\n");
+}
+
+TEST(ProfileWrite, LinkChainsAndDanglingLinksWriteTheTargetLoopsFail) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0755), 0);
+    std::string target = dir.file("real/omvarc.ini");
+    writeFile(target, "[a]\nk=1\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    // first -> second (relative, in another directory) -> the file.
+    ASSERT_EQ(::symlink("../omvarc.ini", dir.file("real/second").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("links").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("../real/second", dir.file("links/first").c_str()), 0);
+    ASSERT_EQ(::symlink("real/omvarc.ini", dir.file("omvarc.ini").c_str()), 0);
+    ino_t before = inodeOf(target);
+    ASSERT_TRUE(put(dir.file("links/first"), "a", "k", "2")) << writeError();
+    EXPECT_EQ(readFile(target), "[a]\nk=2\n");
+    EXPECT_NE(inodeOf(target), before); // replaced, not rewritten in place
+    EXPECT_EQ(modeOf(target), 0640u);
+    struct stat st {};
+    for (const char* link : {"links/first", "real/second", "omvarc.ini"}) {
+        ASSERT_EQ(::lstat(dir.file(link).c_str(), &st), 0) << link;
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+    }
+    EXPECT_EQ(entriesOf(dir.file("links")), std::vector<std::string>{"first"});
+
+    // A dangling link: its target is created (mode 0600), the link stays.
+    ASSERT_EQ(::symlink("made/new.ini", dir.file("dangling").c_str()), 0);
+    ASSERT_TRUE(put(dir.file("dangling"), "a", "k", "3")) << writeError();
+    EXPECT_EQ(readFile(dir.file("made/new.ini")), "[a]\nk=3\n");
+    EXPECT_EQ(modeOf(dir.file("made/new.ini")), 0600u);
+    ASSERT_EQ(::lstat(dir.file("dangling").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    // A loop of links is refused and leaves nothing behind.
+    ASSERT_EQ(::symlink("loop-b", dir.file("loop-a").c_str()), 0);
+    ASSERT_EQ(::symlink("loop-a", dir.file("loop-b").c_str()), 0);
+    EXPECT_FALSE(put(dir.file("loop-a"), "a", "k", "4"));
+    EXPECT_NE(writeError().find("symbolic links"), std::string::npos) << writeError();
+    EXPECT_EQ(stateOf(dir.file("loop-a")).state, PROFILE_FILE_UNREADABLE);
+}
+
+TEST(ProfileWrite, HardLinkedFileIsRefusedAndStaysOneFile) {
+    TempDir dir;
+    std::string f = dir.file("omvarc.ini");
+    std::string other = dir.file("copy.ini");
+    writeFile(f, "[a]\nk=1\n");
+    ASSERT_EQ(::link(f.c_str(), other.c_str()), 0);
+    ino_t before = inodeOf(f);
+    EXPECT_FALSE(put(f, "a", "k", "2"));
+    EXPECT_EQ(writeError(),
+              f + ": it has 2 hard links, and replacing it would make them two files");
+    EXPECT_EQ(inodeOf(f), before);
+    EXPECT_EQ(inodeOf(other), before);
+    EXPECT_EQ(readFile(f), "[a]\nk=1\n");
+    // Reading is not affected.
+    EXPECT_EQ(get(f, "a", "k"), "1");
+    EXPECT_EQ(stateOf(f).state, PROFILE_FILE_READABLE);
+    EXPECT_EQ(entriesOf(dir.path()).size(), 2u);
+    // With the second name gone the file is written again.
+    ASSERT_EQ(::unlink(other.c_str()), 0);
+    EXPECT_TRUE(put(f, "a", "k", "2"));
+    EXPECT_EQ(readFile(f), "[a]\nk=2\n");
+}
+
+TEST(ProfileWrite, OwnerAndGroupAreKept) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "giving a file to another user needs root";
+    }
+    struct passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    TempDir dir;
+    std::string f = dir.file("owned.ini");
+    writeFile(f, "[a]\nk=1\n");
+    ASSERT_EQ(::chown(f.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
+    ASSERT_TRUE(put(f, "a", "k", "2"));
+    struct stat st {};
+    ASSERT_EQ(::stat(f.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    EXPECT_EQ(st.st_gid, nobody->pw_gid);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+    // A writer that may not give the file back to its owner still replaces it (the file is
+    // then its own): nobody in a directory it may write, on a file of root's.
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    std::string rootsFile = dir.file("roots.ini");
+    writeFile(rootsFile, "[a]\nk=1\n");
+    ASSERT_EQ(::chmod(rootsFile.c_str(), 0644), 0);
+    EXPECT_EQ(inChild([&] { return put(rootsFile, "a", "k", "2") ? 0 : 1; }, 5000, true), 0);
+    EXPECT_EQ(readFile(rootsFile), "[a]\nk=2\n");
+    ASSERT_EQ(::stat(rootsFile.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, nobody->pw_uid);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST(ProfileRead, ByteOrderMarkIsReadPastAndKept) {
+    TempDir dir;
+    const std::string mark = "\xEF\xBB\xBF";
+    std::string f = dir.file("bom.ini");
+    writeFile(f, mark + "[callsign]\r\ndesc=WITH MARK\r\n");
+    EXPECT_EQ(get(f, "callsign", "desc", "none"), "WITH MARK");
+    ASSERT_TRUE(put(f, "callsign", "desc", "CHANGED"));
+    ASSERT_TRUE(put(f, "callsign", "user", "*U*"));
+    EXPECT_EQ(readFile(f), mark + "[callsign]\r\ndesc=CHANGED\r\nuser=*U*\r\n");
+    ASSERT_TRUE(put(f, "callsign", "desc", nullptr));
+    EXPECT_EQ(readFile(f), mark + "[callsign]\r\nuser=*U*\r\n");
+    ASSERT_TRUE(put(f, "callsign", nullptr, nullptr));
+    EXPECT_EQ(readFile(f), mark);
+    // A file of only the mark takes its first section right after it.
+    ASSERT_TRUE(put(f, "server", "ver", "618"));
+    EXPECT_EQ(readFile(f), mark + "[server]\nver=618\n");
+    // Only a mark at the very start counts: elsewhere it is part of a line.
+    writeFile(f, "\n" + mark + "[callsign]\ndesc=X\n");
+    EXPECT_EQ(get(f, "callsign", "desc", "none"), "none");
+}
+
+TEST(ProfileFile, StateSaysWhatIsAtThePathWithoutBlocking) {
+    TempDir dir;
+    std::string f = dir.file("omvarc.ini");
+    FileState missing = stateOf(f);
+    EXPECT_EQ(missing.state, PROFILE_FILE_MISSING);
+    EXPECT_EQ(missing.why, "");
+    ASSERT_EQ(::symlink("nowhere.ini", dir.file("dangling").c_str()), 0);
+    EXPECT_EQ(stateOf(dir.file("dangling")).state, PROFILE_FILE_MISSING);
+
+    writeFile(f, "[a]\nk=1\n");
+    ASSERT_EQ(::chmod(f.c_str(), 0640), 0);
+    FileState readable = stateOf(f);
+    EXPECT_EQ(readable.state, PROFILE_FILE_READABLE);
+    EXPECT_EQ(readable.mode, 0640u);
+    EXPECT_EQ(readable.why, "");
+
+    FileState directory = stateOf(dir.path());
+    EXPECT_EQ(directory.state, PROFILE_FILE_UNREADABLE);
+    EXPECT_EQ(directory.why, "a directory, not a regular file");
+    FileState device = stateOf("/dev/null");
+    EXPECT_EQ(device.state, PROFILE_FILE_UNREADABLE);
+    EXPECT_EQ(device.why, "a character device, not a regular file");
+    FileState throughFile = stateOf(f + "/x.ini");
+    EXPECT_EQ(throughFile.state, PROFILE_FILE_UNREADABLE);
+    EXPECT_EQ(throughFile.why, "Not a directory");
+}
+
+TEST(ProfileFile, FifoIsNamedNeverWaitedForNeitherReadNorWritten) {
+    TempDir dir;
+    std::string fifo = dir.file("omvarc.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Each call in a child, so that one that blocks shows as a failure (-1).
+    EXPECT_EQ(inChild(
+                  [&] {
+                      FileState s = stateOf(fifo);
+                      return s.state == PROFILE_FILE_UNREADABLE &&
+                                     s.why == "a FIFO, not a regular file"
+                                 ? 0
+                                 : 1;
+                  },
+                  5000),
+              0);
+    EXPECT_EQ(inChild([&] { return get(fifo, "callsign", "desc", "none") == "none" ? 0 : 1; },
+                      5000),
+              0);
+    EXPECT_EQ(inChild(
+                  [&] {
+                      bool refused = !put(fifo, "callsign", "desc", "X");
+                      return refused && writeError() == fifo +
+                                                            ": cannot be read: a FIFO, not a "
+                                                            "regular file"
+                                 ? 0
+                                 : 1;
+                  },
+                  5000),
+              0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"omvarc.ini"});
+}
+
+TEST(ProfileFile, ModeZeroFileIsUnreadableForItsUser) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    std::string f = dir.file("locked.ini");
+    writeFile(f, "[callsign]\ndesc=SECRET\n");
+    ASSERT_EQ(::chmod(f.c_str(), 0), 0);
+    // Root reads every file, so the test looks as the user nobody does.
+    bool asNobody = ::geteuid() == 0;
+    EXPECT_EQ(inChild(
+                  [&] {
+                      FileState s = stateOf(f);
+                      bool named = s.state == PROFILE_FILE_UNREADABLE &&
+                                   s.why == "Permission denied";
+                      bool defaulted = get(f, "callsign", "desc", "none") == "none";
+                      bool refused = !put(f, "callsign", "user", "X") &&
+                                     writeError() == f + ": cannot be read: Permission denied";
+                      return named && defaulted && refused ? 0 : 1;
+                  },
+                  5000, asNobody),
+              0);
+    ASSERT_EQ(::chmod(f.c_str(), 0600), 0);
+    EXPECT_EQ(readFile(f), "[callsign]\ndesc=SECRET\n");
 }
 
 TEST(ProfileWrite, UnreadableFileIsLeftAlone) {

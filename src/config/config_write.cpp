@@ -1,0 +1,27 @@
+#include "config/config.h"
+#include "platform/escape.h"
+#include "platform/profile.h"
+
+#include <cstdio>
+
+bool configWriteFailureTold = false;
+
+void configWriteError(char* buf, size_t size) {
+    platformProfileWriteError(buf, size);
+}
+
+bool writeConfigValue(const char* section, const char* key, const char* value) {
+    if (WritePrivateProfileStringA(section, key, value, CONFIG_FILE)) {
+        return true;
+    }
+    if (!configWriteFailureTold) {
+        configWriteFailureTold = true;
+        char error[600];
+        configWriteError(error, sizeof error);
+        char shown[escapedSize(sizeof error)];
+        escapeText(error, shown, sizeof shown);
+        std::fprintf(stderr, "confserver: cannot write %s\n", shown);
+        std::fflush(stderr);
+    }
+    return false;
+}
