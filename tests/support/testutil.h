@@ -23,6 +23,7 @@ class TempDir {
 };
 
 std::string readFile(const std::string& path);
+// Writes the file whole; a file that did not exist gets mode 0600.
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 
