@@ -1,5 +1,6 @@
 // Start-up, the main window's message table, its ticks and its close, in one process with
-// the real main window on loopback sockets (addresses 127.10.0.0/16).
+// the real main window on loopback sockets (addresses 127.10.0.0/16 and 127.102.0.0/16), and
+// what a signal does before and after the main window exists.
 #include "support/screen_front_end.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
@@ -13,6 +14,8 @@
 #include "support/server_harness.h"
 #include "support/tcp_sink.h"
 
+#include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -186,4 +189,32 @@ TEST(Startup, UnreachableDirectoryStillCloses) {
     server.close();
     EXPECT_TRUE(platformQuitPosted());
     EXPECT_EQ(audioPortSocket, INVALID_SOCKET);
+}
+
+TEST(Startup, ASignalEndsStartUpUntilTheMainWindowExistsThenClosesIt) {
+    testutil::TcpSink directory("127.102.2.1", 5200);
+    ASSERT_TRUE(directory.ok());
+    // Before the main window exists, a signal ends the process from the pump.
+    EXPECT_EXIT(
+        {
+            ServerHarness early("127.102.0.20", config(""));
+            platformInstallSignalHandlers();
+            platformSetSignalAction(SIGNALS_END_PROCESS);
+            raise(SIGTERM);
+            platformDispatchPending(10);
+            std::exit(3);
+        },
+        ::testing::ExitedWithCode(0), "ended by a signal during start-up");
+
+    // As the program runs it: start-up ends on a signal until the main window is made; from
+    // then on a signal closes it, with the sign-off, and the process goes on.
+    ServerHarness server("127.102.0.20",
+                         std::string(ACCOUNT) + "[server]\nver=618\n1=127.102.2.1\n");
+    platformInstallSignalHandlers();
+    platformSetSignalAction(SIGNALS_END_PROCESS);
+    ASSERT_TRUE(server.start());
+    raise(SIGTERM);
+    server.pump(5);
+    EXPECT_TRUE(platformQuitPosted());
+    EXPECT_EQ(directory.waitForClose(5000), std::string("l*KENT*\xAC\xACPW\rOFF-V3.65C\rTEST\r"));
 }
