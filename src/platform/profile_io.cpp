@@ -164,14 +164,28 @@ void syncDirectory(const std::string& directory) {
     }
 }
 
-// Opens path for reading without blocking (a FIFO opens at once) and checks that it is a
-// regular file of a sensible size. Ok with an open descriptor in *fd, else why. A path
+// Opens path for reading when it is a regular file of a sensible size: Ok with an open
+// descriptor in *fd, else why. What is not a regular file (a FIFO, a device, a directory)
+// is named from its status and never opened, so opening has no side effect and never
+// blocks; the open itself does not wait either, should the path change in between. A path
 // through something that is not a directory counts as missing when notDirectoryIsMissing.
 ReadResult openRegular(const std::string& path, int* fd, struct stat* st, std::string* reason,
                        bool notDirectoryIsMissing) {
+    *fd = -1;
+    if (::stat(path.c_str(), st) != 0) {
+        if (errno == ENOENT || (errno == ENOTDIR && notDirectoryIsMissing)) {
+            return ReadResult::Missing;
+        }
+        setReason(reason, std::strerror(errno));
+        return ReadResult::Failed;
+    }
+    if (!S_ISREG(st->st_mode)) {
+        setReason(reason, notRegular(st->st_mode));
+        return ReadResult::Failed;
+    }
     *fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (*fd < 0) {
-        if (errno == ENOENT || (errno == ENOTDIR && notDirectoryIsMissing)) {
+        if (errno == ENOENT) {
             return ReadResult::Missing;
         }
         setReason(reason, std::strerror(errno));

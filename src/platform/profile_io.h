@@ -18,11 +18,11 @@ enum class ReadResult {
 };
 
 // What is at a path, found without blocking: a FIFO, a device, a socket or a directory is
-// never read from, only named. mode holds the permission bits of a file found (Ok).
+// never opened, only named. mode holds the permission bits of a file found (Ok).
 ReadResult inspectFile(const std::string& path, mode_t* mode, std::string* reason);
 
-// Reads the whole file at path into out. The file is opened without blocking and without
-// becoming a controlling terminal, and read only when it is a regular file. When the read
+// Reads the whole file at path into out. Only a regular file is opened (without blocking);
+// anything else is named, never opened. When the read
 // fails and reason is given, it receives why ("Permission denied", "a FIFO, not a regular
 // file").
 ReadResult readWholeFile(const std::string& path, std::string& out, std::string* reason = nullptr);
