@@ -71,15 +71,18 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "confserver maintainers <confserver@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "conference server for an amateur-radio voice-over-IP linking network")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Stations (voice clients, radio links, repeaters) join the server over UDP ports 5198\n"
-    "and 5199; every audio datagram that one station sends is copied unchanged to every\n"
-    "other station, one talker at a time, and every station hears who is connected and\n"
-    "who is talking. The server signs off from the network's directory server over TCP\n"
-    "port 5200 when it stops.\n"
-    ".\n"
-    "The package runs it as the systemd service confserver under its own system user,\n"
-    "with its configuration in /etc/confserver/omvarc.ini.")
+# One string (set() with several strings would join them with ';'): the extended
+# description, one line of dpkg's "Description" field per line; an empty line becomes
+# dpkg's paragraph separator " .".
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "Stations (voice clients, radio links, repeaters) join the server over UDP ports 5198\n"
+       "and 5199; every audio datagram that one station sends is copied unchanged to every\n"
+       "other station, one talker at a time, and every station hears who is connected and\n"
+       "who is talking. The server signs off from the network's directory server over TCP\n"
+       "port 5200 when it stops.\n"
+       "\n"
+       "The package runs it as the systemd service confserver under its own system user,\n"
+       "with its configuration in /etc/confserver/omvarc.ini.")
 set(CPACK_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)

@@ -14,6 +14,7 @@ struct CommandLine {
 };
 
 // Parses argv. Returns 0 on success, 2 with a one-line message in *error for an unknown long
-// option or a bad value. --help and --version fill *helpText and set the flag.
+// option or a bad value. -h and --help fill *helpText and set the flag; --version sets its
+// flag.
 int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error,
                      std::string* helpText);

@@ -28,12 +28,16 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         startupError("WSA STARTUP ERROR");
         return -1;
     }
-    if (openUdpSocket(&audioPortSocket, SOCK_DGRAM, bindAddress, htons(AUDIO_PORT)) != 0) {
+    int error = openUdpSocket(&audioPortSocket, SOCK_DGRAM, bindAddress, htons(AUDIO_PORT));
+    if (error != 0) {
         startupError("Socket create error - Port A");
+        reportOpenFailure(bindAddress, htons(AUDIO_PORT), error);
         return -1;
     }
-    if (openUdpSocket(&controlPortSocket, SOCK_DGRAM, bindAddress, htons(CONTROL_PORT)) != 0) {
+    error = openUdpSocket(&controlPortSocket, SOCK_DGRAM, bindAddress, htons(CONTROL_PORT));
+    if (error != 0) {
         startupError("Socket create error - Port B");
+        reportOpenFailure(bindAddress, htons(CONTROL_PORT), error);
         return -1;
     }
     CLIENTCREATESTRUCT client{nullptr, MDI_FIRST_CHILD_ID};

@@ -4,6 +4,7 @@
 
 #include "platform/types.h"
 
+#include <cstdint>
 #include <functional>
 
 namespace platform {
@@ -20,6 +21,10 @@ void enableFd(int fd, bool enabled);
 // What poll waits for on a watched descriptor: POLLIN (the default), POLLOUT, both, or 0
 // (not polled). The callback runs when one of them, POLLHUP or POLLERR is reported.
 void setFdEvents(int fd, short events);
+// An idle-only descriptor is polled only when the pump is about to wait (GetMessageA with
+// nothing to do, or a poll with a time-out), never by the look that PeekMessageA and
+// platformDispatchPending take: work that must never ride on a busy relay.
+void setFdIdleOnly(int fd, bool idleOnly);
 // Inside a watch callback: the events poll reported for its descriptor.
 short readyEvents();
 // Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.
@@ -51,6 +56,8 @@ class FrontEnd {
     // window hidden.
     virtual void windowChanged(HWND) {}
 };
+// Forgets the operator-line hook and the lines kept for the end (platformReset).
+void resetOperatorLines();
 // nullptr restores the minimised front end.
 void setFrontEnd(FrontEnd* frontEnd);
 FrontEnd* frontEnd();
@@ -72,6 +79,14 @@ HWND desktopFind(const char* className);
 bool desktopIsIconic(HWND remote);
 void desktopPost(HWND remote, UINT msg, WPARAM wParam, LPARAM lParam);
 void desktopFocus(HWND remote);
+// Whether this process announces a window of that class.
+bool desktopAnnouncesClass(const char* className);
+// Forgets one remote window (closing its connection to the owner), or all of them.
+void desktopForgetRemote(HWND remote);
+void desktopForgetRemotes();
+// Datagrams read from this process's announcement sockets since the last reset (tests
+// count with it that a flood is read only while the pump waits).
+uint64_t desktopRequestsRead();
 // Closes every announcement socket (platformReset).
 void desktopReset();
 

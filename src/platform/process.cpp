@@ -4,9 +4,12 @@
 #include <cerrno>
 #include <cfenv>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -42,20 +45,60 @@ std::vector<std::string> wordsOf(const char* commandLine) {
 
 } // namespace
 
-// Starts the first blank-separated word of commandLine through PATH (posix_spawnp) with
-// the other words as its arguments, and does not wait for it. The child reads standard
-// input from /dev/null (it never competes with the terminal front end for keys), writes
-// to the server's standard output and error, runs in a process group of its own (a Ctrl-C
-// at the terminal is the server's, not the child's) with default signal handling and an
-// empty signal mask. showCommand has no meaning here. Returns 33 when the program
-// started, 2 when it could not be started. The child is not reaped; it stays a zombie
-// after it ends until the server ends.
+namespace {
+
+// The program a command word names: the word itself when it holds a '/', else the first
+// regular, executable file of that name in a directory of PATH ("/bin:/usr/bin" when PATH is
+// unset). Only absolute PATH entries are searched: an empty entry, "." and other relative
+// entries stand for the current directory, where anyone may have left a program of that
+// name. Empty when there is none.
+std::string findProgram(const std::string& word) {
+    if (word.find('/') != std::string::npos) {
+        return word;
+    }
+    const char* path = std::getenv("PATH");
+    const std::string entries = path != nullptr ? path : "/bin:/usr/bin";
+    size_t start = 0;
+    while (start <= entries.size()) {
+        size_t end = entries.find(':', start);
+        if (end == std::string::npos) {
+            end = entries.size();
+        }
+        const std::string directory = entries.substr(start, end - start);
+        start = end + 1;
+        if (directory.empty() || directory[0] != '/') {
+            continue;
+        }
+        const std::string candidate = directory + "/" + word;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+// Starts the first blank-separated word of commandLine, looked up as findProgram says and
+// started by its path (posix_spawn), with the other words as its arguments, and does not
+// wait for it. The child's standard input, output and error are /dev/null (it never
+// competes with the terminal front end for keys, and nothing it prints reaches the status
+// lines or the operator's messages); it runs in a process group of its own (a Ctrl-C at the
+// terminal is the server's, not the child's) with default signal handling and an empty
+// signal mask. showCommand has no meaning here. Returns 33 when the program started, 2
+// when it could not be started.
 UINT WinExec(const char* commandLine, UINT /*showCommand*/) {
     if (commandLine == nullptr) {
         return execFileNotFound;
     }
     std::vector<std::string> words = wordsOf(commandLine);
     if (words.empty()) {
+        return execFileNotFound;
+    }
+    const std::string program = findProgram(words[0]);
+    if (program.empty()) {
         return execFileNotFound;
     }
     std::vector<char*> argv;
@@ -81,6 +124,8 @@ UINT WinExec(const char* commandLine, UINT /*showCommand*/) {
         sigaddset(&defaults, signal);
     }
     bool ready = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+    ready = ready && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
+    ready = ready && posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
     ready = ready &&
             posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
                                                       POSIX_SPAWN_SETSIGDEF) == 0;
@@ -88,8 +133,8 @@ UINT WinExec(const char* commandLine, UINT /*showCommand*/) {
     ready = ready && posix_spawnattr_setsigmask(&attributes, &none) == 0;
     ready = ready && posix_spawnattr_setsigdefault(&attributes, &defaults) == 0;
     pid_t child = 0;
-    const bool started =
-        ready && posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ) == 0;
+    const bool started = ready && posix_spawn(&child, program.c_str(), &actions, &attributes,
+                                              argv.data(), environ) == 0;
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return started ? execStarted : execFileNotFound;

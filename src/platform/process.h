@@ -3,8 +3,9 @@
 
 #include "platform/types.h"
 
-// Starts a program by bare name through PATH with the given words after it, without
-// waiting; greater than 31 when it started.
+// Starts a program by bare name through the absolute directories of PATH (never the current
+// directory) with the given words after it, without waiting, its standard input, output and
+// error on /dev/null; greater than 31 when it started.
 UINT WinExec(const char* commandLine, UINT showCommand);
 
 // Sets the floating-point exception-mask bits selected by mask; returns the new word.

@@ -2,7 +2,8 @@
 // each one asks for (readable unless told otherwise) and calls the callback of each
 // ready one; before it blocks it runs the before-sleep hooks. A callback may watch, unwatch or
 // disable descriptors (its own included) and may run a nested message loop; its own descriptor is
-// left out of nested polls until it returns.
+// left out of nested polls until it returns. An idle-only descriptor is polled only by a poll
+// that may wait, so nothing it brings rides on the look that every Peek takes.
 #include "platform/core.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
@@ -19,8 +20,9 @@ struct Watch {
     std::shared_ptr<platform::FdReadyFn> onReadable;
     short events = POLLIN; // what poll waits for; POLLHUP and POLLERR always wake it
     bool enabled = true;
-    bool busy = false;   // its callback is running
-    uint64_t serial = 0; // tells a re-watched descriptor from the one polled
+    bool idleOnly = false; // polled only when the pump is about to wait
+    bool busy = false;     // its callback is running
+    uint64_t serial = 0;   // tells a re-watched descriptor from the one polled
 };
 
 std::map<int, Watch> watches;
@@ -43,6 +45,7 @@ void watchFd(int fd, FdReadyFn onReadable) {
     w.onReadable = std::make_shared<FdReadyFn>(std::move(onReadable));
     w.events = POLLIN;
     w.enabled = true;
+    w.idleOnly = false;
     w.busy = false;
     w.serial = nextSerial++;
 }
@@ -63,6 +66,13 @@ void runBeforeSleep() {
         if (b.fn != nullptr) {
             b.fn(b.context);
         }
+    }
+}
+
+void setFdIdleOnly(int fd, bool idleOnly) {
+    auto it = watches.find(fd);
+    if (it != watches.end()) {
+        it->second.idleOnly = idleOnly;
     }
 }
 
@@ -89,8 +99,12 @@ void pollSources(int timeoutMs) {
     std::vector<pollfd> moreFds;
     std::vector<uint64_t> moreSerials;
     size_t count = 0;
+    const bool waiting = timeoutMs != 0;
+    const auto polled = [waiting](const Watch& w) {
+        return w.enabled && !w.busy && w.events != 0 && (waiting || !w.idleOnly);
+    };
     for (const auto& [fd, w] : watches) {
-        count += (w.enabled && !w.busy && w.events != 0) ? 1 : 0;
+        count += polled(w) ? 1 : 0;
     }
     pollfd* fds = inlineFds;
     uint64_t* serials = inlineSerials;
@@ -102,7 +116,7 @@ void pollSources(int timeoutMs) {
     }
     size_t n = 0;
     for (const auto& [fd, w] : watches) {
-        if (w.enabled && !w.busy && w.events != 0) {
+        if (polled(w)) {
             fds[n] = pollfd{fd, w.events, 0};
             serials[n] = w.serial;
             ++n;

@@ -17,5 +17,6 @@ void platformReset() {
     platform::resetDialogs();
     platform::resetGdi();
     platform::resetFrontEnd();
+    platform::resetOperatorLines();
     platform::resetClock();
 }

@@ -57,6 +57,9 @@ int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 // Error code of the last failed socket call of this thread.
 int WSAGetLastError();
+// The system's words for an error code of WSAGetLastError ("Address already in use"),
+// for messages to the operator; never nullptr.
+const char* wsaErrorText(int code);
 // Combines an event and an error into a notification's lParam.
 inline LPARAM WSAMAKESELECTREPLY(WORD event, WORD error) { return MAKELPARAM(event, error); }
 inline WORD WSAGETSELECTEVENT(LPARAM l) { return LOWORD(static_cast<uintptr_t>(l)); }

@@ -2,6 +2,7 @@
 #include "platform/winsock_internal.h"
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -58,4 +59,41 @@ void setSocketErrorFromErrno(int err) {
 // The code set by the last failed socket call of this thread (0 before any failure).
 int WSAGetLastError() {
     return lastSocketError;
+}
+
+// The errno value behind a code (the named ones mapped back, the others 10000 + errno);
+// the two codes that have none get words of their own.
+const char* wsaErrorText(int code) {
+    struct Named {
+        int code;
+        int err;
+    };
+    static constexpr Named named[] = {
+        {WSAEINTR, EINTR},
+        {WSAEBADF, EBADF},
+        {WSAEINVAL, EINVAL},
+        {WSAEWOULDBLOCK, EAGAIN},
+        {WSAEMSGSIZE, EMSGSIZE},
+        {WSAEADDRINUSE, EADDRINUSE},
+        {WSAEADDRNOTAVAIL, EADDRNOTAVAIL},
+        {WSAENETUNREACH, ENETUNREACH},
+        {WSAECONNREFUSED, ECONNREFUSED},
+        {WSAETIMEDOUT, ETIMEDOUT},
+        {WSAEHOSTUNREACH, EHOSTUNREACH},
+    };
+    if (code == WSAHOST_NOT_FOUND) {
+        return "host not found";
+    }
+    if (code == WSANOTINITIALISED) {
+        return "network library not started";
+    }
+    for (const Named& n : named) {
+        if (n.code == code) {
+            return std::strerror(n.err);
+        }
+    }
+    if (code > 10000 && code < 11000) {
+        return std::strerror(code - 10000);
+    }
+    return "unknown error";
 }

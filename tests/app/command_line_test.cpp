@@ -8,15 +8,17 @@
 namespace {
 
 // Parses the words as argv (with the program name first).
-int parse(std::vector<std::string> words, CommandLine* out, std::string* error) {
+int parse(std::vector<std::string> words, CommandLine* out, std::string* error,
+          std::string* help = nullptr) {
     std::vector<char*> argv;
     std::string program = "confserver";
     argv.push_back(program.data());
     for (std::string& w : words) {
         argv.push_back(w.data());
     }
-    std::string help;
-    return parseCommandLine(static_cast<int>(argv.size()), argv.data(), out, error, &help);
+    std::string helpText;
+    return parseCommandLine(static_cast<int>(argv.size()), argv.data(), out, error,
+                            help != nullptr ? help : &helpText);
 }
 
 } // namespace
@@ -44,9 +46,9 @@ TEST(CommandLine, BindAndTimeScale) {
 
 TEST(CommandLine, BadInputIsExitCodeTwoWithOneLine) {
     const std::vector<std::vector<std::string>> bad = {
-        {"--nonsense"}, {"--time-scale", "0"},    {"--time-scale", "1001"},
+        {"--nonsense"},        {"--time-scale", "0"},   {"--time-scale", "1001"},
         {"--time-scale", "x"}, {"--bind", "300.1.1.1"}, {"--bind", "localhost"},
-        {"--config"},
+        {"--config"},          {"--bind", ""},          {"--bind="},
     };
     for (const auto& words : bad) {
         CommandLine cl;
@@ -65,4 +67,37 @@ TEST(CommandLine, HelpAndVersion) {
     CommandLine helped;
     ASSERT_EQ(parse({"--help"}, &helped, &error), 0);
     EXPECT_TRUE(helped.help);
+}
+
+TEST(CommandLine, EmptyBindAddressIsAnErrorNotAnyAddress) {
+    CommandLine cl;
+    std::string error;
+    EXPECT_EQ(parse({"-m", "--bind", ""}, &cl, &error), 2);
+    EXPECT_EQ(error, "--bind: the address is empty");
+    EXPECT_EQ(cl.bindAddress, 0u);
+}
+
+TEST(CommandLine, ShortHelpIsTheHelpAndListsTheMinimiseSwitch) {
+    CommandLine longForm;
+    CommandLine shortForm;
+    std::string error;
+    std::string longHelp;
+    std::string shortHelp;
+    ASSERT_EQ(parse({"--help"}, &longForm, &error, &longHelp), 0);
+    ASSERT_EQ(parse({"-h"}, &shortForm, &error, &shortHelp), 0);
+    EXPECT_TRUE(shortForm.help);
+    EXPECT_EQ(shortHelp, longHelp);
+    EXPECT_TRUE(shortForm.words.empty());
+
+    // One line per option, in the options list, the minimise switch first after the heading.
+    const size_t options = longHelp.find("Options:\n");
+    ASSERT_NE(options, std::string::npos) << longHelp;
+    const std::string list = longHelp.substr(options + 9);
+    EXPECT_EQ(list.rfind("  -m,-M ", 0), 0u) << list;
+    for (const char* line : {"  -h,--help ", "  --config FILE ", "  --bind ADDRESS ",
+                             "  --time-scale N ", "  --version "}) {
+        EXPECT_NE(list.find(line), std::string::npos) << line << "\n" << list;
+    }
+    EXPECT_NE(longHelp.find("N from 1 to 1000"), std::string::npos) << longHelp;
+    EXPECT_EQ(longHelp.find("[1 - 1000]"), std::string::npos) << longHelp;
 }

@@ -3,8 +3,11 @@
 #include "platform/internal.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
+#include "support/foreign_holder.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
@@ -16,6 +19,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -332,4 +336,86 @@ TEST_F(DesktopRegistry, DesktopsNamedInTheEnvironmentAreSeparate) {
     HWND remote = FindWindowA(cls.c_str(), nullptr);
     ASSERT_NE(remote, nullptr);
     EXPECT_TRUE(platform::isRemoteWindow(remote));
+}
+
+TEST_F(DesktopRegistry, NameHeldByAnotherUserIsNoWindowOfOurs) {
+    if (getuid() != 0) {
+        GTEST_SKIP() << "needs root to hold a name as another user";
+    }
+    // A holder of another user that answers as a minimised window would, and one that
+    // stays silent: neither is a window of ours, and each look gets to it only the one
+    // question that finds out who it is.
+    for (bool answers : {true, false}) {
+        const std::string cls = className(answers ? "DesktopForeignA" : "DesktopForeignS");
+        testutil::ForeignHolder holder(getenv("CONFSERVER_DESKTOP"), cls, 65534, answers);
+        ASSERT_TRUE(holder.ready()) << answers;
+        ASSERT_TRUE(nameIsBound(cls));
+        EXPECT_EQ(FindWindowA(cls.c_str(), nullptr), nullptr) << answers;
+        EXPECT_EQ(platform::desktopFind(cls.c_str()), nullptr) << answers;
+
+        // A window of ours of that class is still made; it cannot be announced while the
+        // name is taken, and the holder gets no request of ours.
+        HWND mine = makeWindow(cls);
+        ASSERT_NE(mine, nullptr);
+        EXPECT_EQ(FindWindowA(cls.c_str(), nullptr), mine);
+        EXPECT_EQ(holder.requests(300), (std::vector<std::string>{"ICONIC?", "ICONIC?"}))
+            << answers;
+        DestroyWindow(mine);
+    }
+}
+
+TEST_F(DesktopRegistry, FloodOfRequestsIsReadOnlyWhileThePumpWaits) {
+    const std::string cls = className("DesktopFlood");
+    HWND hwnd = makeWindow(cls);
+    ASSERT_NE(hwnd, nullptr);
+    ASSERT_TRUE(nameIsBound(cls));
+    socklen_t length;
+    const sockaddr_un to = registryAddress(cls, length);
+
+    // A sender that keeps the announcement socket's queue full for up to 10 s.
+    std::atomic<bool> flooding{true};
+    std::atomic<int> sent{0};
+    std::thread flood([&] {
+        const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (flooding && std::chrono::steady_clock::now() < end) {
+            if (sendto(fd, "RESTORE", 7, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to),
+                       length) == 7) {
+                ++sent;
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        close(fd);
+    });
+    for (int i = 0; i < 500 && sent < 8; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(sent.load(), 8);
+
+    // A busy relay looks at its sockets with PeekMessageA and dispatches what waits: the
+    // flood is not read on any of those looks.
+    MSG msg{};
+    for (int i = 0; i < 2000; ++i) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        platformDispatchPending(100);
+    }
+    EXPECT_EQ(platform::desktopRequestsRead(), 0u);
+    EXPECT_TRUE(seenCommands.empty());
+
+    // Each time the pump waits, it reads at most 16 requests.
+    uint64_t read = 0;
+    for (int wake = 0; wake < 20; ++wake) {
+        platform::pollSources(10);
+        const uint64_t now = platform::desktopRequestsRead();
+        EXPECT_LE(now - read, 16u) << wake;
+        read = now;
+    }
+    flooding = false;
+    flood.join();
+    EXPECT_GT(read, 0u);
+    platformDispatchPending(1000);
+    EXPECT_EQ(seenCommands.size(), read); // every one read was acted on, once
 }

@@ -48,12 +48,14 @@ TEST(WinExec, StartsThroughPathWithWordsAsArguments) {
     EXPECT_EQ(WinExec("", 1), 2u);
     EXPECT_EQ(WinExec("   ", 1), 2u);
 
-    // The started program gets the other words as arguments, its standard input from
-    // /dev/null and a process group of its own; it is not waited for.
+    // The started program gets the other words as arguments, its standard input, output
+    // and error from /dev/null and a process group of its own; it is not waited for.
     testutil::TempDir dir;
     const std::string script = dir.file("probe.sh");
     testutil::writeFile(script, "#!/bin/sh\n"
+                                "o1=$(readlink /proc/$$/fd/1); o2=$(readlink /proc/$$/fd/2)\n"
                                 "{ echo \"$#:$1:$2\"; readlink /proc/self/fd/0;\n"
+                                "  echo \"$o1 $o2\";\n"
                                 "  pid=$$; pgid=$(cut -d' ' -f5 /proc/$pid/stat);\n"
                                 "  [ \"$pid\" = \"$pgid\" ] && echo own-group; } > \"$3.tmp\"\n"
                                 "mv \"$3.tmp\" \"$3\"\n");
@@ -62,7 +64,54 @@ TEST(WinExec, StartsThroughPathWithWordsAsArguments) {
     const std::string line = script + "  alpha\tbeta  " + out + " ";
     ASSERT_EQ(WinExec(line.c_str(), 1), 33u);
     ASSERT_TRUE(waitForFile(out));
-    EXPECT_EQ(testutil::readFile(out), "3:alpha:beta\n/dev/null\nown-group\n");
+    EXPECT_EQ(testutil::readFile(out), "3:alpha:beta\n/dev/null\n/dev/null /dev/null\nown-group\n");
+}
+
+TEST(WinExec, PathLookupNeverUsesTheCurrentDirectory) {
+    // A program of the looked-for name in the current directory and in a relative
+    // directory below it, each leaving a mark in the current directory when run.
+    testutil::TempDir cwd;
+    testutil::TempDir elsewhere;
+    const std::string name = "cs-probe-" + std::to_string(getpid());
+    const auto program = [&](const std::string& path, const std::string& mark) {
+        testutil::writeFile(path, "#!/bin/sh\necho ran > " + mark + "\n");
+        return chmod(path.c_str(), 0755) == 0;
+    };
+    ASSERT_EQ(mkdir(cwd.file("rel").c_str(), 0755), 0);
+    ASSERT_TRUE(program(cwd.file(name), cwd.file("from-cwd")));
+    ASSERT_TRUE(program(cwd.file("rel/" + name), cwd.file("from-rel")));
+    ASSERT_TRUE(program(elsewhere.file(name), cwd.file("from-path")));
+
+    char saved[4096];
+    ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+    const char* oldPath = getenv("PATH");
+    const std::string savedPath = oldPath != nullptr ? oldPath : "";
+    ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+
+    // Empty entries (leading, inner, trailing), "." and a relative entry are skipped.
+    for (const char* path : {"", ":", ".", "::", "rel", ".:rel:", ":/nonexistent:"}) {
+        ASSERT_EQ(setenv("PATH", path, 1), 0);
+        EXPECT_EQ(WinExec(name.c_str(), 1), 2u) << '"' << path << '"';
+    }
+    // The first absolute directory that holds it is the one used, after skipped entries.
+    ASSERT_EQ(setenv("PATH", (":.:rel:" + elsewhere.path() + ":").c_str(), 1), 0);
+    EXPECT_EQ(WinExec(name.c_str(), 1), 33u);
+    const bool ranFromPath = waitForFile(cwd.file("from-path"));
+
+    ASSERT_EQ(setenv("PATH", savedPath.c_str(), 1), 0);
+    ASSERT_EQ(chdir(saved), 0);
+    EXPECT_TRUE(ranFromPath);
+    EXPECT_FALSE(testutil::fileExists(cwd.file("from-cwd")));
+    EXPECT_FALSE(testutil::fileExists(cwd.file("from-rel")));
+
+    // A directory or a file without the execute bit of that name is passed over.
+    testutil::TempDir odd;
+    ASSERT_EQ(mkdir(odd.file(name).c_str(), 0755), 0);
+    testutil::TempDir plain;
+    testutil::writeFile(plain.file(name), "#!/bin/sh\n");
+    ASSERT_EQ(setenv("PATH", (odd.path() + ":" + plain.path()).c_str(), 1), 0);
+    EXPECT_EQ(WinExec(name.c_str(), 1), 2u);
+    ASSERT_EQ(setenv("PATH", savedPath.c_str(), 1), 0);
 }
 
 TEST(Control87, SetsAndReportsTheSixMasks) {
