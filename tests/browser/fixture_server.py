@@ -82,8 +82,10 @@ def demo_status(now):
                 "text_datagrams": 1, "queue_clears": 0, "drained": 0, "control_errors": 2,
                 "joins": 9, "refusals": 1, "denials": 0, "timeouts": 2, "byes": 2,
                 "beacons": 418, "keepalives": 611}
-    return status(now, stations, spells, counters, talker="192.0.2.10", started_ago=9000.0,
+    demo = status(now, stations, spells, counters, talker="192.0.2.10", started_ago=9000.0,
                   capacity=25)
+    demo["server"].update(node="*DEMO*", description="EXAMPLE CONFERENCE", bind="192.0.2.1")
+    return demo
 
 
 class Fixture:
