@@ -1,3 +1,4 @@
+#include "access/access.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/socket_ops.h"
@@ -17,7 +18,9 @@ namespace {
 constexpr UINT MDI_FIRST_CHILD_ID = 2104;
 
 // A start-up failure message: no owner, empty caption, OK only.
-void startupError(const char* text) { MessageBoxA(nullptr, text, "", MB_OK); }
+void startupError(const char* text) {
+    MessageBoxA(nullptr, text, "", MB_OK);
+}
 
 } // namespace
 
@@ -37,8 +40,8 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         return -1;
     }
     CLIENTCREATESTRUCT client{nullptr, MDI_FIRST_CHILD_ID};
-    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0,
-                                0, 0, hwnd, nullptr, appInstance, &client);
+    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0,
+                                0, hwnd, nullptr, appInstance, &client);
     if (mdiClient == nullptr) {
         return -1;
     }
@@ -51,6 +54,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
     }
     SetTimer(hwnd, TIMER_BEACON, TIMER_BEACON_MS, nullptr);
     prepareControlPackets();
+    accessStart();
     if (WSAAsyncSelect(audioPortSocket, hwnd, MSG_AUDIO_SOCKET, FD_READ) != 0) {
         startupError("ERROR");
     }
@@ -75,6 +79,7 @@ void onMainWindowDestroy(HWND hwnd) {
     controlPortSocket = INVALID_SOCKET;
     WSACleanup();
     releaseControlPackets();
+    accessStop();
     PostQuitMessage(0);
 }
 
