@@ -15,9 +15,8 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
     app.footer("Other words form the command line; -m or -M as a word of its own runs the "
                "server minimised (status lines on standard output).");
     std::string bind;
-    app.add_option("--config", out->configFile,
-                   "Configuration file (default: "
-                   "$XDG_CONFIG_HOME/omvarc.ini)");
+    app.add_option("--config", out->configFile, "Configuration file (default: "
+                                                "$XDG_CONFIG_HOME/omvarc.ini)");
     app.add_option("--bind", bind, "IPv4 address of the server's sockets (default: any)");
     app.add_option("--time-scale", out->timeScale, "Run every timer N times faster (1 to 1000)")
         ->check(CLI::Range(1, 1000));

@@ -18,9 +18,7 @@ namespace {
 constexpr UINT MDI_FIRST_CHILD_ID = 2104;
 
 // A start-up failure message: no owner, empty caption, OK only.
-void startupError(const char* text) {
-    MessageBoxA(nullptr, text, "", MB_OK);
-}
+void startupError(const char* text) { MessageBoxA(nullptr, text, "", MB_OK); }
 
 } // namespace
 
@@ -40,8 +38,8 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         return -1;
     }
     CLIENTCREATESTRUCT client{nullptr, MDI_FIRST_CHILD_ID};
-    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0,
-                                0, hwnd, nullptr, appInstance, &client);
+    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0,
+                                0, 0, hwnd, nullptr, appInstance, &client);
     if (mdiClient == nullptr) {
         return -1;
     }
