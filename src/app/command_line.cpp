@@ -46,6 +46,11 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
                    "Run every timer N times faster, N from 1 to 1000 (default 1)")
         ->type_name("N")
         ->check(CLI::Range(1, 1000).description(""));
+    app.add_option("--access", out->accessFile,
+                   "Access file of allow and deny rules (default: [access] file)")
+        ->type_name("FILE");
+    app.add_flag("--check-config", out->checkConfig,
+                 "Print the keys as the server reads them and their problems, then exit");
     app.add_flag("--version", out->version, "Print the version and exit");
     try {
         app.parse(argc, argv);

@@ -9,6 +9,8 @@ struct CommandLine {
     std::string configFile; // --config, empty for the default place
     uint32_t bindAddress = 0; // --bind, network order; 0 for any address
     int timeScale = 1;      // --time-scale, 1..1000
+    std::string accessFile; // --access, empty when not given
+    bool checkConfig = false; // --check-config: check the files and exit
     bool help = false;
     bool version = false;
 };

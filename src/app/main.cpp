@@ -1,8 +1,10 @@
 // The Linux entry point: command line, runtime set-up, then the program proper.
+#include "access/access.h"
 #include "app/app_state.h"
 #include "app/command_line.h"
 #include "app/minimise_switch.h"
 #include "app/startup.h"
+#include "config/check_config.h"
 #include "config/config.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
@@ -41,6 +43,10 @@ int main(int argc, char** argv) {
     }
     if (!commandLine.configFile.empty()) {
         platformSetProfileFile(CONFIG_FILE, commandLine.configFile.c_str());
+    }
+    accessSetFileOverride(commandLine.accessFile.c_str());
+    if (commandLine.checkConfig) {
+        return checkConfiguration(stdout, !commandLine.accessFile.empty());
     }
     platformSetTimeScale(commandLine.timeScale);
     bindAddress = commandLine.bindAddress;

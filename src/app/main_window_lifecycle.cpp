@@ -1,3 +1,4 @@
+#include "access/access.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/socket_ops.h"
@@ -55,6 +56,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
     }
     SetTimer(hwnd, TIMER_BEACON, TIMER_BEACON_MS, nullptr);
     prepareControlPackets();
+    accessStart();
     if (WSAAsyncSelect(audioPortSocket, hwnd, MSG_AUDIO_SOCKET, FD_READ) != 0) {
         startupError("ERROR");
     }
@@ -79,6 +81,7 @@ void onMainWindowDestroy(HWND hwnd) {
     controlPortSocket = INVALID_SOCKET;
     WSACleanup();
     releaseControlPackets();
+    accessStop();
     PostQuitMessage(0);
 }
 

@@ -1,3 +1,4 @@
+#include "access/access.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "audio/relay.h"
@@ -23,5 +24,8 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     }
     if (closedHoldTicks > 0) {
         --closedHoldTicks;
+    }
+    if (id == TIMER_TICK) {
+        accessTick();
     }
 }

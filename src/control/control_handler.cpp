@@ -1,5 +1,6 @@
 #include "control/control_handler.h"
 
+#include "access/access.h"
 #include "app/app_state.h"
 #include "control/rtcp.h"
 #include "platform/window.h"
@@ -35,8 +36,8 @@ void closeStationByAddress(const char* addressText) {
 }
 
 // Names the station from the compound's source-description items, when they offer a name
-// that differs from the one it has.
-void nameStation(StationRecord* record, const uint8_t* packet, int length) {
+// that differs from the one it has. True when the name was set or changed.
+bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
     SdesItemTable table{};
     table.count = 4;
     table.entries[0].type = SDES_CNAME;
@@ -44,7 +45,7 @@ void nameStation(StationRecord* record, const uint8_t* packet, int length) {
     table.entries[2].type = SDES_EMAIL;
     table.entries[3].type = SDES_TOOL;
     if (!rtcpGetSdesItems(packet, length, &table)) {
-        return;
+        return false;
     }
     char displayName[256] = "";
     if (table.entries[1].item != nullptr) {
@@ -55,17 +56,18 @@ void nameStation(StationRecord* record, const uint8_t* packet, int length) {
         sdesItemText(table.entries[0].item, displayName);
     }
     if (record->name != nullptr && std::strcmp(record->name, displayName) == 0) {
-        return;
+        return false;
     }
     std::free(record->name);
     record->name = nullptr;
     size_t size = std::strlen(displayName) + 1;
     auto* name = static_cast<char*>(std::calloc(size, 1));
     if (name == nullptr) {
-        return;
+        return false;
     }
     std::memcpy(name, displayName, size);
     record->name = name;
+    return true;
 }
 
 } // namespace
@@ -92,6 +94,9 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     } else {
         if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {
             return;
+        }
+        if (!accessAddressAllowed(key.sin_addr.s_addr)) {
+            return; // no record, no window, no reply
         }
         record = newStationRecord(&key);
         if (record == nullptr) {
@@ -122,5 +127,7 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     if (rtcpFindApp(controlBuffer, length, "SFtc", &app)) {
         return;
     }
-    nameStation(record, controlBuffer, length);
+    if (nameStation(record, controlBuffer, length)) {
+        accessStationNamed(window, record);
+    }
 }

@@ -29,6 +29,7 @@ struct StationRecord {
     sockaddr_in controlPeer;
     int32_t keepAliveTicks;
     char* name; // heap text owned by the record, or null
+    int32_t accessTicks; // ticks since admission, counted up to a limit by the access rules
 };
 
 extern int32_t stationCount;

@@ -1,5 +1,6 @@
 #include "server_harness.h"
 
+#include "access/access.h"
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "audio/relay.h"
@@ -56,6 +57,7 @@ void resetServerState() {
     linkedFlag = 0;
     standbyCountdown = 7;
     releaseControlPackets();
+    accessReset();
 }
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)

@@ -1,0 +1,74 @@
+// Who may join: the operator's access file, read live, and the points of the server's
+// steps where its rules decide. Address rules are asked before a record is made for a new
+// control sender; callsign rules when a station's name is set or changes. A denied new
+// sender gets nothing at all; a denied station is closed the way a BYE closes it. The file
+// is looked at on the main window's tick (at most once a second), never on the relay path.
+#pragma once
+
+#include "access/access_rules.h"
+#include "platform/types.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct StationRecord;
+
+// The ticks an unnamed station may stay while callsign allow rules close the conference.
+constexpr int32_t ACCESS_NAMING_TICKS = 10;
+
+// --- Where the rules come from -----------------------------------------------------------
+// The file named on the command line (--access); it wins over [access] file. Null or empty:
+// none given.
+void accessSetFileOverride(const char* path);
+// The access file the server uses: the command line's, else [access] file of the
+// configuration (a relative path there lies beside the configuration file). False, with
+// an empty buf, when there is none. buf is cut to size - 1 characters.
+bool accessResolvePath(char* buf, size_t size);
+
+// How a read of the file went.
+enum class AccessReadResult {
+    Ok,         // the rules are in the set (bad lines reported, the good ones kept)
+    Missing,    // no such file
+    NotRegular, // a directory, FIFO, device or socket: not read
+    Failed,     // it exists but could not be opened or read; why says why
+};
+// Reads the file at path into set without blocking (O_NONBLOCK, regular files only, at
+// most 8 MiB), reporting each bad line through report. Fills *tooLarge when the file was
+// longer and only its start was read. why (may be null) gets the reason of a failure.
+AccessReadResult accessReadFile(const char* path, AccessRuleSet* set, AccessBadLine report,
+                                void* context, bool* tooLarge, char* why, size_t whySize);
+
+// --- The server's steps ---------------------------------------------------------------------
+// Main window creation: takes the file (accessResolvePath) and reads it. A missing file
+// gives no rules and one warning on standard error.
+void accessStart();
+// Main window destruction: no file, no rules.
+void accessStop();
+// On each tick of the main window: reads the file again when its modification time, size
+// or identity changed (looked at no more than once a second of the platform clock) and
+// closes the stations that the new rules deny; closes an unnamed station once it has
+// stayed ACCESS_NAMING_TICKS ticks while callsign allow rules are in force.
+void accessTick();
+// A control datagram came from address (network order), which matches no station: true
+// when a record may be made for it. False (the denial is told to the listener) when the
+// address rules keep it out; the caller then sends nothing and makes nothing.
+bool accessAddressAllowed(uint32_t address);
+// The control handler has just set or changed the station's name: when the callsign rules
+// deny it, the station is closed as a BYE closes it (state '-', WM_CLOSE to its window).
+// True when it was closed.
+bool accessStationNamed(HWND window, StationRecord* record);
+
+// Each denial is told to fn: the station's name (null while it has none), its address
+// (network order) and the line of the deciding rule (0 when no allow rule matched).
+void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int line));
+
+// Appends the line "deny CALLSIGN" to the access file, keeping every byte that is there
+// (a missing final line end is added first), replaces the file atomically and applies the
+// new rules at once. False, with the file untouched, when there is no access file, the
+// callsign is no valid pattern, or the file cannot be read or written.
+bool accessAppendDeny(const char* callsign);
+
+// The rules in force (for checks and tests).
+const AccessRuleSet* accessRules();
+// Everything as at program start: no file, no override, no rules, no listener. For tests.
+void accessReset();
