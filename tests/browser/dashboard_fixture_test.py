@@ -198,6 +198,27 @@ class Dashboard(unittest.TestCase):
                          WAIT, "the stations after the restart")
         self.assertEqual(self.script("return window.__sameDocument;"), 42)
 
+    def test_a_burst_of_events_costs_a_few_status_fetches(self):
+        self.open(known_status(time.time()))
+        support.wait_for(lambda: self.server.stream_count() >= 1, WAIT, "the event stream")
+        before = self.server.requested().count("/api/status")
+        for i in range(300):
+            self.server.push("status", {"event": "status", "text": "FIREWALL %d" % i})
+        support.wait_for(lambda: self.script(
+            "return document.getElementById('status-text').textContent;") == "FIREWALL 299",
+            WAIT, "the last status text")
+        shown = self.script("return Array.from(document.querySelectorAll('#events li'))"
+                            ".map((li) => li.textContent);")
+        self.assertEqual(len(shown), 30)  # the newest 30, newest first
+        self.assertTrue(shown[0].endswith("FIREWALL 299"), shown[0])
+        self.assertTrue(shown[29].endswith("FIREWALL 270"), shown[29])
+        # The burst brings the status again, once per debounce interval at most, not once
+        # per event.
+        fetches = support.wait_for(
+            lambda: self.server.requested().count("/api/status") - before, WAIT,
+            "a status fetch after the burst")
+        self.assertLess(fetches, 10)
+
     def test_fetches_nothing_but_its_own_endpoints(self):
         self.open(known_status(time.time()))
         paths = set(self.server.requested()) - {"/favicon.ico"}  # the browser's own request

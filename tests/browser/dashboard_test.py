@@ -132,6 +132,8 @@ class Server:
             return False
 
     def output(self):
+        if self.log.closed:
+            return self.kept
         self.log.seek(0)
         return self.log.read().decode(errors="replace")
 
@@ -145,6 +147,9 @@ class Server:
             os.kill(self.process.pid, signal.SIGKILL)
             self.process.wait(timeout=WAIT)
             return None
+        finally:
+            self.kept = self.output()
+            self.log.close()
 
 
 def serves_http(binary):
@@ -175,7 +180,11 @@ class DashboardOfTheServer(unittest.TestCase):
         return {r["name"]: r for r in support.stations(self.browser)}
 
     def wait_rows(self, what, condition):
-        return support.wait_for(lambda: condition(self.rows()), WAIT, what)
+        """The rows by name, once condition holds for them."""
+        def met():
+            rows = self.rows()
+            return rows if condition(rows) else None
+        return support.wait_for(met, WAIT, what)
 
     def test_stations_talker_and_a_late_join_then_a_restart(self):
         names = ["*KENT*", "SM5XYZ", "LA1ABC"]
