@@ -22,17 +22,20 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/omvarc.ini
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-# The systemd unit, with the binary's installed path in ExecStart.
-file(READ ${CONFSERVER_PACKAGING_DIR}/confserver.service CONFSERVER_UNIT)
-string(REPLACE "ExecStart=/usr/bin/confserver "
-               "ExecStart=${CMAKE_INSTALL_FULL_BINDIR}/confserver "
-               CONFSERVER_UNIT "${CONFSERVER_UNIT}")
-file(CONFIGURE OUTPUT ${CONFSERVER_PACKAGING_OUT}/confserver.service
-     CONTENT "${CONFSERVER_UNIT}" @ONLY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CONFSERVER_PACKAGING_DIR}/confserver.service)
-install(FILES ${CONFSERVER_PACKAGING_OUT}/confserver.service
-        DESTINATION ${CONFSERVER_SYSTEMD_UNITDIR})
+# The systemd units, with the binary's installed path in ExecStart: the single conference
+# and the template of one conference per instance (confserver@NAME).
+foreach(unit confserver.service confserver@.service)
+  file(READ ${CONFSERVER_PACKAGING_DIR}/${unit} CONFSERVER_UNIT)
+  string(REPLACE "ExecStart=/usr/bin/confserver "
+                 "ExecStart=${CMAKE_INSTALL_FULL_BINDIR}/confserver "
+                 CONFSERVER_UNIT "${CONFSERVER_UNIT}")
+  file(CONFIGURE OUTPUT ${CONFSERVER_PACKAGING_OUT}/${unit}
+       CONTENT "${CONFSERVER_UNIT}" @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${CONFSERVER_PACKAGING_DIR}/${unit})
+  install(FILES ${CONFSERVER_PACKAGING_OUT}/${unit}
+          DESTINATION ${CONFSERVER_SYSTEMD_UNITDIR})
+endforeach()
 
 # The manual page, compressed as Debian keeps them when gzip is there.
 find_program(CONFSERVER_GZIP gzip)
