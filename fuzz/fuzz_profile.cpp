@@ -1,6 +1,7 @@
 // The private-profile functions on arbitrary file contents. Each input becomes the whole
 // configuration file; reads must stay inside their buffers, and one write of a key must
-// leave every other line of the file as it was and read back as written.
+// leave every other line of the file (and a byte-order mark at its start) as it was and
+// read back as written.
 #include "platform/profile.h"
 
 #include <cstdio>
@@ -136,9 +137,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GetPrivateProfileStringA(section, key, "<missing>", got, sizeof got, path.c_str());
     require(std::strcmp(got, value) == 0);
 
+    // A byte-order mark at the start stays there and is not part of the first line.
+    const std::string mark = "\xEF\xBB\xBF";
+    const size_t marked = before.rfind(mark, 0) == 0 ? mark.size() : 0;
+    require(after.compare(0, marked, mark, 0, marked) == 0);
+
     // Every line but the key's is as it was: compare from both ends, then look at the rest.
-    const std::vector<std::string> old = linesOf(before);
-    const std::vector<std::string> now = linesOf(after);
+    const std::vector<std::string> old = linesOf(before.substr(marked));
+    const std::vector<std::string> now = linesOf(after.substr(marked));
     size_t head = 0;
     while (head < old.size() && head < now.size() && old[head] == now[head]) {
         ++head;

@@ -108,6 +108,8 @@ write("profile", {
     "quoted": b"[callsign]\n  user  =  \"*Q*\"  \n; comment\n\n[help]\nc=1\n",
     "junk": b"junk line\n=novalue\n[unclosed\n[window]\nx1=-40\ny1=+7x\n",
     "empty": b"",
+    "byte_order_mark": b"\xef\xbb\xbf[callsign]\r\nuser=*BOM*\r\n",
+    "byte_order_mark_only": b"\xef\xbb\xbf",
 })
 
 write("command_line", {

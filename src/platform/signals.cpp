@@ -23,7 +23,7 @@ namespace {
 int pipeRead = -1;
 int pipeWrite = -1;
 bool pending = false;
-volatile sig_atomic_t action = SIGNALS_CLOSE_WINDOWS;
+volatile sig_atomic_t signalAction = SIGNALS_CLOSE_WINDOWS;
 // The line written when a signal ends start-up, made before it is needed (the handler
 // cannot format).
 char endLine[128];
@@ -40,7 +40,7 @@ size_t endLineLength = 0;
 }
 
 void onSignal(int) {
-    if (action == SIGNALS_END_PROCESS_AT_ONCE) {
+    if (signalAction == SIGNALS_END_PROCESS_AT_ONCE) {
         endForSignal(true);
     }
     int saved = errno;
@@ -81,7 +81,7 @@ void deliverPendingSignal() {
     if (!pending) {
         return;
     }
-    if (action != SIGNALS_CLOSE_WINDOWS) {
+    if (signalAction != SIGNALS_CLOSE_WINDOWS) {
         endForSignal(false);
     }
     std::vector<HWND> targets;
@@ -106,7 +106,7 @@ void deliverPendingSignal() {
 
 void resetSignals() {
     pending = false;
-    action = SIGNALS_CLOSE_WINDOWS;
+    signalAction = SIGNALS_CLOSE_WINDOWS;
     drainPipe();
     if (pipeRead >= 0) {
         watchFd(pipeRead, onPipeReadable);
@@ -140,7 +140,7 @@ void platformSetSignalAction(int newAction) {
                               program_invocation_short_name);
         endLineLength = n > 0 ? std::strlen(endLine) : 0;
     }
-    action = newAction;
+    signalAction = newAction;
     if (drainPipe()) {
         pending = true;
     }
