@@ -5,7 +5,9 @@
 #include "support/server_process.h"
 #include "support/tcp_sink.h"
 #include "support/testutil.h"
+#include "support/tmux_session.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <climits>
@@ -217,4 +219,44 @@ TEST(OperatorMessages, AnotherUsersDesktopNamesNeitherStopTheStartNorGetRequests
     // focus it; the server's own name stays the other user's and gets nothing.
     EXPECT_EQ(other.requests(200), std::vector<std::string>{"ICONIC?"});
     EXPECT_TRUE(own.requests(0).empty());
+}
+
+TEST(OperatorMessages, InTheTerminalThePortLineComesOnceTheTerminalIsBack) {
+    if (!testutil::tmuxAvailable()) {
+        GTEST_SKIP() << "tmux is not installed";
+    }
+    setenv("CONFSERVER_DESKTOP", ("operator_messages." + std::to_string(getpid())).c_str(), 0);
+    TempDir dir;
+    const std::string config = configIn(dir, "127.103.9.1");
+    PortHolder holder("127.103.2.1", 5198);
+    ASSERT_TRUE(holder.bound());
+    const std::string line = "confserver: cannot bind 127.103.2.1:5198: Address already in use";
+    // Standard error on the screen, as a person sees it; then into a file, for the order.
+    for (bool toFile : {false, true}) {
+        const std::string errorFile = toFile ? dir.file("stderr") : "";
+        testutil::TmuxSession tmux(
+            {"-u", "COLORTERM", "TERM=xterm-256color",
+             std::string("CONFSERVER_DESKTOP=") + std::getenv("CONFSERVER_DESKTOP")},
+            {CONFSERVER_BINARY, "--config", config, "--bind", "127.103.2.1"}, 100, 30, errorFile);
+        ASSERT_TRUE(tmux.ok());
+        // The box is drawn in the terminal; the line is not written into the drawn screen.
+        ASSERT_TRUE(tmux.waitForText("Socket create error - Port A", 10000)) << tmux.screen();
+        EXPECT_EQ(tmux.screen().find("confserver:"), std::string::npos) << tmux.screen();
+        tmux.keys({"Enter"});
+        EXPECT_EQ(tmux.waitExit(10000), 1);
+        if (toFile) {
+            EXPECT_EQ(testutil::readFile(errorFile),
+                      "Socket create error - Port A\n" + line + "\n");
+        } else {
+            // Given back, the terminal shows the line as a row of its own.
+            ASSERT_TRUE(tmux.waitForText(line, 10000)) << tmux.screen();
+            const std::vector<std::string> rows = tmux.rows();
+            EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                                    [&](const std::string& row) {
+                                        return row.substr(0, row.find_last_not_of(' ') + 1) == line;
+                                    }),
+                      1)
+                << tmux.screen();
+        }
+    }
 }
