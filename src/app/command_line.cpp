@@ -2,6 +2,8 @@
 // they are caught here and turned into a one-line message and exit code 2.
 #include "app/command_line.h"
 
+#include "monitor/monitor_view.h"
+
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
 
@@ -15,11 +17,14 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
     app.footer("Other words form the command line; -m or -M as a word of its own runs the "
                "server minimised (status lines on standard output).");
     std::string bind;
-    app.add_option("--config", out->configFile, "Configuration file (default: "
-                                                "$XDG_CONFIG_HOME/omvarc.ini)");
+    app.add_option("--config", out->configFile,
+                   "Configuration file (default: "
+                   "$XDG_CONFIG_HOME/omvarc.ini)");
     app.add_option("--bind", bind, "IPv4 address of the server's sockets (default: any)");
     app.add_option("--time-scale", out->timeScale, "Run every timer N times faster (1 to 1000)")
         ->check(CLI::Range(1, 1000));
+    CLI::Option* http = app.add_option(
+        "--http", out->http, "Serve the HTTP view on ADDRESS:PORT (default: [monitor] http)");
     app.add_flag("--version", out->version, "Print the version and exit");
     try {
         app.parse(argc, argv);
@@ -43,6 +48,13 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
         words += word;
     }
     out->words = words;
+    out->httpGiven = http->count() > 0;
+    uint32_t httpHost = 0;
+    uint16_t httpPort = 0;
+    if (!out->http.empty() && !monitorParseHttpAddress(out->http.c_str(), &httpHost, &httpPort)) {
+        *error = "--http: not an IPv4 address and port: " + out->http;
+        return 2;
+    }
     if (!bind.empty()) {
         in_addr address{};
         if (inet_pton(AF_INET, bind.c_str(), &address) != 1) {

@@ -4,6 +4,7 @@
 #include "app/minimise_switch.h"
 #include "app/startup.h"
 #include "config/config.h"
+#include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
 
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
     }
     platformSetTimeScale(commandLine.timeScale);
     bindAddress = commandLine.bindAddress;
+    monitorSetHttpAddress(commandLine.httpGiven ? commandLine.http.c_str() : nullptr);
     // A terminal without the minimise switch shows the window; anything else runs minimised.
     if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {
         char whyNot[160];

@@ -10,6 +10,9 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     if (id == TIMER_TICK && talkerHold > 0 && --talkerHold == 0) {
         monitorTalker(nullptr);
     }
+    if (id == TIMER_TICK) {
+        monitorTick();
+    }
     if (id == TIMER_BEACON) {
         standbyStep();
         return;

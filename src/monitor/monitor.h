@@ -50,6 +50,8 @@ void monitorBeaconSent();
 void monitorKeepAliveSent();
 // The status text changed (the main window's title).
 void monitorStatusText(const char* text);
+// Once per tick: what the relay path gathered is handed on, the HTTP view's timeouts run.
+void monitorTick();
 
 // --- Readers ---------------------------------------------------------------------------
 // Times are real time in milliseconds since 1970 (UTC).

@@ -15,3 +15,5 @@ void monitorHttpClose();
 void monitorResetFigures();
 // A queue clear seen on the relay path: its event is written by the next monitorFlush.
 void monitorNoteQueueClear(int drained);
+// Runs the HTTP view's pending work once a tick (its timeouts).
+void monitorHttpTick();

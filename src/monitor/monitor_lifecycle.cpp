@@ -3,6 +3,7 @@
 #include "config/config.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor_internal.h"
+#include "monitor/monitor_view.h"
 #include "platform/profile.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
@@ -153,11 +154,21 @@ void monitorFlush() {
     }
 }
 
+void monitorTick() {
+    monitorFlush();
+    monitorHttpTick();
+}
+
 bool monitorStarted() {
     rebaseClock();
     startedAtMs = monitorNowMs();
     startError[0] = '\0';
     eventLogOpen();
+    char node[64];
+    char description[64];
+    GetPrivateProfileStringA("callsign", "user", "", node, sizeof node, CONFIG_FILE);
+    GetPrivateProfileStringA("callsign", "desc", "", description, sizeof description, CONFIG_FILE);
+    monitorSetServerNames(node, description);
     char address[HTTP_ADDRESS_SIZE];
     std::snprintf(address, sizeof address, "%s", httpAddress);
     if (!httpAddressGiven) {
