@@ -2,6 +2,8 @@
 // they are caught here and turned into a one-line message and exit code 2.
 #include "app/command_line.h"
 
+#include "monitor/monitor_view.h"
+
 #include <CLI/CLI.hpp>
 #include <arpa/inet.h>
 #include <cstdio>
@@ -51,6 +53,10 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
         ->type_name("FILE");
     app.add_flag("--check-config", out->checkConfig,
                  "Print the keys as the server reads them and their problems, then exit");
+    CLI::Option* http =
+        app.add_option("--http", out->http,
+                       "Serve the HTTP view on ADDRESS:PORT (default: [monitor] http)")
+            ->type_name("ADDRESS:PORT");
     app.add_flag("--version", out->version, "Print the version and exit");
     try {
         app.parse(argc, argv);
@@ -74,6 +80,13 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
         words += word;
     }
     out->words = words;
+    out->httpGiven = http->count() > 0;
+    uint32_t httpHost = 0;
+    uint16_t httpPort = 0;
+    if (!out->http.empty() && !monitorParseHttpAddress(out->http.c_str(), &httpHost, &httpPort)) {
+        *error = "--http: not an IPv4 address and port: " + out->http;
+        return 2;
+    }
     if (bindOption->count() > 0) {
         in_addr address{};
         if (inet_pton(AF_INET, bind.c_str(), &address) != 1) {

@@ -5,12 +5,14 @@
 #include <string>
 
 struct CommandLine {
-    std::string words;      // words that are not long options, joined by single blanks
-    std::string configFile; // --config, empty for the default place
+    std::string words;        // words that are not long options, joined by single blanks
+    std::string configFile;   // --config, empty for the default place
     uint32_t bindAddress = 0; // --bind, network order; 0 for any address
-    int timeScale = 1;      // --time-scale, 1..1000
-    std::string accessFile; // --access, empty when not given
+    int timeScale = 1;        // --time-scale, 1..1000
+    std::string accessFile;   // --access, empty when not given
     bool checkConfig = false; // --check-config: check the files and exit
+    bool httpGiven = false;   // --http given (an empty value turns the HTTP view off)
+    std::string http;         // --http ADDRESS:PORT
     bool help = false;
     bool version = false;
 };

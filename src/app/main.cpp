@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "config/check_config.h"
 #include "config/config.h"
+#include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
     }
     platformSetTimeScale(commandLine.timeScale);
     bindAddress = commandLine.bindAddress;
+    monitorSetHttpAddress(commandLine.httpGiven ? commandLine.http.c_str() : nullptr);
     // A terminal without the minimise switch shows the window; anything else runs minimised.
     if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {
         char whyNot[160];

@@ -6,6 +6,7 @@
 #include "config/config.h"
 #include "config/directory.h"
 #include "control/rtcp.h"
+#include "monitor/monitor.h"
 #include "platform/dialog.h"
 #include "platform/profile.h"
 #include "platform/window.h"
@@ -18,7 +19,9 @@ namespace {
 constexpr UINT MDI_FIRST_CHILD_ID = 2104;
 
 // A start-up failure message: no owner, empty caption, OK only.
-void startupError(const char* text) { MessageBoxA(nullptr, text, "", MB_OK); }
+void startupError(const char* text) {
+    MessageBoxA(nullptr, text, "", MB_OK);
+}
 
 } // namespace
 
@@ -42,8 +45,8 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         return -1;
     }
     CLIENTCREATESTRUCT client{nullptr, MDI_FIRST_CHILD_ID};
-    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0,
-                                0, 0, hwnd, nullptr, appInstance, &client);
+    mdiClient = CreateWindowExA(0, mdiClientClassName, nullptr, WS_CHILD | WS_CLIPCHILDREN, 0, 0, 0,
+                                0, hwnd, nullptr, appInstance, &client);
     if (mdiClient == nullptr) {
         return -1;
     }
@@ -61,11 +64,16 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         startupError("ERROR");
     }
     WSAAsyncSelect(controlPortSocket, hwnd, MSG_CONTROL_SOCKET, FD_READ);
+    if (!monitorStarted()) {
+        startupError(monitorStartError());
+        return -1;
+    }
     startCompanionProgram();
     return 0;
 }
 
 void onMainWindowDestroy(HWND hwnd) {
+    monitorStopping();
     if (mdiClient != nullptr) {
         for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {

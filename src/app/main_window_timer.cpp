@@ -3,12 +3,16 @@
 #include "app/main_window.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "monitor/monitor.h"
 #include "platform/window.h"
 #include "stations/station.h"
 
 void onMainWindowTimer(HWND, UINT_PTR id) {
-    if (id == TIMER_TICK && talkerHold > 0) {
-        --talkerHold;
+    if (id == TIMER_TICK && talkerHold > 0 && --talkerHold == 0) {
+        monitorTalker(nullptr);
+    }
+    if (id == TIMER_TICK) {
+        monitorTick();
     }
     if (id == TIMER_BEACON) {
         standbyStep();

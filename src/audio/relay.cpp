@@ -1,7 +1,9 @@
 #include "audio/relay.h"
 
 #include "app/app_state.h"
+#include "app/status_text.h"
 #include "audio/station_list.h"
+#include "monitor/monitor.h"
 #include "platform/window.h"
 #include "stations/station.h"
 
@@ -27,9 +29,11 @@ bool passesTalkerLock(const StationRecord* sender) {
         std::memcpy(talkerAddress, sender->addressText, sizeof talkerAddress);
         talkerHold = 2;
         listCycle = 9;
+        monitorTalker(sender);
     }
     if (std::strcmp(talkerAddress, sender->addressText) != 0) {
-        SetWindowTextA(mainWindow, "FIREWALL");
+        setStatusText("FIREWALL");
+        monitorFirewalled(sender);
         return false;
     }
     talkerHold = 2;
@@ -37,8 +41,9 @@ bool passesTalkerLock(const StationRecord* sender) {
 }
 
 // Sends the datagram to every other active station in window order, and runs the list
-// steps for each active station.
-void fanOut(const StationRecord* sender, const char* bytes, int length) {
+// steps for each active station. Returns the number of copies sent.
+int fanOut(const StationRecord* sender, const char* bytes, int length) {
+    int copies = 0;
     for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         if (!isStationWindow(child)) {
@@ -50,12 +55,14 @@ void fanOut(const StationRecord* sender, const char* bytes, int length) {
         }
         if (std::strcmp(record->addressText, sender->addressText) != 0) {
             ws::send(record->audioSocket, bytes, length, 0);
+            ++copies;
             listAddStation(record);
         } else {
             listAddTalker(record);
         }
         listSend(record);
     }
+    return copies;
 }
 
 // Flood guard: counts receipts that found a further notification waiting; past 25 in a row
@@ -70,16 +77,17 @@ void queueCheck(SOCKET s, char* buffer) {
         return;
     }
     queueCount = 0;
-    for (int drained = 0; drained < DRAIN_MAX &&
-                          PeekMessageA(&waiting, nullptr, MSG_AUDIO_SOCKET, MSG_AUDIO_SOCKET,
-                                       PM_REMOVE);
+    int drained = 0;
+    for (; drained < DRAIN_MAX &&
+           PeekMessageA(&waiting, nullptr, MSG_AUDIO_SOCKET, MSG_AUDIO_SOCKET, PM_REMOVE);
          ++drained) {
         sockaddr_in from{};
         int fromLength = sizeof from;
         ws::recvfrom(s, buffer, AUDIO_BUFFER_SIZE, 0, reinterpret_cast<sockaddr*>(&from),
                      &fromLength);
-        SetWindowTextA(mainWindow, "MSG QUEUE CLEARED");
+        setStatusText("MSG QUEUE CLEARED");
     }
+    monitorQueueCleared(drained);
 }
 
 } // namespace
@@ -93,21 +101,23 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     char buffer[AUDIO_BUFFER_SIZE];
     sockaddr_in from{};
     int fromLength = sizeof from;
-    int length = ws::recvfrom(s, buffer, AUDIO_BUFFER_SIZE, 0,
-                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+    int length = ws::recvfrom(s, buffer, AUDIO_BUFFER_SIZE, 0, reinterpret_cast<sockaddr*>(&from),
+                              &fromLength);
     queueTurn();
     if (length <= 0) {
         return;
     }
     standbyCountdown = 3;
     if (length >= TEXT_PREFIX_LENGTH && std::memcmp(buffer, TEXT_PREFIX, TEXT_PREFIX_LENGTH) == 0) {
+        monitorTextDatagram();
         return;
     }
     sockaddr_in key = from;
     key.sin_port = htons(serverPortOf(s));
     HWND window = findStationWindow(&key);
     if (window == nullptr) {
-        SetWindowTextA(mainWindow, "UNREGISTERED DATA");
+        setStatusText("UNREGISTERED DATA");
+        monitorUnregistered();
         return;
     }
     StationRecord* sender = stationRecordOf(window);
@@ -121,7 +131,7 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
         sender->idleTicks = 0;
     }
     listStart();
-    fanOut(sender, buffer, length);
+    monitorRelayed(sender, fanOut(sender, buffer, length));
     listHints();
     listCycle = listCycle >= 59 ? 0 : listCycle + 1;
     queueCheck(s, buffer);

@@ -1,7 +1,9 @@
 #include "audio/station_list.h"
 
 #include "app/app_state.h"
+#include "app/status_text.h"
 #include "audio/relay.h"
+#include "monitor/monitor.h"
 #include "platform/window.h"
 
 #include <cstdio>
@@ -67,7 +69,9 @@ void noteLinked(const StationRecord* record) {
 
 } // namespace
 
-void resetListText() { std::snprintf(listText, sizeof listText, "\r"); }
+void resetListText() {
+    std::snprintf(listText, sizeof listText, "\r");
+}
 
 void listStart() {
     if (listCycle == LIST_BUILD_CYCLE) {
@@ -91,7 +95,7 @@ void listAddTalker(const StationRecord* record) {
     noteLinked(record);
     char status[STATUS_TEXT_SIZE];
     std::snprintf(status, sizeof status, ">>%s<< Que=%d", record->name, queueCount);
-    SetWindowTextA(mainWindow, status);
+    setStatusText(status);
     appendLine(record->name, " <\r");
 }
 
@@ -137,7 +141,7 @@ void standbyStep() {
     }
     char status[STATUS_TEXT_SIZE];
     std::snprintf(status, sizeof status, "<<STANDBY>> U=%d", stationCount);
-    SetWindowTextA(mainWindow, status);
+    setStatusText(status);
     bool sent = false;
     if (mdiClient != nullptr) {
         for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
@@ -153,10 +157,11 @@ void standbyStep() {
                 appendLine(record->name, "\r");
             }
             if (standbyCountdown == 0 && record->state == STATION_ACTIVE) {
-                SetWindowTextA(mainWindow, STANDBY_STATUS_SENT);
-                ws::send(record->audioSocket, listText,
-                         static_cast<int>(std::strlen(listText) + 1), 0);
+                setStatusText(STANDBY_STATUS_SENT);
+                ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1),
+                         0);
                 sent = true;
+                monitorBeaconSent();
             }
         }
     }

@@ -2,7 +2,9 @@
 
 #include "access/access.h"
 #include "app/app_state.h"
+#include "app/status_text.h"
 #include "control/rtcp.h"
+#include "monitor/monitor.h"
 #include "platform/window.h"
 #include "stations/admission.h"
 #include "stations/station.h"
@@ -29,6 +31,7 @@ void closeStationByAddress(const char* addressText) {
         StationRecord* record = stationRecordOf(child);
         if (record != nullptr && std::strcmp(record->addressText, addressText) == 0) {
             record->state = STATION_CLOSING;
+            monitorBye(record);
             PostMessageA(child, WM_CLOSE, 0, 0);
             return;
         }
@@ -67,6 +70,7 @@ bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
     }
     std::memcpy(name, displayName, size);
     record->name = name;
+    monitorNamed(record);
     return true;
 }
 
@@ -81,7 +85,8 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     int length = ws::recvfrom(s, reinterpret_cast<char*>(controlBuffer), CONTROL_BUFFER_SIZE, 0,
                               reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (length < CONTROL_PACKET_MIN) {
-        SetWindowTextA(mainWindow, "CNTL PKT ERROR");
+        setStatusText("CNTL PKT ERROR");
+        monitorControlError();
         return;
     }
     sockaddr_in key = from;
@@ -113,6 +118,7 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     if (record->idleTicks > 0) {
         record->idleTicks = 0;
     }
+    monitorHeard(record);
     if ((controlBuffer[0] & 0xC0) != 0xC0) {
         return;
     }

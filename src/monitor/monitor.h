@@ -14,9 +14,12 @@ constexpr int MONITOR_MAX_STATIONS = 26;
 constexpr int MONITOR_MAX_SPELLS = 50;
 
 // --- Narrow calls (the server's steps) -----------------------------------------------
-// The server is up (both ports open) / is closing.
-void monitorStarted();
+// The server is up (both ports open): fixes the start time, opens the event log and, when
+// an address is set, the HTTP view. False (with a one-line reason in monitorStartError())
+// when the HTTP view cannot listen. / The server is closing: stop event, HTTP view closed.
+bool monitorStarted();
 void monitorStopping();
+const char* monitorStartError();
 // Admission succeeded for record (its window exists); a new control sender was refused
 // (capacity), or denied by the access rules (line: the rule's line in the access file).
 void monitorJoined(const StationRecord* record);
@@ -33,8 +36,11 @@ void monitorTextDatagram();
 void monitorControlError();
 // The flood guard threw away the waiting audio (drained datagrams).
 void monitorQueueCleared(int drained);
-// The talker lock was taken by record, or is free again (record null).
+// The talker lock was taken by record, or is free again (record null; on the tick, where
+// the talk spell's event is written).
 void monitorTalker(const StationRecord* record);
+// A control packet from record was taken (it was heard).
+void monitorHeard(const StationRecord* record);
 // A station closed by a BYE, by the inactivity timeout; its record goes away.
 void monitorBye(const StationRecord* record);
 void monitorTimedOut(const StationRecord* record);
@@ -44,6 +50,8 @@ void monitorBeaconSent();
 void monitorKeepAliveSent();
 // The status text changed (the main window's title).
 void monitorStatusText(const char* text);
+// Once per tick: what the relay path gathered is handed on, the HTTP view's timeouts run.
+void monitorTick();
 
 // --- Readers ---------------------------------------------------------------------------
 // Times are real time in milliseconds since 1970 (UTC).
@@ -78,3 +86,22 @@ const MonitorStationFigures* monitorFiguresOf(const StationRecord* record);
 int monitorSpellCount();
 const MonitorSpell* monitorSpell(int newestFirst);
 const MonitorCounters& monitorCounters();
+// The station figures slot by slot (0 .. MONITOR_MAX_STATIONS - 1; record null when free).
+const MonitorStationFigures* monitorSlot(int index);
+// Real time now (ms since 1970, UTC) and when monitorStarted ran.
+int64_t monitorNowMs();
+int64_t monitorStartedAtMs();
+// The last status text set ("" before the first).
+const char* monitorLastStatus();
+
+// --- Set-up ----------------------------------------------------------------------------
+// The wall clock read once when the monitor starts (and by monitorReset); later times are
+// that reading plus the platform's GetTickCount since, so the relay path reads only the
+// monotonic clock (no kernel entry) and a manual clock moves every figure. Tests fix it.
+void monitorSetWallClock(int64_t (*nowMs)());
+// Listens for the HTTP view on address ("A.B.C.D:PORT"; empty or null: off). The command
+// line sets it; otherwise monitorStarted takes [monitor] http from the configuration file.
+void monitorSetHttpAddress(const char* address);
+// Forgets every figure, counter, spell and set-up (for tests; the clock hook stays unless
+// reset to null).
+void monitorReset();

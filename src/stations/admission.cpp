@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/socket_ops.h"
 #include "control/rtcp.h"
+#include "monitor/monitor.h"
 #include "platform/dialog.h"
 #include "platform/window.h"
 
@@ -80,11 +81,12 @@ HWND refuseStation(StationRecord* record) {
 
 HWND admitStation(StationRecord* record) {
     if (stationCount > capacity) {
+        monitorRefused(record->source.sin_addr.s_addr);
         return refuseStation(record);
     }
     record->idleTicks = 0;
-    MDICREATESTRUCTA create{stationClassName, "CONNECTED ", appInstance, CW_USEDEFAULT,
-                            CW_USEDEFAULT, 50, 50, 0, 0};
+    MDICREATESTRUCTA create{
+        stationClassName, "CONNECTED ", appInstance, CW_USEDEFAULT, CW_USEDEFAULT, 50, 50, 0, 0};
     HWND window = reinterpret_cast<HWND>(
         SendMessageA(mdiClient, WM_MDICREATE, 0, reinterpret_cast<LPARAM>(&create)));
     if (window == nullptr) {
@@ -108,5 +110,6 @@ HWND admitStation(StationRecord* record) {
         return abandonAdmission(window, record, nullptr, nullptr, false);
     }
     ++stationCount;
+    monitorJoined(record);
     return window;
 }

@@ -1,5 +1,7 @@
 #include "app/app_state.h"
+#include "app/status_text.h"
 #include "control/rtcp.h"
+#include "monitor/monitor.h"
 #include "platform/window.h"
 #include "stations/station.h"
 
@@ -16,7 +18,8 @@ void stationTick(HWND hwnd) {
     int32_t old = record->idleTicks;
     record->idleTicks = old + 1;
     if (old >= INACTIVITY_LIMIT_TICKS) {
-        SetWindowTextA(mainWindow, "***INACTIVITY TIMEOUT***");
+        setStatusText("***INACTIVITY TIMEOUT***");
+        monitorTimedOut(record);
         record->state = STATION_CLOSING;
         SendMessageA(mdiClient, WM_MDIDESTROY, reinterpret_cast<WPARAM>(hwnd), 0);
         return;
@@ -25,6 +28,7 @@ void stationTick(HWND hwnd) {
         record->keepAliveTicks = KEEPALIVE_PERIOD_TICKS;
         if (keepAliveCompound != nullptr) {
             sendToStation(record, keepAliveCompound, keepAliveLength);
+            monitorKeepAliveSent();
         }
     }
 }
@@ -35,7 +39,7 @@ void stationClose(HWND hwnd) {
     if (record != nullptr) {
         closedAddress = record->source.sin_addr.s_addr;
         closedHoldTicks = CLOSED_HOLD_TICKS;
-        SetWindowTextA(mainWindow, "CLOSING...");
+        setStatusText("CLOSING...");
     }
     DestroyWindow(hwnd);
 }
@@ -53,6 +57,7 @@ void stationTeardown(HWND hwnd) {
     if (record->controlSocket != INVALID_SOCKET) {
         ws::closesocket(record->controlSocket);
     }
+    monitorGone(record);
     std::free(record->name);
     std::free(record);
     SetWindowLongPtrA(hwnd, 0, 0);

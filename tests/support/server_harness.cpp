@@ -6,6 +6,7 @@
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "control/rtcp.h"
+#include "monitor/monitor.h"
 #include "platform/profile.h"
 #include "platform/runtime.h"
 #include "platform/window.h"
@@ -58,6 +59,7 @@ void resetServerState() {
     standbyCountdown = 7;
     releaseControlPackets();
     accessReset();
+    monitorReset();
 }
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)

@@ -1,0 +1,10 @@
+#include "app/status_text.h"
+
+#include "app/app_state.h"
+#include "monitor/monitor.h"
+#include "platform/window.h"
+
+void setStatusText(const char* text) {
+    SetWindowTextA(mainWindow, text);
+    monitorStatusText(text);
+}

@@ -1,0 +1,199 @@
+#include "monitor/event_log.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <systemd/sd-journal.h>
+#include <unistd.h>
+
+namespace {
+
+// Writes the line and a line end to standard error in one write; a line that cannot be
+// written is lost (standard error is never waited on again).
+void writeStandardError(const char* line, size_t length) {
+    char buffer[EVENT_JOURNAL_FIELD_SIZE + 2];
+    size_t n = length < sizeof buffer - 1 ? length : sizeof buffer - 1;
+    std::memcpy(buffer, line, n);
+    buffer[n++] = '\n';
+    ssize_t rc = 0;
+    do {
+        rc = write(STDERR_FILENO, buffer, n);
+    } while (rc < 0 && errno == EINTR);
+}
+
+void (*lineSink)(const char*, size_t) = writeStandardError;
+int (*journalSink)(const struct iovec*, int) = sd_journal_sendv;
+bool toJournal = false;
+
+// Dotted decimal of a network-order address.
+void addressText(uint32_t address, char* out, size_t size) {
+    in_addr a{};
+    a.s_addr = address;
+    if (inet_ntop(AF_INET, &a, out, static_cast<socklen_t>(size)) == nullptr && size > 0) {
+        out[0] = '\0';
+    }
+}
+
+// Appends to out at *used, bounded; a part that does not fit is cut at the end.
+void append(char* out, size_t size, size_t* used, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+void append(char* out, size_t size, size_t* used, const char* format, ...) {
+    if (*used + 1 >= size) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(out + *used, size - *used, format, args);
+    va_end(args);
+    if (n > 0) {
+        *used += static_cast<size_t>(n) < size - *used ? static_cast<size_t>(n) : size - *used - 1;
+    }
+}
+
+// Tenths of a second, rounded: 12499 ms is "12.5".
+void secondsText(int64_t ms, char* out, size_t size) {
+    int64_t tenths = (ms + 50) / 100;
+    std::snprintf(out, size, "%" PRId64 ".%" PRId64, tenths / 10, tenths % 10);
+}
+
+} // namespace
+
+const char* monitorEventName(MonitorEventKind kind) {
+    switch (kind) {
+    case MonitorEventKind::Join:
+        return "join";
+    case MonitorEventKind::Refuse:
+        return "refuse";
+    case MonitorEventKind::Deny:
+        return "deny";
+    case MonitorEventKind::Name:
+        return "name";
+    case MonitorEventKind::Bye:
+        return "bye";
+    case MonitorEventKind::Timeout:
+        return "timeout";
+    case MonitorEventKind::Talk:
+        return "talk";
+    case MonitorEventKind::QueueClear:
+        return "queue-clear";
+    case MonitorEventKind::Start:
+        return "start";
+    case MonitorEventKind::Stop:
+        return "stop";
+    }
+    return "unknown";
+}
+
+size_t eventLogLine(const MonitorEvent& event, char* out, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    out[0] = '\0';
+    size_t used = 0;
+    append(out, size, &used, "event %s", monitorEventName(event.kind));
+    if (event.hasStation) {
+        char address[INET_ADDRSTRLEN];
+        addressText(event.address, address, sizeof address);
+        append(out, size, &used, " %s %s", event.name, address);
+    }
+    if (event.kind == MonitorEventKind::Talk) {
+        char seconds[32];
+        secondsText(event.durationMs, seconds, sizeof seconds);
+        append(out, size, &used, " %ss", seconds);
+    } else if (event.kind == MonitorEventKind::QueueClear) {
+        append(out, size, &used, " drained %d", event.drained);
+    } else if (event.kind == MonitorEventKind::Deny && event.line > 0) {
+        append(out, size, &used, " line %d", event.line);
+    }
+    return used;
+}
+
+void eventJournalFields(const MonitorEvent& event, EventJournalFields* out) {
+    out->count = 0;
+    auto field = [out]() { return out->field[out->count++]; };
+    char line[EVENT_JOURNAL_FIELD_SIZE - sizeof "MESSAGE="];
+    eventLogLine(event, line, sizeof line);
+    std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "MESSAGE=%s", line);
+    std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "PRIORITY=6");
+    std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "SYSLOG_IDENTIFIER=confserver");
+    std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_EVENT=%s",
+                  monitorEventName(event.kind));
+    if (event.hasStation) {
+        char address[INET_ADDRSTRLEN];
+        addressText(event.address, address, sizeof address);
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_STATION=%s", event.name);
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_ADDRESS=%s", address);
+    }
+    if (event.kind == MonitorEventKind::Talk) {
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_DURATION_MS=%" PRId64,
+                      event.durationMs);
+    } else if (event.kind == MonitorEventKind::QueueClear) {
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_DRAINED=%d", event.drained);
+    } else if (event.kind == MonitorEventKind::Deny && event.line > 0) {
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_RULE_LINE=%d", event.line);
+    }
+}
+
+bool eventLogStreamIsJournal(const char* journalStream, int fd) {
+    if (journalStream == nullptr || journalStream[0] == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long device = std::strtoull(journalStream, &end, 10);
+    if (errno != 0 || end == journalStream || *end != ':') {
+        return false;
+    }
+    const char* inodeText = end + 1;
+    unsigned long long inode = std::strtoull(inodeText, &end, 10);
+    if (errno != 0 || end == inodeText || *end != '\0') {
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return false;
+    }
+    return static_cast<unsigned long long>(st.st_dev) == device &&
+           static_cast<unsigned long long>(st.st_ino) == inode;
+}
+
+void eventLogOpen() {
+    toJournal = eventLogStreamIsJournal(std::getenv("JOURNAL_STREAM"), STDERR_FILENO);
+}
+
+void eventLogWrite(const MonitorEvent& event) {
+    if (toJournal) {
+        EventJournalFields fields;
+        eventJournalFields(event, &fields);
+        iovec vector[EVENT_JOURNAL_FIELDS_MAX];
+        for (int i = 0; i < fields.count; ++i) {
+            vector[i].iov_base = fields.field[i];
+            vector[i].iov_len = std::strlen(fields.field[i]);
+        }
+        journalSink(vector, fields.count);
+        return;
+    }
+    char line[EVENT_JOURNAL_FIELD_SIZE];
+    size_t length = eventLogLine(event, line, sizeof line);
+    lineSink(line, length);
+}
+
+void eventLogReset() {
+    lineSink = writeStandardError;
+    journalSink = sd_journal_sendv;
+    toJournal = false;
+}
+
+void eventLogSetLineSink(void (*sink)(const char*, size_t)) {
+    lineSink = sink != nullptr ? sink : writeStandardError;
+}
+
+void eventLogSetJournalSink(int (*sink)(const struct iovec*, int)) {
+    journalSink = sink != nullptr ? sink : sd_journal_sendv;
+}

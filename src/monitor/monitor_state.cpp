@@ -1,0 +1,241 @@
+// The monitor's figures: counters, the 26 station slots and the ring of the last 50 talk
+// spells, with the narrow calls that keep them. Nothing here allocates or enters the
+// kernel: the calls on the relay path touch a few words and read the monotonic clock.
+#include "monitor/monitor_internal.h"
+#include "stations/station.h"
+
+#include <cstring>
+
+namespace {
+
+MonitorCounters counters{};
+MonitorStationFigures slots[MONITOR_MAX_STATIONS]{};
+int lastSlot = 0; // where the last lookup found its record: the talker, mostly
+
+MonitorSpell spells[MONITOR_MAX_SPELLS]{};
+int spellNewest = -1; // index of the newest spell in the ring, -1: none yet
+int spellCount = 0;
+const StationRecord* talkerRecord = nullptr; // the open spell's station while it exists
+
+// The slot of record, or null; the slot found last is looked at first.
+MonitorStationFigures* slotOf(const StationRecord* record) {
+    if (record == nullptr) {
+        return nullptr;
+    }
+    if (slots[lastSlot].record == record) {
+        return &slots[lastSlot];
+    }
+    for (int i = 0; i < MONITOR_MAX_STATIONS; ++i) {
+        if (slots[i].record == record) {
+            lastSlot = i;
+            return &slots[i];
+        }
+    }
+    return nullptr;
+}
+
+// An event about record (its name as it is now, its address).
+MonitorEvent stationEvent(MonitorEventKind kind, const StationRecord* record) {
+    MonitorEvent event{};
+    event.kind = kind;
+    event.atMs = monitorNowMs();
+    monitorEventStation(&event, record->name, record->source.sin_addr.s_addr);
+    return event;
+}
+
+// Copies a name into a spell, cut to its buffer ("" for none).
+void copyName(char* out, const char* name) {
+    out[0] = '\0';
+    if (name != nullptr) {
+        std::strncpy(out, name, MONITOR_NAME_SIZE - 1);
+        out[MONITOR_NAME_SIZE - 1] = '\0';
+    }
+}
+
+// Closes the open spell, if any: its length is fixed and its talk event written.
+void closeSpell() {
+    if (spellNewest < 0 || !spells[spellNewest].open) {
+        return;
+    }
+    MonitorSpell& spell = spells[spellNewest];
+    spell.open = false;
+    spell.durationMs = monitorNowMs() - spell.startedAtMs;
+    if (MonitorStationFigures* slot = slotOf(talkerRecord)) {
+        slot->talking = false;
+    }
+    talkerRecord = nullptr;
+    MonitorEvent event{};
+    event.kind = MonitorEventKind::Talk;
+    event.atMs = monitorNowMs();
+    monitorEventStation(&event, spell.name[0] != '\0' ? spell.name : nullptr, spell.address);
+    event.durationMs = spell.durationMs;
+    monitorEmit(event);
+}
+
+} // namespace
+
+void monitorResetFigures() {
+    counters = MonitorCounters{};
+    std::memset(slots, 0, sizeof slots);
+    lastSlot = 0;
+    std::memset(spells, 0, sizeof spells);
+    spellNewest = -1;
+    spellCount = 0;
+    talkerRecord = nullptr;
+}
+
+void monitorJoined(const StationRecord* record) {
+    ++counters.joins;
+    for (MonitorStationFigures& slot : slots) {
+        if (slot.record == nullptr) {
+            slot = MonitorStationFigures{};
+            slot.record = record;
+            slot.address = record->source.sin_addr.s_addr;
+            slot.joinedAtMs = monitorNowMs();
+            slot.lastHeardAtMs = slot.joinedAtMs;
+            break;
+        }
+    }
+    monitorEmit(stationEvent(MonitorEventKind::Join, record));
+}
+
+void monitorRefused(uint32_t address) {
+    ++counters.refusals;
+    MonitorEvent event{};
+    event.kind = MonitorEventKind::Refuse;
+    event.atMs = monitorNowMs();
+    monitorEventStation(&event, nullptr, address);
+    monitorEmit(event);
+}
+
+void monitorDenied(const char* name, uint32_t address, int line) {
+    ++counters.denials;
+    MonitorEvent event{};
+    event.kind = MonitorEventKind::Deny;
+    event.atMs = monitorNowMs();
+    monitorEventStation(&event, name, address);
+    event.line = line;
+    monitorEmit(event);
+}
+
+void monitorNamed(const StationRecord* record) {
+    // A spell that began before its talker had a name takes the name it gets.
+    if (record == talkerRecord && spellNewest >= 0 && spells[spellNewest].open &&
+        spells[spellNewest].name[0] == '\0') {
+        copyName(spells[spellNewest].name, record->name);
+    }
+    monitorEmit(stationEvent(MonitorEventKind::Name, record));
+}
+
+void monitorRelayed(const StationRecord* record, int copies) {
+    ++counters.relayed;
+    counters.copiesSent += static_cast<uint64_t>(copies);
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        ++slot->relayed;
+        slot->lastHeardAtMs = monitorNowMs();
+    }
+}
+
+void monitorFirewalled(const StationRecord* record) {
+    ++counters.firewalled;
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        ++slot->firewalled;
+        slot->lastHeardAtMs = monitorNowMs();
+    }
+}
+
+void monitorHeard(const StationRecord* record) {
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        slot->lastHeardAtMs = monitorNowMs();
+    }
+}
+
+void monitorUnregistered() {
+    ++counters.unregistered;
+}
+void monitorTextDatagram() {
+    ++counters.textDatagrams;
+}
+void monitorControlError() {
+    ++counters.controlErrors;
+}
+void monitorBeaconSent() {
+    ++counters.beacons;
+}
+void monitorKeepAliveSent() {
+    ++counters.keepalives;
+}
+
+void monitorQueueCleared(int drained) {
+    ++counters.queueClears;
+    counters.drained += static_cast<uint64_t>(drained);
+    monitorNoteQueueClear(drained);
+}
+
+void monitorTalker(const StationRecord* record) {
+    closeSpell();
+    if (record == nullptr) {
+        return;
+    }
+    spellNewest = (spellNewest + 1) % MONITOR_MAX_SPELLS;
+    if (spellCount < MONITOR_MAX_SPELLS) {
+        ++spellCount;
+    }
+    MonitorSpell& spell = spells[spellNewest];
+    copyName(spell.name, record->name);
+    spell.address = record->source.sin_addr.s_addr;
+    spell.startedAtMs = monitorNowMs();
+    spell.durationMs = 0;
+    spell.open = true;
+    talkerRecord = record;
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        slot->talking = true;
+    }
+}
+
+void monitorBye(const StationRecord* record) {
+    ++counters.byes;
+    monitorEmit(stationEvent(MonitorEventKind::Bye, record));
+}
+
+void monitorTimedOut(const StationRecord* record) {
+    ++counters.timeouts;
+    monitorEmit(stationEvent(MonitorEventKind::Timeout, record));
+}
+
+void monitorGone(const StationRecord* record) {
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        *slot = MonitorStationFigures{};
+    }
+    if (talkerRecord == record) {
+        talkerRecord = nullptr; // the spell stays open until the lock is free
+    }
+}
+
+const MonitorStationFigures* monitorFiguresOf(const StationRecord* record) {
+    return slotOf(record);
+}
+
+const MonitorStationFigures* monitorSlot(int index) {
+    return index >= 0 && index < MONITOR_MAX_STATIONS ? &slots[index] : nullptr;
+}
+
+int monitorSpellCount() {
+    return spellCount;
+}
+
+const MonitorSpell* monitorSpell(int newestFirst) {
+    if (newestFirst < 0 || newestFirst >= spellCount) {
+        return nullptr;
+    }
+    MonitorSpell& spell =
+        spells[(spellNewest - newestFirst + MONITOR_MAX_SPELLS) % MONITOR_MAX_SPELLS];
+    if (spell.open) {
+        spell.durationMs = monitorNowMs() - spell.startedAtMs;
+    }
+    return &spell;
+}
+
+const MonitorCounters& monitorCounters() {
+    return counters;
+}

@@ -1,0 +1,247 @@
+// What the monitor counts while the real server runs a conference: counters, station
+// figures, talk spells in ticks and the event log's lines, placed at the server's steps.
+// Server on 127.111.0.x, stations on 127.111.N.M.
+#include "app/app_state.h"
+#include "monitor/event_log.h"
+#include "monitor/monitor.h"
+#include "stations/station.h"
+#include "support/server_harness.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+using testutil::ServerHarness;
+using testutil::TestStation;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+// 2026-12-09T12:00:00Z
+constexpr int64_t WALL_START_MS = 1796817600000;
+int64_t fixedWallClock() {
+    return WALL_START_MS;
+}
+
+std::vector<std::string> eventLines;
+void captureLine(const char* line, size_t length) {
+    eventLines.emplace_back(line, length);
+}
+
+std::string config(int maxusers) {
+    return "[callsign]\nuser=*KENT*\ndesc=TEST\nvalid=PW\n[server]\nver=618\nmaxusers=" +
+           std::to_string(maxusers) + "\n";
+}
+
+uint32_t addressOf(const std::string& dotted) {
+    in_addr a{};
+    inet_pton(AF_INET, dotted.c_str(), &a);
+    return a.s_addr;
+}
+
+// The audio datagrams among what a station received (the station list texts left out).
+size_t audioCount(TestStation& station) {
+    size_t n = 0;
+    for (const Bytes& d : station.audio.drain()) {
+        n += d == Bytes(144, 0x55) ? 1 : 0;
+    }
+    return n;
+}
+
+// The record of the station at address, or null.
+const StationRecord* recordAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(5198);
+    key.sin_addr.s_addr = addressOf(address);
+    HWND window = findStationWindow(&key);
+    return window != nullptr ? stationRecordOf(window) : nullptr;
+}
+
+class MonitorScenario : public ::testing::Test {
+  protected:
+    void startServer(const std::string& address, int maxusers) {
+        server = std::make_unique<ServerHarness>(address, config(maxusers));
+        monitorSetWallClock(fixedWallClock);
+        eventLines.clear();
+        eventLogSetLineSink(captureLine);
+        ASSERT_TRUE(server->start());
+    }
+    // A station joins and names itself.
+    TestStation& join(const std::string& address, const std::string& name) {
+        stations.push_back(std::make_unique<TestStation>(address));
+        stations.back()->sendControl(server->address(), testutil::namePacket(name));
+        server->pump();
+        return *stations.back();
+    }
+    void talk(TestStation& station, size_t size) {
+        station.sendAudio(server->address(), Bytes(size, 0x55));
+        server->pump();
+    }
+    void TearDown() override {
+        monitorSetWallClock(nullptr);
+        eventLogSetLineSink(nullptr);
+    }
+    std::unique_ptr<ServerHarness> server;
+    std::vector<std::unique_ptr<TestStation>> stations;
+};
+
+} // namespace
+
+TEST_F(MonitorScenario, CountersAndStationFiguresFollowWhatTheConferenceDid) {
+    startServer("127.111.0.1", 2); // stationCount above 2 refuses: three get in
+    TestStation& a = join("127.111.1.1", "ALPHA");
+    TestStation& b = join("127.111.1.2", "BRAVO");
+    TestStation& c = join("127.111.1.3", "CHARLIE");
+    TestStation& d = join("127.111.1.4", "DELTA");
+    EXPECT_EQ(stationCount, 3);
+    EXPECT_EQ(monitorCounters().joins, 3u);
+    EXPECT_EQ(monitorCounters().refusals, 1u);
+    EXPECT_EQ(recordAt(d.address()), nullptr);
+    for (auto& s : stations) {
+        s->audio.drain();
+        s->control.drain();
+    }
+
+    for (int i = 0; i < 40; ++i) {
+        talk(a, 144);
+    }
+    EXPECT_EQ(monitorCounters().relayed, 40u);
+    EXPECT_EQ(monitorCounters().copiesSent, 80u);
+    EXPECT_EQ(audioCount(b), 40u);
+    EXPECT_EQ(audioCount(c), 40u);
+    EXPECT_EQ(audioCount(a), 0u);
+
+    // ALPHA holds the lock: BRAVO's long datagram is firewalled and reaches nobody.
+    talk(b, 144);
+    EXPECT_EQ(monitorCounters().firewalled, 1u);
+    EXPECT_EQ(monitorCounters().relayed, 40u);
+    EXPECT_EQ(audioCount(a), 0u);
+    EXPECT_EQ(audioCount(c), 0u);
+    const MonitorStationFigures* fa = monitorFiguresOf(recordAt(a.address()));
+    const MonitorStationFigures* fb = monitorFiguresOf(recordAt(b.address()));
+    ASSERT_NE(fa, nullptr);
+    ASSERT_NE(fb, nullptr);
+    EXPECT_EQ(fa->relayed, 40u);
+    EXPECT_EQ(fa->firewalled, 0u);
+    EXPECT_TRUE(fa->talking);
+    EXPECT_EQ(fb->relayed, 0u);
+    EXPECT_EQ(fb->firewalled, 1u);
+    EXPECT_FALSE(fb->talking);
+    EXPECT_EQ(fa->address, addressOf(a.address()));
+    EXPECT_EQ(fa->joinedAtMs, WALL_START_MS);
+
+    // Unregistered and text datagrams, and a control packet too short to read.
+    TestStation stranger("127.111.1.9");
+    stranger.sendAudio(server->address(), Bytes(144, 1));
+    server->pump();
+    Bytes textDatagram = testutil::bytesOf("oNDATA\rhello");
+    c.sendAudio(server->address(), textDatagram);
+    server->pump();
+    stranger.sendControl(server->address(), Bytes{0xC0, 0xC9});
+    server->pump();
+    EXPECT_EQ(monitorCounters().unregistered, 1u);
+    EXPECT_EQ(monitorCounters().textDatagrams, 1u);
+    EXPECT_EQ(monitorCounters().controlErrors, 1u);
+    EXPECT_EQ(monitorCounters().relayed, 40u);
+
+    c.sendControl(server->address(), testutil::receiverReportWithBye());
+    server->pump();
+    EXPECT_EQ(monitorCounters().byes, 1u);
+    EXPECT_EQ(stationCount, 2);
+
+    // ALPHA and BRAVO were last heard now: both time out on the 121st tick, not before.
+    server->tick(120);
+    EXPECT_EQ(monitorCounters().timeouts, 0u);
+    EXPECT_EQ(stationCount, 2);
+    EXPECT_EQ(monitorCounters().keepalives, 12u); // every 20 ticks, two stations
+    server->tick(1);
+    EXPECT_EQ(monitorCounters().timeouts, 2u);
+    EXPECT_EQ(stationCount, 0);
+    for (int i = 0; i < MONITOR_MAX_STATIONS; ++i) {
+        EXPECT_EQ(monitorSlot(i)->record, nullptr) << i;
+    }
+    EXPECT_GT(monitorCounters().beacons, 0u);
+
+    std::vector<std::string> expected = {
+        "event start",
+        "event join - 127.111.1.1",
+        "event name ALPHA 127.111.1.1",
+        "event join - 127.111.1.2",
+        "event name BRAVO 127.111.1.2",
+        "event join - 127.111.1.3",
+        "event name CHARLIE 127.111.1.3",
+        "event refuse - 127.111.1.4",
+        "event bye CHARLIE 127.111.1.3",
+        "event talk ALPHA 127.111.1.1 2.0s",
+        "event timeout BRAVO 127.111.1.2", // window order: the newer station first
+        "event timeout ALPHA 127.111.1.1",
+    };
+    EXPECT_EQ(eventLines, expected);
+}
+
+TEST_F(MonitorScenario, ATalkSpellRunsFromTakingTheLockToTheTickThatFreesIt) {
+    startServer("127.111.0.2", 8);
+    TestStation& a = join("127.111.2.1", "ALPHA");
+    TestStation& b = join("127.111.2.2", "BR\x01VO");
+    server->tick(3);
+    int64_t t0 = WALL_START_MS + 3000;
+
+    // Datagrams at ticks 0, 1 and 2 keep the lock (hold 2): tick 3 leaves it held, tick 4
+    // frees it.
+    for (int second = 0; second < 3; ++second) {
+        talk(b, 144);
+        ASSERT_EQ(monitorSpellCount(), 1);
+        EXPECT_TRUE(monitorSpell(0)->open);
+        EXPECT_EQ(monitorSpell(0)->durationMs, second * 1000);
+        server->tick();
+    }
+    EXPECT_TRUE(monitorSpell(0)->open);
+    EXPECT_EQ(monitorSpell(0)->durationMs, 3000);
+    EXPECT_TRUE(monitorFiguresOf(recordAt(b.address()))->talking);
+    server->tick();
+    const MonitorSpell* spell = monitorSpell(0);
+    EXPECT_FALSE(spell->open);
+    EXPECT_EQ(spell->startedAtMs, t0);
+    EXPECT_EQ(spell->durationMs, 4000);
+    EXPECT_STREQ(spell->name, "BR\x01VO");
+    EXPECT_EQ(spell->address, addressOf(b.address()));
+    EXPECT_FALSE(monitorFiguresOf(recordAt(b.address()))->talking);
+    EXPECT_EQ(eventLines.back(), "event talk BR\\x01VO 127.111.2.2 4.0s");
+
+    // The next spell is ALPHA's, newest first; a short datagram takes no lock.
+    talk(a, 50);
+    EXPECT_EQ(monitorSpellCount(), 1);
+    talk(a, 144);
+    ASSERT_EQ(monitorSpellCount(), 2);
+    EXPECT_EQ(monitorSpell(0)->address, addressOf(a.address()));
+    EXPECT_EQ(monitorSpell(0)->startedAtMs, t0 + 4000);
+    EXPECT_EQ(monitorSpell(1)->address, addressOf(b.address()));
+    EXPECT_EQ(monitorSpell(2), nullptr);
+}
+
+TEST_F(MonitorScenario, TheRingKeepsTheLastFiftySpells) {
+    startServer("127.111.0.3", 8);
+    TestStation& a = join("127.111.3.1", "ALPHA");
+    for (int i = 0; i < 53; ++i) {
+        talk(a, 144);
+        if (i % 2 == 1) { // spells of 2 and 3 ticks in turn
+            server->tick();
+            talk(a, 144);
+        }
+        server->tick(2);
+    }
+    ASSERT_EQ(monitorSpellCount(), MONITOR_MAX_SPELLS);
+    // Newest first: the 53rd spell (i = 52, 2 ticks) is index 0, the 4th (i = 3) is last.
+    EXPECT_EQ(monitorSpell(0)->durationMs, 2000);
+    EXPECT_EQ(monitorSpell(1)->durationMs, 3000);
+    int64_t started = WALL_START_MS;
+    for (int i = 0; i < 3; ++i) {
+        started += (2 + i % 2) * 1000;
+    }
+    EXPECT_EQ(monitorSpell(49)->startedAtMs, started);
+    EXPECT_EQ(monitorSpell(49)->durationMs, 3000);
+    EXPECT_EQ(monitorSpell(50), nullptr);
+}
