@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "config/check_config.h"
 #include "config/config.h"
+#include "monitor/event_log.h"
 #include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
         platformSetProfileFile(CONFIG_FILE, commandLine.configFile.c_str());
     }
     accessSetFileOverride(commandLine.accessFile.c_str());
+    accessSetDenialListener(monitorDenied); // every denial is counted and logged
     if (commandLine.checkConfig) {
         return checkConfiguration(stdout, !commandLine.accessFile.empty());
     }
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
             // The terminal must be given back on the way out: a signal ends start-up through
             // exit() from the pump (the account dialog and message boxes run it).
             platformSetSignalAction(SIGNALS_END_PROCESS);
+            eventLogTerminalWindowInUse();
         }
     }
     return winMain(programInstance(), commandLine.words.c_str(), SW_SHOWNORMAL);

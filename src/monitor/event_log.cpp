@@ -30,6 +30,7 @@ void writeStandardError(const char* line, size_t length) {
 void (*lineSink)(const char*, size_t) = writeStandardError;
 int (*journalSink)(const struct iovec*, int) = sd_journal_sendv;
 bool toJournal = false;
+bool linesOffTerminal = false; // the terminal window draws on the terminal standard error is
 
 // Dotted decimal of a network-order address.
 void addressText(uint32_t address, char* out, size_t size) {
@@ -167,6 +168,10 @@ void eventLogOpen() {
     toJournal = eventLogStreamIsJournal(std::getenv("JOURNAL_STREAM"), STDERR_FILENO);
 }
 
+void eventLogTerminalWindowInUse() {
+    linesOffTerminal = isatty(STDERR_FILENO) != 0;
+}
+
 void eventLogWrite(const MonitorEvent& event) {
     if (toJournal) {
         EventJournalFields fields;
@@ -179,6 +184,9 @@ void eventLogWrite(const MonitorEvent& event) {
         journalSink(vector, fields.count);
         return;
     }
+    if (linesOffTerminal && lineSink == writeStandardError) {
+        return;
+    }
     char line[EVENT_JOURNAL_FIELD_SIZE];
     size_t length = eventLogLine(event, line, sizeof line);
     lineSink(line, length);
@@ -188,6 +196,7 @@ void eventLogReset() {
     lineSink = writeStandardError;
     journalSink = sd_journal_sendv;
     toJournal = false;
+    linesOffTerminal = false;
 }
 
 void eventLogSetLineSink(void (*sink)(const char*, size_t)) {

@@ -256,5 +256,7 @@ TEST(TemplateUnit, TwoConferencesOnTwoAddressesAtOnceEachWithItsOwnRules) {
                              ":2: unknown word (allow or deny expected): this\n";
         EXPECT_NE(err.find(report), std::string::npos) << err;
         EXPECT_EQ(err.find(report), err.rfind(report)) << err; // once
+        // The denial reaches the event log (line 1 of the access file).
+        EXPECT_NE(err.find("event deny - " + instances[i].deniedStation), std::string::npos) << err;
     }
 }
