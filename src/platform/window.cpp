@@ -119,18 +119,18 @@ void eraseRecord(HWND hwnd) {
     --liveWindows;
 }
 
-// Gives every window of a sibling list its position in it (after the list changed).
-void renumber(const std::vector<HWND>& list) {
+// Links every window of a sibling list to the one after it (after the list changed).
+void relink(const std::vector<HWND>& list) {
     for (size_t i = 0; i < list.size(); ++i) {
         if (Window* w = findWindow(list[i])) {
-            w->siblingIndex = i;
+            w->nextSibling = i + 1 < list.size() ? list[i + 1] : nullptr;
         }
     }
 }
 
 void eraseFrom(std::vector<HWND>& list, HWND hwnd) {
     list.erase(std::remove(list.begin(), list.end(), hwnd), list.end());
-    renumber(list);
+    relink(list);
 }
 
 // Rounds the extra bytes up to whole pointer slots, so that a class that asks for 4
@@ -263,14 +263,6 @@ std::vector<HWND> allWindows() {
     return all;
 }
 
-const std::vector<HWND>* siblingsOf(const Window* w) {
-    if (w->parent == nullptr) {
-        return w->remote ? nullptr : &topLevelList();
-    }
-    const Window* p = findWindow(w->parent);
-    return p != nullptr ? &p->children : nullptr;
-}
-
 LRESULT callWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window* w = findWindow(hwnd);
     if (w == nullptr || w->remote || w->proc == nullptr) {
@@ -343,11 +335,10 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         std::vector<HWND>& siblings = findWindow(parent)->children;
         if (placement == Placement::Front) {
             siblings.insert(siblings.begin(), handle);
-            renumber(siblings);
         } else {
-            w->siblingIndex = siblings.size();
             siblings.push_back(handle);
         }
+        relink(siblings);
     } else {
         w->owner = owner;
         if (!cls->builtIn) {
@@ -357,7 +348,7 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
             w->menu = name ? platformFindMenu(cls->instance, name) : nullptr;
         }
         topLevelList().insert(topLevelList().begin(), handle);
-        renumber(topLevelList());
+        relink(topLevelList());
     }
 
     CREATESTRUCTA cs{};

@@ -50,30 +50,20 @@ HWND GetWindow(HWND hwnd, UINT relation) {
         return w->children.empty() ? nullptr : w->children.front();
     case GW_OWNER:
         return w->owner;
-    case GW_HWNDNEXT: {
+    case GW_HWNDNEXT:
         // Walks over the station windows take this step once per window for every relayed
-        // datagram: the window knows its place in the list, so a step costs the same
-        // whatever the number of siblings.
-        const std::vector<HWND>* siblings = platform::siblingsOf(w);
-        if (siblings == nullptr) {
-            return nullptr;
-        }
-        size_t at = w->siblingIndex;
-        if (at >= siblings->size() || (*siblings)[at] != hwnd) {
-            // Not where its index says (cannot happen while every change renumbers): search.
-            at = static_cast<size_t>(std::find(siblings->begin(), siblings->end(), hwnd) -
-                                     siblings->begin());
-        }
-        return at + 1 < siblings->size() ? (*siblings)[at + 1] : nullptr;
-    }
+        // datagram: each window is linked to the next whenever its sibling list changes, so
+        // a step costs the same whatever the number of siblings.
+        return w->nextSibling;
     default:
         return nullptr;
     }
 }
 
+// A window of another program has no procedure and no extra bytes, so it reads as 0.
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     Window* w = findWindow(hwnd);
-    if (w == nullptr || w->remote) {
+    if (w == nullptr) {
         return 0;
     }
     if (index == GWLP_WNDPROC) {

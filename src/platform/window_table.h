@@ -32,7 +32,7 @@ struct Window {
     HWND parent = nullptr;            // child windows only
     HWND owner = nullptr;             // top-level windows only
     std::vector<HWND> children;       // front-most first
-    size_t siblingIndex = 0;          // position among its parent's children (or top-levels)
+    HWND nextSibling = nullptr;       // the next one among the parent's children (or top-levels)
     std::string title;
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -68,9 +68,6 @@ inline Window* findWindow(HWND hwnd) {
     Window* w = windowSlots[slot].get();
     return w != nullptr && w->handle == hwnd ? w : nullptr;
 }
-// The sibling list a window is in: its parent's children, or the local top-level windows;
-// nullptr for a window of another program.
-const std::vector<HWND>* siblingsOf(const Window* w);
 // Local top-level windows, front-most (newest) first.
 std::vector<HWND> topLevelWindows();
 // Every handle in the table (local and remote), oldest first.
