@@ -27,9 +27,10 @@
 
 namespace {
 
-// Room of a read-ahead datagram: more than the server's largest receive buffer (3624), so
-// a datagram that does not fit would not fit the receive that takes it either.
-constexpr size_t kReadAheadBytes = 4096;
+// Room of a read-ahead datagram: the largest UDP datagram, so reading ahead never cuts
+// one that the receive taking it would have held. Only the bytes a datagram fills are ever
+// touched, so the memory resident stays what the datagrams use.
+constexpr size_t kReadAheadBytes = 65536;
 
 struct ReadAhead {
     bool full = false;
@@ -232,7 +233,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
     r.hwnd = hwnd;
     r.msg = msg;
     if (r.readAhead == nullptr) {
-        r.readAhead = std::make_unique<ReadAhead>();
+        r.readAhead = std::make_unique_for_overwrite<ReadAhead>();
     }
     platform::watchFd(s, onSocketReadable);
     if (r.readAhead->full) {
