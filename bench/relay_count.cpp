@@ -9,7 +9,7 @@
 //   relay_count --target server|bare --datagrams N [--binary PATH] [--base B]
 //               [--gap-us U] [--attach-strace FILE] [--] [WRAPPER ARGS...]
 //
-// Prints "relayed R of N" and exits 0 when all N reached every listener. --base picks the
+// Prints "relayed R of N" and the target's resident memory at the end, and exits 0 when all N reached every listener. --base picks the
 // loopback block 127.61.B.0 (several counts can run side by side on different blocks).
 #include "load_stations.h"
 #include "load_target.h"
@@ -285,12 +285,13 @@ int main(int argc, char** argv) {
     if (tracer > 0) {
         detachStrace(tracer);
     }
+    const long rss = load::residentKiB(process.pid);
     load::stopTarget(process, 30000);
     load::closeStations(stations);
     if (!directory.empty()) {
         std::remove((directory + "/omvarc.ini").c_str());
         rmdir(directory.c_str());
     }
-    std::printf("relayed %ld of %ld\n", relayed, o.datagrams);
+    std::printf("relayed %ld of %ld, VmRSS %ld KiB\n", relayed, o.datagrams, rss);
     return relayed == o.datagrams ? 0 : 1;
 }
