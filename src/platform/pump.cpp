@@ -9,7 +9,6 @@
 #include "platform/runtime.h"
 
 #include <cerrno>
-#include <map>
 #include <memory>
 #include <poll.h>
 #include <vector>
@@ -17,6 +16,7 @@
 namespace {
 
 struct Watch {
+    int fd = -1;
     std::shared_ptr<platform::FdReadyFn> onReadable;
     short events = POLLIN; // what poll waits for; POLLHUP and POLLERR always wake it
     bool enabled = true;
@@ -25,9 +25,20 @@ struct Watch {
     uint64_t serial = 0;   // tells a re-watched descriptor from the one polled
 };
 
-std::map<int, Watch> watches;
+// The watched descriptors in ascending order (the order they are polled and called in).
+// A handful of them: a plain vector searched from the front beats a tree.
+std::vector<Watch> watches;
 uint64_t nextSerial = 1;
 short currentRevents = 0; // what poll reported for the callback that is running
+
+Watch* findWatch(int fd) {
+    for (Watch& w : watches) {
+        if (w.fd == fd) {
+            return &w;
+        }
+    }
+    return nullptr;
+}
 
 struct BeforeSleep {
     void (*fn)(void*) = nullptr;
@@ -41,19 +52,26 @@ BeforeSleep beforeSleep[kMaxBeforeSleep];
 namespace platform {
 
 void watchFd(int fd, FdReadyFn onReadable) {
-    Watch& w = watches[fd];
-    w.onReadable = std::make_shared<FdReadyFn>(std::move(onReadable));
-    w.events = POLLIN;
-    w.enabled = true;
-    w.idleOnly = false;
-    w.busy = false;
-    w.serial = nextSerial++;
+    Watch* w = findWatch(fd);
+    if (w == nullptr) {
+        auto at = watches.begin();
+        while (at != watches.end() && at->fd < fd) {
+            ++at;
+        }
+        w = &*watches.insert(at, Watch{});
+        w->fd = fd;
+    }
+    w->onReadable = std::make_shared<FdReadyFn>(std::move(onReadable));
+    w->events = POLLIN;
+    w->enabled = true;
+    w->idleOnly = false;
+    w->busy = false;
+    w->serial = nextSerial++;
 }
 
 void setFdEvents(int fd, short events) {
-    auto it = watches.find(fd);
-    if (it != watches.end()) {
-        it->second.events = events;
+    if (Watch* w = findWatch(fd)) {
+        w->events = events;
     }
 }
 
@@ -70,20 +88,18 @@ void runBeforeSleep() {
 }
 
 void setFdIdleOnly(int fd, bool idleOnly) {
-    auto it = watches.find(fd);
-    if (it != watches.end()) {
-        it->second.idleOnly = idleOnly;
+    if (Watch* w = findWatch(fd)) {
+        w->idleOnly = idleOnly;
     }
 }
 
 void unwatchFd(int fd) {
-    watches.erase(fd);
+    std::erase_if(watches, [fd](const Watch& w) { return w.fd == fd; });
 }
 
 void enableFd(int fd, bool enabled) {
-    auto it = watches.find(fd);
-    if (it != watches.end()) {
-        it->second.enabled = enabled;
+    if (Watch* w = findWatch(fd)) {
+        w->enabled = enabled;
     }
 }
 
@@ -103,7 +119,7 @@ void pollSources(int timeoutMs) {
     const auto polled = [waiting](const Watch& w) {
         return w.enabled && !w.busy && w.events != 0 && (waiting || !w.idleOnly);
     };
-    for (const auto& [fd, w] : watches) {
+    for (const Watch& w : watches) {
         count += polled(w) ? 1 : 0;
     }
     pollfd* fds = inlineFds;
@@ -115,9 +131,9 @@ void pollSources(int timeoutMs) {
         serials = moreSerials.data();
     }
     size_t n = 0;
-    for (const auto& [fd, w] : watches) {
+    for (const Watch& w : watches) {
         if (polled(w)) {
-            fds[n] = pollfd{fd, w.events, 0};
+            fds[n] = pollfd{w.fd, w.events, 0};
             serials[n] = w.serial;
             ++n;
         }
@@ -127,29 +143,33 @@ void pollSources(int timeoutMs) {
         ready = poll(n != 0 ? fds : nullptr, n, timeoutMs);
     }
     for (size_t i = 0; ready > 0 && i < n; ++i) {
-        int fd = fds[i].fd;
-        auto it = watches.find(fd);
-        if (it == watches.end() || it->second.serial != serials[i]) {
+        if (fds[i].revents == 0) {
+            continue;
+        }
+        --ready;
+        const int fd = fds[i].fd;
+        Watch* w = findWatch(fd);
+        if (w == nullptr || w->serial != serials[i]) {
             continue; // unwatched (or replaced) by an earlier callback
         }
         if ((fds[i].revents & POLLNVAL) != 0) {
-            it->second.enabled = false; // closed without unwatchFd: stop polling it
+            w->enabled = false; // closed without unwatchFd: stop polling it
             continue;
         }
-        short wanted = static_cast<short>(it->second.events | POLLHUP | POLLERR);
-        if ((fds[i].revents & wanted) == 0 || !it->second.enabled || it->second.busy) {
+        short wanted = static_cast<short>(w->events | POLLHUP | POLLERR);
+        if ((fds[i].revents & wanted) == 0 || !w->enabled || w->busy) {
             continue;
         }
-        it->second.busy = true;
+        w->busy = true;
         // Held by a second reference: the callback may unwatch or re-watch its descriptor.
-        std::shared_ptr<FdReadyFn> callback = it->second.onReadable;
+        std::shared_ptr<FdReadyFn> callback = w->onReadable;
         short saved = currentRevents;
         currentRevents = fds[i].revents;
         (*callback)(fd);
         currentRevents = saved;
-        it = watches.find(fd);
-        if (it != watches.end() && it->second.serial == serials[i]) {
-            it->second.busy = false;
+        w = findWatch(fd);
+        if (w != nullptr && w->serial == serials[i]) {
+            w->busy = false;
         }
     }
     if (timeoutMs != 0) {

@@ -1,7 +1,12 @@
 // The thread message queue: posting, sending, peeking, waiting and dispatching.
 //
-// Peek and Get first look at the clock and the watched descriptors (pollSources), so
-// that due timers and readable sockets are in the queue before they answer.
+// Peek and Get look at the clock and the watched descriptors (pollSources) before they
+// answer, so that due timers and readable sockets are in the queue. Get with nothing to
+// answer runs the before-sleep hooks and the front end's idle step and then blocks in that
+// one look, rather than looking once more without waiting first.
+//
+// The queue is a ring of message slots that grows (doubling) only when it is full, so
+// posting and taking allocate nothing once the queue has been as long as it gets.
 #include "platform/core.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
@@ -10,7 +15,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <deque>
+#include <vector>
 
 namespace {
 
@@ -19,8 +24,42 @@ struct Queued {
     bool fromTimer;
 };
 
-std::deque<Queued> queue;
+constexpr size_t kInitialSlots = 256; // a power of two, as every later size
+
+std::vector<Queued> ring; // capacity: ring.size(); the live entries start at head
+size_t head = 0;
+size_t count = 0;
 bool quitPosted = false;
+
+// The i-th waiting message (0: the oldest).
+Queued& at(size_t i) {
+    return ring[(head + i) & (ring.size() - 1)];
+}
+
+void push(const Queued& entry) {
+    if (count == ring.size()) {
+        std::vector<Queued> larger(ring.empty() ? kInitialSlots : ring.size() * 2);
+        for (size_t i = 0; i < count; ++i) {
+            larger[i] = at(i);
+        }
+        ring.swap(larger);
+        head = 0;
+    }
+    ++count;
+    at(count - 1) = entry;
+}
+
+// Takes the i-th waiting message out; the later ones keep their order.
+void eraseAt(size_t i) {
+    if (i == 0) {
+        head = (head + 1) & (ring.size() - 1);
+    } else {
+        for (size_t j = i; j + 1 < count; ++j) {
+            at(j) = at(j + 1);
+        }
+    }
+    --count;
+}
 
 bool matches(const MSG& m, HWND hwnd, UINT filterMin, UINT filterMax) {
     if (hwnd != nullptr && m.hwnd != hwnd) {
@@ -32,27 +71,36 @@ bool matches(const MSG& m, HWND hwnd, UINT filterMin, UINT filterMax) {
     return m.message >= filterMin && m.message <= filterMax;
 }
 
-// Finds the first waiting message within the filter (WM_QUIT left out when skipQuit);
-// takes it out of the queue when remove is set.
-bool take(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax, bool remove, bool skipQuit) {
-    for (auto it = queue.begin(); it != queue.end(); ++it) {
-        if (!matches(it->msg, hwnd, filterMin, filterMax) ||
-            (skipQuit && it->msg.message == WM_QUIT)) {
-            continue;
+// The position of the first waiting message within the filter (WM_QUIT left out when
+// skipQuit), or count when there is none.
+size_t findFirst(HWND hwnd, UINT filterMin, UINT filterMax, bool skipQuit) {
+    for (size_t i = 0; i < count; ++i) {
+        const MSG& m = at(i).msg;
+        if (matches(m, hwnd, filterMin, filterMax) && !(skipQuit && m.message == WM_QUIT)) {
+            return i;
         }
-        Queued entry = *it;
-        if (out != nullptr) {
-            *out = entry.msg;
-        }
-        if (remove) {
-            queue.erase(it);
-            if (entry.fromTimer) {
-                platform::timerMessageRemoved(entry.msg.hwnd, entry.msg.wParam);
-            }
-        }
-        return true;
     }
-    return false;
+    return count;
+}
+
+// Finds the first waiting message within the filter; takes it out of the queue when
+// remove is set.
+bool take(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax, bool remove, bool skipQuit) {
+    const size_t i = findFirst(hwnd, filterMin, filterMax, skipQuit);
+    if (i == count) {
+        return false;
+    }
+    const Queued entry = at(i);
+    if (out != nullptr) {
+        *out = entry.msg;
+    }
+    if (remove) {
+        eraseAt(i);
+        if (entry.fromTimer) {
+            platform::timerMessageRemoved(entry.msg.hwnd, entry.msg.wParam);
+        }
+    }
+    return true;
 }
 
 // How long the pump may block: until the next timer is due; with the manual clock at
@@ -79,16 +127,20 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
         if (stop != nullptr && (*stop)()) {
             return false;
         }
-        platform::pollSources(0);
-        if (take(out, hwnd, filterMin, filterMax, true, false)) {
-            return true;
-        }
-        if (stop != nullptr && (*stop)()) {
-            return false;
+        if (findFirst(hwnd, filterMin, filterMax, false) != count) {
+            platform::pollSources(0);
+            return take(out, hwnd, filterMin, filterMax, true, false);
         }
         platform::runBeforeSleep();
         platform::frontEnd()->idle();
+        if (findFirst(hwnd, filterMin, filterMax, false) != count ||
+            (stop != nullptr && (*stop)())) {
+            continue; // the hooks posted something, or the loop is done
+        }
         platform::pollSources(waitTimeoutMs());
+        if (take(out, hwnd, filterMin, filterMax, true, false)) {
+            return true;
+        }
     }
 }
 
@@ -97,19 +149,23 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
 namespace platform {
 
 void enqueue(const MSG& msg, bool fromTimer) {
-    queue.push_back(Queued{msg, fromTimer});
+    push(Queued{msg, fromTimer});
 }
 
 void removeTimerMessages(HWND hwnd, UINT_PTR id) {
-    queue.erase(std::remove_if(queue.begin(), queue.end(),
-                               [hwnd, id](const Queued& q) {
-                                   return q.fromTimer && q.msg.hwnd == hwnd && q.msg.wParam == id;
-                               }),
-                queue.end());
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const Queued& q = at(i);
+        if (!(q.fromTimer && q.msg.hwnd == hwnd && q.msg.wParam == id)) {
+            at(kept++) = q;
+        }
+    }
+    count = kept;
 }
 
 void resetQueue() {
-    queue.clear();
+    head = 0;
+    count = 0;
     quitPosted = false;
 }
 

@@ -21,7 +21,14 @@ struct Timer {
 
 std::vector<Timer> timers;
 int scale = 1;
-UINT_PTR nextThreadTimerId = 0x7000;
+uint64_t earliestDueUs = UINT64_MAX; // the smallest dueUs of all timers
+
+void updateEarliest() {
+    earliestDueUs = UINT64_MAX;
+    for (const Timer& t : timers) {
+        earliestDueUs = std::min(earliestDueUs, t.dueUs);
+    }
+}
 
 uint64_t scaledPeriodUs(UINT periodMs) {
     uint64_t us = static_cast<uint64_t>(periodMs) * 1000u / static_cast<uint64_t>(scale);
@@ -43,33 +50,33 @@ namespace platform {
 
 void postDueTimers() {
     uint64_t now = nowUs();
-    if (now < nextTimerDueUs()) {
-        return; // the common case: nothing due, nothing allocated
+    if (now < earliestDueUs) {
+        return; // the common case: one comparison
     }
-    std::vector<Timer*> due;
-    for (Timer& t : timers) {
-        if (now >= t.dueUs) {
-            due.push_back(&t);
+    // Due timers post in the order of their due times (the earlier first, equal ones in
+    // the order they were set); each is moved past now as it is handled.
+    for (;;) {
+        Timer* next = nullptr;
+        for (Timer& t : timers) {
+            if (now >= t.dueUs && (next == nullptr || t.dueUs < next->dueUs)) {
+                next = &t;
+            }
         }
-    }
-    std::stable_sort(due.begin(), due.end(),
-                     [](const Timer* a, const Timer* b) { return a->dueUs < b->dueUs; });
-    for (Timer* t : due) {
-        if (!t->queued) {
-            t->queued = true;
-            enqueue(MSG{t->hwnd, WM_TIMER, t->id, 0, static_cast<DWORD>(now / 1000u)}, true);
+        if (next == nullptr) {
+            break;
         }
-        uint64_t missed = (now - t->dueUs) / t->periodUs;
-        t->dueUs += (missed + 1) * t->periodUs;
+        if (!next->queued) {
+            next->queued = true;
+            enqueue(MSG{next->hwnd, WM_TIMER, next->id, 0, static_cast<DWORD>(now / 1000u)}, true);
+        }
+        uint64_t missed = (now - next->dueUs) / next->periodUs;
+        next->dueUs += (missed + 1) * next->periodUs;
     }
+    updateEarliest();
 }
 
 uint64_t nextTimerDueUs() {
-    uint64_t next = UINT64_MAX;
-    for (const Timer& t : timers) {
-        next = std::min(next, t.dueUs);
-    }
-    return next;
+    return earliestDueUs;
 }
 
 void timerMessageRemoved(HWND hwnd, UINT_PTR id) {
@@ -96,6 +103,7 @@ void rebaseTimers() {
         t.periodUs = scaledPeriodUs(t.periodMs);
         t.dueUs = now + t.periodUs;
     }
+    updateEarliest();
 }
 
 int timeScale() {
@@ -104,7 +112,7 @@ int timeScale() {
 
 void resetTimers() {
     timers.clear();
-    nextThreadTimerId = 0x7000;
+    earliestDueUs = UINT64_MAX;
 }
 
 } // namespace platform
@@ -118,13 +126,9 @@ void platformSetTimeScale(int n) {
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT periodMs, void*) {
-    if (hwnd == nullptr) {
-        id = nextThreadTimerId++;
-    } else {
-        platform::Window* w = platform::findWindow(hwnd);
-        if (w == nullptr || w->remote || w->destroying || id == 0) {
-            return 0;
-        }
+    platform::Window* w = platform::findWindow(hwnd);
+    if (w == nullptr || w->remote || w->destroying || id == 0) {
+        return 0;
     }
     uint64_t period = scaledPeriodUs(periodMs);
     uint64_t due = platform::nowUs() + period;
@@ -132,9 +136,10 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT periodMs, void*) {
         t->periodMs = periodMs;
         t->periodUs = period;
         t->dueUs = due;
-        return id;
+    } else {
+        timers.push_back(Timer{hwnd, id, periodMs, period, due, false});
     }
-    timers.push_back(Timer{hwnd, id, periodMs, period, due, false});
+    updateEarliest();
     return id;
 }
 
@@ -142,6 +147,7 @@ BOOL KillTimer(HWND hwnd, UINT_PTR id) {
     for (auto it = timers.begin(); it != timers.end(); ++it) {
         if (it->hwnd == hwnd && it->id == id) {
             timers.erase(it);
+            updateEarliest();
             platform::removeTimerMessages(hwnd, id);
             return TRUE;
         }

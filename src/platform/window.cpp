@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
-#include <unordered_map>
 
 namespace platform {
 namespace {
@@ -75,36 +74,63 @@ const WindowClass* findClass(const char* name) {
     return it == classes.end() ? nullptr : &it->second;
 }
 
-std::unordered_map<uintptr_t, std::unique_ptr<Window>>& table() {
-    static std::unordered_map<uintptr_t, std::unique_ptr<Window>> windows;
-    return windows;
-}
-
 // Local top-level windows, front-most first.
 std::vector<HWND>& topLevelList() {
     static std::vector<HWND> list;
     return list;
 }
 
-uintptr_t nextHandleId = 0x10000;
+// Slots of the table that are free, most recently freed last.
+std::vector<uint32_t> freeSlots;
+// Serial number of the next handle; handles of later windows compare greater.
+uintptr_t nextSerial = 1;
+size_t liveWindows = 0;
 
-HWND newHandle() {
-    return reinterpret_cast<HWND>(nextHandleId++);
-}
 uintptr_t keyOf(HWND hwnd) {
     return reinterpret_cast<uintptr_t>(hwnd);
 }
 
-Window* insertRecord(HWND handle) {
+// A new record in a free slot with a handle never given before; nullptr when every slot
+// of the table is taken.
+Window* insertRecord() {
+    uint32_t slot;
+    if (!freeSlots.empty()) {
+        slot = freeSlots.back();
+        freeSlots.pop_back();
+    } else if (windowSlots.size() < kWindowSlots) {
+        slot = static_cast<uint32_t>(windowSlots.size());
+        windowSlots.emplace_back();
+    } else {
+        return nullptr;
+    }
     auto record = std::make_unique<Window>();
-    record->handle = handle;
+    record->handle = reinterpret_cast<HWND>((nextSerial++ << kSlotBits) | slot);
     Window* raw = record.get();
-    table()[keyOf(handle)] = std::move(record);
+    windowSlots[slot] = std::move(record);
+    ++liveWindows;
     return raw;
+}
+
+// Frees the slot of a live record; its handle is never found again.
+void eraseRecord(HWND hwnd) {
+    const uint32_t slot = static_cast<uint32_t>(keyOf(hwnd) & (kWindowSlots - 1));
+    windowSlots[slot].reset();
+    freeSlots.push_back(slot);
+    --liveWindows;
+}
+
+// Links every window of a sibling list to the one after it (after the list changed).
+void relink(const std::vector<HWND>& list) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (Window* w = findWindow(list[i])) {
+            w->nextSibling = i + 1 < list.size() ? list[i + 1] : nullptr;
+        }
+    }
 }
 
 void eraseFrom(std::vector<HWND>& list, HWND hwnd) {
     list.erase(std::remove(list.begin(), list.end(), hwnd), list.end());
+    relink(list);
 }
 
 // Rounds the extra bytes up to whole pointer slots, so that a class that asks for 4
@@ -185,9 +211,9 @@ void removeRecord(HWND hwnd) {
     } else {
         eraseFrom(topLevelList(), hwnd);
     }
-    for (auto& entry : table()) {
-        if (entry.second->owner == hwnd) {
-            entry.second->owner = nullptr;
+    for (const std::unique_ptr<Window>& other : windowSlots) {
+        if (other != nullptr && other->owner == hwnd) {
+            other->owner = nullptr;
         }
     }
     killWindowTimers(hwnd);
@@ -200,7 +226,7 @@ void removeRecord(HWND hwnd) {
     if (focusedWindow() == hwnd) {
         SetFocus(nullptr);
     }
-    table().erase(keyOf(hwnd));
+    eraseRecord(hwnd);
 }
 
 // WM_NCDESTROY to the children (depth first), then to the window; each is then removed.
@@ -219,13 +245,7 @@ void ncDestroyTree(HWND hwnd) {
 
 } // namespace
 
-Window* findWindow(HWND hwnd) {
-    if (hwnd == nullptr) {
-        return nullptr;
-    }
-    auto it = table().find(keyOf(hwnd));
-    return it == table().end() ? nullptr : it->second.get();
-}
+std::vector<std::unique_ptr<Window>> windowSlots;
 
 std::vector<HWND> topLevelWindows() {
     return topLevelList();
@@ -233,9 +253,11 @@ std::vector<HWND> topLevelWindows() {
 
 std::vector<HWND> allWindows() {
     std::vector<HWND> all;
-    all.reserve(table().size());
-    for (auto& entry : table()) {
-        all.push_back(entry.second->handle);
+    all.reserve(liveWindows);
+    for (const std::unique_ptr<Window>& w : windowSlots) {
+        if (w != nullptr) {
+            all.push_back(w->handle);
+        }
     }
     std::sort(all.begin(), all.end(), [](HWND a, HWND b) { return keyOf(a) < keyOf(b); });
     return all;
@@ -293,8 +315,11 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         height = 0;
     }
 
-    HWND handle = newHandle();
-    Window* w = insertRecord(handle);
+    Window* w = insertRecord();
+    if (w == nullptr) {
+        return nullptr;
+    }
+    HWND handle = w->handle;
     w->className = cls->name;
     w->proc = cls->proc;
     w->extra.assign(extraSize(cls->wndExtra), 0);
@@ -313,6 +338,7 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         } else {
             siblings.push_back(handle);
         }
+        relink(siblings);
     } else {
         w->owner = owner;
         if (!cls->builtIn) {
@@ -322,6 +348,7 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
             w->menu = name ? platformFindMenu(cls->instance, name) : nullptr;
         }
         topLevelList().insert(topLevelList().begin(), handle);
+        relink(topLevelList());
     }
 
     CREATESTRUCTA cs{};
@@ -362,8 +389,11 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
 }
 
 HWND newRemoteWindow(const char* className) {
-    HWND handle = newHandle();
-    Window* w = insertRecord(handle);
+    Window* w = insertRecord();
+    if (w == nullptr) {
+        return nullptr;
+    }
+    HWND handle = w->handle;
     w->className = className ? className : "";
     w->remote = true;
     return handle;
@@ -374,16 +404,10 @@ bool isRemoteWindow(HWND hwnd) {
     return w != nullptr && w->remote;
 }
 
-void moveWindow(HWND hwnd, const RECT& rect) {
-    if (Window* w = findWindow(hwnd)) {
-        w->rect = rect;
-    }
-}
-
 void resetWindows() {
     // Destroying a window can create or destroy others; every round removes at least
     // the windows it starts with, and the bound keeps a misbehaving procedure finite.
-    for (int round = 0; round < 16 && !table().empty(); ++round) {
+    for (int round = 0; round < 16 && liveWindows != 0; ++round) {
         for (HWND h : topLevelWindows()) {
             DestroyWindow(h);
         }
@@ -394,7 +418,9 @@ void resetWindows() {
             }
         }
     }
-    table().clear();
+    windowSlots.clear();
+    freeSlots.clear();
+    liveWindows = 0;
     topLevelList().clear();
     registeredClasses().clear();
 }
@@ -446,7 +472,7 @@ BOOL DestroyWindow(HWND hwnd) {
         return FALSE;
     }
     if (w->remote) {
-        platform::table().erase(platform::keyOf(hwnd));
+        platform::eraseRecord(hwnd);
         return TRUE;
     }
     if (w->destroying) {

@@ -140,7 +140,7 @@ void PostQuitMessage(int exitCode);
 
 // Starts (or restarts) a timer of the window: from then on a WM_TIMER with the id is put
 // in the queue whenever the period has passed, never two waiting for one timer. Returns
-// the id, 0 on failure.
+// the id; 0 when the window does not exist (a timer always belongs to a window) or id is 0.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT periodMs, void* timerProc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 

@@ -40,20 +40,6 @@ HWND focusedWindow() {
 
 } // namespace platform
 
-namespace {
-
-// The window after hwnd in a list of siblings, or nullptr.
-HWND nextSibling(const std::vector<HWND>& siblings, HWND hwnd) {
-    for (size_t i = 0; i + 1 < siblings.size(); ++i) {
-        if (siblings[i] == hwnd) {
-            return siblings[i + 1];
-        }
-    }
-    return nullptr;
-}
-
-} // namespace
-
 HWND GetWindow(HWND hwnd, UINT relation) {
     Window* w = findWindow(hwnd);
     if (w == nullptr || w->remote) {
@@ -64,23 +50,20 @@ HWND GetWindow(HWND hwnd, UINT relation) {
         return w->children.empty() ? nullptr : w->children.front();
     case GW_OWNER:
         return w->owner;
-    case GW_HWNDNEXT: {
-        // Walks over the station windows call this once per window for every relayed
-        // datagram: search the parent's list in place, without copying it.
-        if (w->parent != nullptr) {
-            Window* p = findWindow(w->parent);
-            return p == nullptr ? nullptr : nextSibling(p->children, hwnd);
-        }
-        return nextSibling(platform::topLevelWindows(), hwnd);
-    }
+    case GW_HWNDNEXT:
+        // Walks over the station windows take this step once per window for every relayed
+        // datagram: each window is linked to the next whenever its sibling list changes, so
+        // a step costs the same whatever the number of siblings.
+        return w->nextSibling;
     default:
         return nullptr;
     }
 }
 
+// A window of another program has no procedure and no extra bytes, so it reads as 0.
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     Window* w = findWindow(hwnd);
-    if (w == nullptr || w->remote) {
+    if (w == nullptr) {
         return 0;
     }
     if (index == GWLP_WNDPROC) {
@@ -120,13 +103,15 @@ BOOL SetWindowTextA(HWND hwnd, const char* text) {
     if (w == nullptr || w->remote) {
         return FALSE;
     }
-    std::string next = text ? text : "";
-    if (next == w->title) {
+    // The relay sets the same status text over and over: an equal text is found without
+    // building a copy, and a new one reuses the title's storage once it is large enough.
+    const char* next = text != nullptr ? text : "";
+    if (std::strcmp(next, w->title.c_str()) == 0) {
         return TRUE;
     }
-    w->title = next;
+    w->title.assign(next);
     if (isTopLevel(w) && w->everShown) {
-        platform::frontEnd()->titleChanged(hwnd, next.c_str());
+        platform::frontEnd()->titleChanged(hwnd, w->title.c_str());
     } else if (!isTopLevel(w)) {
         platform::frontEnd()->windowChanged(hwnd);
     }

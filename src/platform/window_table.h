@@ -1,6 +1,7 @@
-// The window table of the platform layer: one record per window, looked up by handle.
-// Handles are ids that are never reused within a run, so a stale handle is simply not
-// found. Shared by the window core, dialogs, timers, signals and the front ends; nothing
+// The window table of the platform layer: one record per window, looked up by handle in
+// constant time. A handle is a slot of the table and a serial number that is never reused
+// within a run, so a stale handle is simply not found, and a later window's handle compares
+// greater. Shared by the window core, dialogs, timers, signals and the front ends; nothing
 // above the platform layer includes this file.
 #pragma once
 
@@ -8,6 +9,8 @@
 #include "platform/types.h"
 #include "platform/window.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +32,7 @@ struct Window {
     HWND parent = nullptr;            // child windows only
     HWND owner = nullptr;             // top-level windows only
     std::vector<HWND> children;       // front-most first
+    HWND nextSibling = nullptr;       // the next one among the parent's children (or top-levels)
     std::string title;
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -48,8 +52,22 @@ struct Window {
     std::unique_ptr<DialogData> dialog; // dialog windows only
 };
 
+// Handle bits that name the slot; the serial number is above them.
+inline constexpr unsigned kSlotBits = 16;
+inline constexpr size_t kWindowSlots = size_t{1} << kSlotBits;
+// The records by slot (nullptr: free); only window.cpp changes it.
+extern std::vector<std::unique_ptr<Window>> windowSlots;
+
 // The live record of a handle (including windows being destroyed), or nullptr.
-Window* findWindow(HWND hwnd);
+inline Window* findWindow(HWND hwnd) {
+    const uintptr_t key = reinterpret_cast<uintptr_t>(hwnd);
+    const size_t slot = key & (kWindowSlots - 1);
+    if (slot >= windowSlots.size()) {
+        return nullptr;
+    }
+    Window* w = windowSlots[slot].get();
+    return w != nullptr && w->handle == hwnd ? w : nullptr;
+}
 // Local top-level windows, front-most (newest) first.
 std::vector<HWND> topLevelWindows();
 // Every handle in the table (local and remote), oldest first.
@@ -70,9 +88,6 @@ LRESULT callWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The window that has the keyboard focus (nullptr when none).
 HWND focusedWindow();
-
-// Moves a window (the front end does this when the person moves it).
-void moveWindow(HWND hwnd, const RECT& rect);
 
 // The class name of a dialog window and of the control kinds.
 inline constexpr const char* kDialogClass = "#32770";

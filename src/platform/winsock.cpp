@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace {
@@ -120,45 +119,22 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
 // as *fromLen allows; *fromLen becomes its full length). Whatever the outcome, the
 // socket's async notification is re-armed.
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen) {
-    int result;
-    int error = 0;
     if (len < 0 || (from != nullptr && (fromLen == nullptr || *fromLen < 0))) {
-        error = WSAEINVAL;
-        result = SOCKET_ERROR;
-    } else {
-        sockaddr_storage peer{};
-        iovec part{buf, static_cast<size_t>(len)};
-        msghdr message{};
-        message.msg_name = &peer;
-        message.msg_namelen = sizeof peer;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        ssize_t n;
-        do {
-            n = ::recvmsg(s, &message, flags);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            error = platform::wsaErrorFromErrno(errno);
-            result = SOCKET_ERROR;
-        } else {
-            if (from != nullptr) {
-                const socklen_t room = static_cast<socklen_t>(*fromLen);
-                std::memcpy(from, &peer, message.msg_namelen < room ? message.msg_namelen : room);
-                *fromLen = static_cast<int>(message.msg_namelen);
-            }
-            if ((message.msg_flags & MSG_TRUNC) != 0) {
-                error = WSAEMSGSIZE;
-                result = SOCKET_ERROR;
-            } else {
-                result = static_cast<int>(n);
-            }
-        }
+        return failWith(WSAEINVAL);
     }
-    platform::rearmAsyncSocket(s);
-    if (result == SOCKET_ERROR) {
-        platform::setSocketError(error);
+    const platform::Received r = platform::receiveDatagram(s, buf, static_cast<size_t>(len), flags);
+    if (r.length < 0) {
+        return failWith(platform::wsaErrorFromErrno(r.error));
     }
-    return result;
+    if (from != nullptr) {
+        const socklen_t room = static_cast<socklen_t>(*fromLen);
+        std::memcpy(from, &r.peer, r.peerLength < room ? r.peerLength : room);
+        *fromLen = static_cast<int>(r.peerLength);
+    }
+    if (r.truncated) {
+        return failWith(WSAEMSGSIZE);
+    }
+    return static_cast<int>(r.length);
 }
 
 // Passes the option through; SO_LINGER takes the LINGER layout and is converted.
@@ -188,7 +164,7 @@ int setsockopt(SOCKET s, int level, int name, const char* value, int len) {
 
 // Ends the socket's async registration, then closes it.
 int closesocket(SOCKET s) {
-    platform::forgetAsyncSocket(s);
+    platform::asyncSocketClosed(s);
     // On Linux the descriptor is released even when close reports EINTR.
     if (::close(s) != 0 && errno != EINTR) {
         return failWithErrno();

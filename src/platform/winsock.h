@@ -84,7 +84,8 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen);
 int setsockopt(SOCKET s, int level, int name, const char* value, int len);
 int closesocket(SOCKET s);
-// First IPv4 addresses of a host name or dotted address; nullptr when it does not resolve.
+// The first IPv4 address of a host name or dotted address (the list holds that one);
+// nullptr when it does not resolve.
 HOSTENT* gethostbyname(const char* name);
 // Dotted-decimal form of an address (static buffer).
 char* inet_ntoa(in_addr address);

@@ -8,14 +8,12 @@
 
 namespace {
 
-constexpr int maxAddresses = 8;
-
 // The one result of gethostbyname; overwritten by the next call.
 struct HostResult {
     char name[256];
     char* aliases[1];
-    in_addr addresses[maxAddresses];
-    char* addressList[maxAddresses + 1];
+    in_addr address;
+    char* addressList[2];
     HOSTENT entry;
 };
 
@@ -26,8 +24,8 @@ char addressText[16];
 
 namespace ws {
 
-// Resolves name (host name or dotted address) to its IPv4 addresses, at most 8, the
-// first ones the resolver gives, duplicates left out. nullptr with WSAHOST_NOT_FOUND when
+// Resolves name (host name or dotted address) to the first IPv4 address the resolver
+// gives: the one address the server ever connects to. nullptr with WSAHOST_NOT_FOUND when
 // it does not resolve, WSAEINVAL for a null name.
 HOSTENT* gethostbyname(const char* name) {
     if (name == nullptr) {
@@ -43,33 +41,23 @@ HOSTENT* gethostbyname(const char* name) {
         return nullptr;
     }
     HostResult& r = hostResult;
-    int count = 0;
-    for (const addrinfo* a = found; a != nullptr && count < maxAddresses; a = a->ai_next) {
-        if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) {
-            continue;
-        }
-        in_addr address;
-        std::memcpy(&address, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr,
-                    sizeof address);
-        bool seen = false;
-        for (int i = 0; i < count; ++i) {
-            seen = seen || r.addresses[i].s_addr == address.s_addr;
-        }
-        if (!seen) {
-            r.addresses[count++] = address;
-        }
+    const addrinfo* a = found;
+    while (a != nullptr && (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in))) {
+        a = a->ai_next;
     }
-    // The name as asked (asking for the canonical name can cost a name-server query).
-    std::snprintf(r.name, sizeof r.name, "%s", name);
+    if (a != nullptr) {
+        std::memcpy(&r.address, &reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr,
+                    sizeof r.address);
+    }
     ::freeaddrinfo(found);
-    if (count == 0) {
+    if (a == nullptr) {
         platform::setSocketError(WSAHOST_NOT_FOUND);
         return nullptr;
     }
-    for (int i = 0; i < count; ++i) {
-        r.addressList[i] = reinterpret_cast<char*>(&r.addresses[i]);
-    }
-    r.addressList[count] = nullptr;
+    // The name as asked (asking for the canonical name can cost a name-server query).
+    std::snprintf(r.name, sizeof r.name, "%s", name);
+    r.addressList[0] = reinterpret_cast<char*>(&r.address);
+    r.addressList[1] = nullptr;
     r.aliases[0] = nullptr;
     r.entry.h_name = r.name;
     r.entry.h_aliases = r.aliases;

@@ -89,6 +89,45 @@ TEST_F(Queue, PeekFiltersByMessageAndWindowAndRemovesOnlyWithPmRemove) {
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
 }
 
+// The queue keeps its order past the first few hundred messages, around the end of its
+// storage and while messages are taken from the middle by a filter, and KillTimer removes
+// the timer's waiting tick wherever it sits.
+TEST_F(Queue, OrderHoldsAcrossGrowthWrapAndRemovalFromTheMiddle) {
+    platformUseManualClock(0);
+    HWND a = topLevel("a");
+    MSG m{};
+    for (int i = 0; i < 200; ++i) { // moves the start of the queue on
+        PostMessageA(a, WM_USER, 0, 0);
+        ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE));
+    }
+    ASSERT_EQ(SetTimer(a, 7, 1000, nullptr), 7u);
+    for (WPARAM i = 0; i < 600; ++i) {
+        PostMessageA(a, i % 3 == 0 ? WM_USER + 1 : WM_USER + 2, i, 0);
+        if (i == 300) {
+            platformAdvanceClock(1000);
+            ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_USER + 1, WM_USER + 1, PM_NOREMOVE));
+        }
+    }
+    for (WPARAM i = 0; i < 600; i += 3) { // the filter takes every third from the middle
+        ASSERT_TRUE(PeekMessageA(&m, a, WM_USER + 1, WM_USER + 1, PM_REMOVE));
+        EXPECT_EQ(m.wParam, i);
+    }
+    EXPECT_FALSE(PeekMessageA(&m, a, WM_USER + 1, WM_USER + 1, PM_NOREMOVE));
+    ASSERT_TRUE(KillTimer(a, 7));
+    std::vector<WPARAM> rest;
+    while (rest.size() < 1000 && PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        EXPECT_EQ(m.message, WM_USER + 2u);
+        rest.push_back(m.wParam);
+    }
+    std::vector<WPARAM> expected;
+    for (WPARAM i = 0; i < 600; ++i) {
+        if (i % 3 != 0) {
+            expected.push_back(i);
+        }
+    }
+    EXPECT_EQ(rest, expected);
+}
+
 TEST_F(Queue, MessageForADestroyedWindowIsDropped) {
     HWND a = topLevel("a");
     HWND b = topLevel("b");

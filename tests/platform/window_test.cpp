@@ -1,9 +1,11 @@
 // Windows: classes, creation messages, relations, extra slots, destruction order and its
 // re-entrancy, the MDI client, default processing, showing and the search by class.
-#include "support/screen_front_end.h"
 #include "platform/internal.h"
+#include "platform/window_table.h"
+#include "support/screen_front_end.h"
 #include "window_recorder.h"
 
+#include <algorithm>
 #include <unistd.h>
 
 using recorder::child;
@@ -96,6 +98,56 @@ TEST_F(Windows, NewChildrenGoToTheFrontAndHandlesAreNeverReused) {
     EXPECT_NE(d, c);
     EXPECT_EQ(GetWindow(b, GW_HWNDNEXT), nullptr); // a stale handle is no window
     EXPECT_EQ(GetWindowLongPtrA(b, GWLP_WNDPROC), 0);
+}
+
+// The walk over siblings stays right through every change of the list: children made in
+// front and at the back, removed at either end and in the middle, top-level windows too,
+// and handles of reused table slots that are new handles all the same.
+TEST_F(Windows, SiblingWalkFollowsEveryChangeOfTheList) {
+    HWND main = topLevel("main");
+    auto walk = [](HWND first) {
+        Strings titles;
+        for (HWND h = first; h != nullptr && titles.size() < 20; h = GetWindow(h, GW_HWNDNEXT)) {
+            titles.push_back(recorder::titleOf(h));
+        }
+        return titles;
+    };
+    HWND a = child("a", main);
+    HWND b = child("b", main);
+    HWND back = platform::createWindow(0, "Rec", "back", WS_CHILD, 0, 0, 0, 0, main, nullptr,
+                                       nullptr, nullptr, platform::Placement::Back, nullptr);
+    ASSERT_NE(back, nullptr);
+    HWND c = child("c", main);
+    EXPECT_EQ(walk(GetWindow(main, GW_CHILD)), (Strings{"c", "b", "a", "back"}));
+    ASSERT_TRUE(DestroyWindow(c)); // the front
+    EXPECT_EQ(walk(GetWindow(main, GW_CHILD)), (Strings{"b", "a", "back"}));
+    ASSERT_TRUE(DestroyWindow(a)); // the middle
+    EXPECT_EQ(walk(GetWindow(main, GW_CHILD)), (Strings{"b", "back"}));
+    ASSERT_TRUE(DestroyWindow(back)); // the back
+    EXPECT_EQ(walk(GetWindow(main, GW_CHILD)), (Strings{"b"}));
+    EXPECT_EQ(GetWindow(b, GW_HWNDNEXT), nullptr);
+
+    // Many windows made and destroyed: slots are reused, handles never.
+    std::vector<HWND> seen{main, a, b, back, c};
+    for (int i = 0; i < 50; ++i) {
+        HWND t = child("t", main);
+        ASSERT_NE(t, nullptr);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), t), 0);
+        seen.push_back(t);
+        EXPECT_EQ(GetWindow(main, GW_CHILD), t);
+        EXPECT_EQ(GetWindow(t, GW_HWNDNEXT), b);
+        ASSERT_TRUE(DestroyWindow(t));
+        EXPECT_FALSE(IsWindow(t));
+        EXPECT_EQ(GetWindow(t, GW_HWNDNEXT), nullptr);
+    }
+
+    HWND second = topLevel("second");
+    HWND third = topLevel("third");
+    EXPECT_EQ(walk(third), (Strings{"third", "second", "main"}));
+    ASSERT_TRUE(DestroyWindow(second));
+    EXPECT_EQ(walk(third), (Strings{"third", "main"}));
+    // Every handle in the table, oldest first, whatever slots they took.
+    EXPECT_EQ(platform::allWindows(), (std::vector<HWND>{main, b, third}));
 }
 
 TEST_F(Windows, TopLevelParentArgumentIsTheOwner) {

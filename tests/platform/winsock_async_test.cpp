@@ -158,3 +158,88 @@ TEST_F(AsyncSelect, CancelAndCloseStopNotifications) {
     EXPECT_EQ(WSAAsyncSelect(-1, hwnd, notifyMsg, FD_READ), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEBADF);
 }
+
+// The next datagram is read ahead with each receive: every datagram still comes out whole,
+// in order, with its own sender and length, and one longer than the room given is an error.
+TEST_F(AsyncSelect, ReadAheadKeepsEachDatagramWithItsSenderAndLength) {
+    ASSERT_EQ(WSAAsyncSelect(s, hwnd, notifyMsg, FD_READ), 0);
+    testutil::UdpPeer first("127.77.2.5", 5198);
+    testutil::UdpPeer second("127.77.2.6", 5198);
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(second.ok());
+    const std::string big(5000, 'b');
+    ASSERT_TRUE(first.sendTo("127.77.2.1", 5198, "one"));
+    ASSERT_TRUE(second.sendTo("127.77.2.1", 5198, big));
+    ASSERT_TRUE(first.sendTo("127.77.2.1", 5198, std::string(40, 'c')));
+    ASSERT_TRUE(second.sendTo("127.77.2.1", 5198, "four"));
+    pollfd p{s, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    ASSERT_EQ(takeNotifications(), 1);
+
+    struct Expected {
+        const char* sender;
+        std::string bytes;
+        int room;
+    };
+    const Expected expected[] = {{"127.77.2.5", "one", 64},
+                                 {"127.77.2.6", big, 6000},
+                                 {"127.77.2.5", std::string(40, 'c'), 10},
+                                 {"127.77.2.6", "four", 64}};
+    std::vector<char> buf(6000);
+    for (const Expected& e : expected) {
+        sockaddr_in from{};
+        int fromLength = sizeof from;
+        const int n =
+            ws::recvfrom(s, buf.data(), e.room, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        char text[16];
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        EXPECT_STREQ(text, e.sender);
+        EXPECT_EQ(fromLength, static_cast<int>(sizeof from));
+        if (static_cast<int>(e.bytes.size()) > e.room) {
+            EXPECT_EQ(n, SOCKET_ERROR);
+            EXPECT_EQ(WSAGetLastError(), WSAEMSGSIZE);
+        } else {
+            ASSERT_EQ(n, static_cast<int>(e.bytes.size()));
+            EXPECT_EQ(std::string(buf.data(), n), e.bytes);
+        }
+        // Each receive but the last found the next one waiting: one notification each.
+        EXPECT_EQ(takeNotifications(), &e == &expected[3] ? 0 : 1) << e.bytes.size();
+    }
+    EXPECT_EQ(receive(), "error " + std::to_string(WSAEWOULDBLOCK));
+}
+
+// A datagram read ahead belongs to its socket: a cancelled registration still gives it to
+// the next receive, and a close drops it, so a later socket with the same descriptor
+// number never receives it.
+TEST_F(AsyncSelect, ReadAheadSurvivesACancelButNotAClose) {
+    testutil::UdpPeer peer("127.77.2.5", 5198);
+    ASSERT_TRUE(peer.ok());
+    ASSERT_EQ(WSAAsyncSelect(s, hwnd, notifyMsg, FD_READ), 0);
+    sendDatagrams(peer, 3);
+    pollfd p{s, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    ASSERT_EQ(takeNotifications(), 1);
+    EXPECT_EQ(receive(), "1"); // "2" is read ahead
+    ASSERT_EQ(takeNotifications(), 1);
+    ASSERT_EQ(WSAAsyncSelect(s, hwnd, notifyMsg, 0), 0);
+    EXPECT_EQ(receive(), "2");
+    EXPECT_EQ(takeNotifications(), 0);
+
+    ASSERT_EQ(WSAAsyncSelect(s, hwnd, notifyMsg, FD_READ), 0);
+    EXPECT_EQ(takeNotifications(), 1);
+    ASSERT_TRUE(peer.sendTo("127.77.2.1", 5198, "4"));
+    EXPECT_EQ(receive(), "3");
+    EXPECT_EQ(takeNotifications(), 1); // "4" is read ahead and announced; the close drops it
+    const SOCKET old = s;
+    EXPECT_EQ(ws::closesocket(s), 0);
+    s = ws::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_EQ(s, old); // the lowest free descriptor number again
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(5198);
+    inet_pton(AF_INET, "127.77.2.1", &a.sin_addr);
+    ASSERT_EQ(ws::bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(WSAAsyncSelect(s, hwnd, notifyMsg, FD_READ), 0);
+    EXPECT_EQ(takeNotifications(), 0);
+    EXPECT_EQ(receive(), "error " + std::to_string(WSAEWOULDBLOCK));
+}
