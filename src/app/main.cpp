@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
         char whyNot[160];
         if (!platformUseTerminalFrontEnd(whyNot, sizeof whyNot)) {
             std::fprintf(stderr, "confserver: %s; running minimised\n", whyNot);
+        } else {
+            monitorQuietStandardError();
         }
     }
     return winMain(programInstance(), commandLine.words.c_str(), SW_SHOWNORMAL);

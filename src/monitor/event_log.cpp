@@ -30,6 +30,7 @@ void writeStandardError(const char* line, size_t length) {
 void (*lineSink)(const char*, size_t) = writeStandardError;
 int (*journalSink)(const struct iovec*, int) = sd_journal_sendv;
 bool toJournal = false;
+bool quiet = false;
 
 // Dotted decimal of a network-order address.
 void addressText(uint32_t address, char* out, size_t size) {
@@ -179,6 +180,9 @@ void eventLogWrite(const MonitorEvent& event) {
         journalSink(vector, fields.count);
         return;
     }
+    if (quiet) {
+        return;
+    }
     char line[EVENT_JOURNAL_FIELD_SIZE];
     size_t length = eventLogLine(event, line, sizeof line);
     lineSink(line, length);
@@ -188,7 +192,10 @@ void eventLogReset() {
     lineSink = writeStandardError;
     journalSink = sd_journal_sendv;
     toJournal = false;
+    quiet = false;
 }
+
+void eventLogQuietStandardError() { quiet = true; }
 
 void eventLogSetLineSink(void (*sink)(const char*, size_t)) {
     lineSink = sink != nullptr ? sink : writeStandardError;

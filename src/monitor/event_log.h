@@ -14,6 +14,8 @@ struct iovec;
 void eventLogOpen();
 // Writes one record where eventLogOpen decided.
 void eventLogWrite(const MonitorEvent& event);
+// Standard error is the terminal window's: lines are dropped from now on.
+void eventLogQuietStandardError();
 // Back to the defaults: real sinks, standard error until eventLogOpen decides again.
 void eventLogReset();
 
