@@ -195,7 +195,9 @@ void eventLogReset() {
     quiet = false;
 }
 
-void eventLogQuietStandardError() { quiet = true; }
+void eventLogQuietStandardError() {
+    quiet = true;
+}
 
 void eventLogSetLineSink(void (*sink)(const char*, size_t)) {
     lineSink = sink != nullptr ? sink : writeStandardError;

@@ -171,7 +171,9 @@ void monitorFlush() {
     }
 }
 
-void monitorQuietStandardError() { eventLogQuietStandardError(); }
+void monitorQuietStandardError() {
+    eventLogQuietStandardError();
+}
 
 void monitorTick() {
     monitorFlush();

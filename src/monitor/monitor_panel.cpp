@@ -50,9 +50,9 @@ size_t stationLine(const StationRecord* record, char* out, size_t size) {
     const MonitorStationFigures* figures = monitorFiguresOf(record);
     bool talking = figures != nullptr && figures->talking;
     uint64_t relayed = figures != nullptr ? figures->relayed : 0;
-    int n = std::snprintf(out, size, "%c %-10s %-15s idle %3ds relayed %" PRIu64,
-                          talking ? '*' : ' ', name, record->addressText,
-                          static_cast<int>(record->idleTicks), relayed);
+    int n =
+        std::snprintf(out, size, "%c %-10s %-15s idle %3ds relayed %" PRIu64, talking ? '*' : ' ',
+                      name, record->addressText, static_cast<int>(record->idleTicks), relayed);
     return finish(n, size);
 }
 

@@ -274,22 +274,24 @@ TEST_F(MonitorDocuments, StatusJsonIsExactlyTheState) {
     const std::string t0 = "\"2026-12-09T12:00:00.000Z\"";
     std::string expected =
         "{\"server\":{\"node\":\"*KENT*\",\"description\":\"TEST\",\"version\":\"" +
-        std::string(CONFSERVER_VERSION) +
-        "\",\"bind\":\"127.111.0.4\",\"started_at\":" + t0 +
+        std::string(CONFSERVER_VERSION) + "\",\"bind\":\"127.111.0.4\",\"started_at\":" + t0 +
         ",\"uptime_s\":1,\"capacity\":9,\"station_count\":2,\"talker\":\"127.111.4.1\","
         "\"directory_index\":1},"
         "\"stations\":[{\"name\":null,\"address\":\"127.111.4.2\",\"state\":\"active\","
-        "\"joined_at\":" + t0 + ",\"last_heard_at\":" + t0 +
+        "\"joined_at\":" +
+        t0 + ",\"last_heard_at\":" + t0 +
         ",\"idle_s\":1,\"talking\":false,\"relayed\":0,\"firewalled\":0},"
         "{\"name\":\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\",\"state\":\"active\","
-        "\"joined_at\":" + t0 + ",\"last_heard_at\":" + t0 +
+        "\"joined_at\":" +
+        t0 + ",\"last_heard_at\":" + t0 +
         ",\"idle_s\":1,\"talking\":true,\"relayed\":3,\"firewalled\":0}],"
         "\"counters\":{\"relayed\":3,\"copies_sent\":3,\"firewalled\":0,\"unregistered\":0,"
         "\"text_datagrams\":0,\"queue_clears\":0,\"drained\":0,\"control_errors\":0,"
         "\"joins\":2,\"refusals\":0,\"denials\":0,\"timeouts\":0,\"byes\":0,\"beacons\":0,"
         "\"keepalives\":2},"
         "\"talk_spells\":[{\"name\":\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\","
-        "\"started_at\":" + t0 + ",\"duration_s\":1.0,\"open\":true}]}";
+        "\"started_at\":" +
+        t0 + ",\"duration_s\":1.0,\"open\":true}]}";
     EXPECT_EQ(json, expected);
 }
 
