@@ -9,12 +9,14 @@ bytes at 50 per second, stops the server and divides the instructions counted by
     bench/callgrind_relay.py SERVER_BINARY [N] [--http]
 
 --http also starts the HTTP view and holds 8 event-stream clients open while relaying.
+--all counts the whole process instead (start-up included: compare two counts of N).
 """
 import os, re, signal, socket, subprocess, sys, tempfile, time
 
 binary = sys.argv[1]
 count = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2].isdigit() else 300
 http = "--http" in sys.argv
+whole = "--all" in sys.argv
 server = "127.111.70.1"
 work = tempfile.mkdtemp(prefix="cs-callgrind-")
 config = os.path.join(work, "omvarc.ini")
@@ -22,7 +24,7 @@ with open(config, "w") as f:
     f.write("[callsign]\nuser=*BENCH*\ndesc=BENCH\nvalid=PW\n[server]\nver=618\nmaxusers=25\n"
             "1=127.0.0.1\n2=127.0.0.1\n3=127.0.0.1\n4=127.0.0.1\n")
 out = os.path.join(work, "callgrind.out")
-args = ["valgrind", "--tool=callgrind", "--toggle-collect=onAudioSocket*",
+args = ["valgrind", "--tool=callgrind"] + ([] if whole else ["--toggle-collect=onAudioSocket*"]) + [
         "--callgrind-out-file=" + out, binary, "-m", "--config", config, "--bind", server]
 if http:
     args += ["--http", server + ":8270"]
@@ -81,5 +83,6 @@ with open(out) as f:
         m = re.match(r"(summary|totals): (\d+)", text)
         if m:
             total = int(m.group(2))
-print("datagrams sent %d, received by one listener %d, instructions in the audio handler %d,"
-      " per datagram %.0f" % (count, got, total, total / count))
+print("datagrams sent %d, received by one listener %d, instructions %s %d,"
+      " per datagram %.0f" % (count, got, "in the process" if whole else "in the audio handler",
+                              total, total / count))
