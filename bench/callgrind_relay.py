@@ -3,18 +3,20 @@
 
 Runs the server under callgrind, collecting only inside the audio handler (the relay path
 from receive to the last copy sent), plays 25 listeners and one talker on loopback
-(127.111.70.0/24 for the server, 127.111.71.x for the stations), sends N datagrams of 144
-bytes, stops the server and divides the instructions counted by N.
+(127.111.70.1 for the server, 127.111.71.x for the stations), sends N datagrams of 144
+bytes at 50 per second, stops the server and divides the instructions counted by N.
 
     bench/callgrind_relay.py SERVER_BINARY [N] [--http]
 
 --http also starts the HTTP view and holds 8 event-stream clients open while relaying.
+--all counts the whole process instead (start-up included: compare two counts of N).
 """
 import os, re, signal, socket, subprocess, sys, tempfile, time
 
 binary = sys.argv[1]
 count = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2].isdigit() else 300
 http = "--http" in sys.argv
+whole = "--all" in sys.argv
 server = "127.111.70.1"
 work = tempfile.mkdtemp(prefix="cs-callgrind-")
 config = os.path.join(work, "omvarc.ini")
@@ -22,7 +24,7 @@ with open(config, "w") as f:
     f.write("[callsign]\nuser=*BENCH*\ndesc=BENCH\nvalid=PW\n[server]\nver=618\nmaxusers=25\n"
             "1=127.0.0.1\n2=127.0.0.1\n3=127.0.0.1\n4=127.0.0.1\n")
 out = os.path.join(work, "callgrind.out")
-args = ["valgrind", "--tool=callgrind", "--toggle-collect=onAudioSocket*",
+args = ["valgrind", "--tool=callgrind"] + ([] if whole else ["--toggle-collect=onAudioSocket*"]) + [
         "--callgrind-out-file=" + out, binary, "-m", "--config", config, "--bind", server]
 if http:
     args += ["--http", server + ":8270"]
@@ -32,14 +34,15 @@ line = b""
 while b"cVARDE" not in line and time.time() < deadline:
     line = proc.stdout.readline()
 
+
 def name_packet(text):
     rr = bytes([0xC0, 0xC9, 0, 1, 1, 2, 3, 4])
     item = bytes([2, len(text)]) + text.encode()
     body = bytes([1, 2, 3, 4]) + item + b"\0"
     while len(body) % 4:
         body += b"\0"
-    sdes = bytes([0xC1, 0xCA, 0, len(body) // 4]) + body
-    return rr + sdes
+    return rr + bytes([0xC1, 0xCA, 0, len(body) // 4]) + body
+
 
 stations = []
 for i in range(26):
@@ -69,8 +72,7 @@ listener = stations[1][0]
 listener.setblocking(False)
 try:
     while True:
-        d = listener.recv(4096)
-        got += 1 if len(d) == 144 else 0
+        got += 1 if len(listener.recv(4096)) == 144 else 0
 except BlockingIOError:
     pass
 proc.send_signal(signal.SIGTERM)
@@ -81,5 +83,6 @@ with open(out) as f:
         m = re.match(r"(summary|totals): (\d+)", text)
         if m:
             total = int(m.group(2))
-print("datagrams sent %d, received by one listener %d, instructions in the audio handler %d,"
-      " per datagram %.0f" % (count, got, total, total / count))
+print("datagrams sent %d, received by one listener %d, instructions %s %d,"
+      " per datagram %.0f" % (count, got, "in the process" if whole else "in the audio handler",
+                              total, total / count))

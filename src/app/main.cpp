@@ -6,7 +6,6 @@
 #include "app/startup.h"
 #include "config/check_config.h"
 #include "config/config.h"
-#include "monitor/event_log.h"
 #include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
@@ -63,7 +62,7 @@ int main(int argc, char** argv) {
             // The terminal must be given back on the way out: a signal ends start-up through
             // exit() from the pump (the account dialog and message boxes run it).
             platformSetSignalAction(SIGNALS_END_PROCESS);
-            eventLogTerminalWindowInUse();
+            monitorQuietStandardError();
         }
     }
     return winMain(programInstance(), commandLine.words.c_str(), SW_SHOWNORMAL);

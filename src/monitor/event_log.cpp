@@ -30,7 +30,7 @@ void writeStandardError(const char* line, size_t length) {
 void (*lineSink)(const char*, size_t) = writeStandardError;
 int (*journalSink)(const struct iovec*, int) = sd_journal_sendv;
 bool toJournal = false;
-bool linesOffTerminal = false; // the terminal window draws on the terminal standard error is
+bool quiet = false;
 
 // Dotted decimal of a network-order address.
 void addressText(uint32_t address, char* out, size_t size) {
@@ -168,10 +168,6 @@ void eventLogOpen() {
     toJournal = eventLogStreamIsJournal(std::getenv("JOURNAL_STREAM"), STDERR_FILENO);
 }
 
-void eventLogTerminalWindowInUse() {
-    linesOffTerminal = isatty(STDERR_FILENO) != 0;
-}
-
 void eventLogWrite(const MonitorEvent& event) {
     if (toJournal) {
         EventJournalFields fields;
@@ -184,7 +180,7 @@ void eventLogWrite(const MonitorEvent& event) {
         journalSink(vector, fields.count);
         return;
     }
-    if (linesOffTerminal && lineSink == writeStandardError) {
+    if (quiet) {
         return;
     }
     char line[EVENT_JOURNAL_FIELD_SIZE];
@@ -196,7 +192,11 @@ void eventLogReset() {
     lineSink = writeStandardError;
     journalSink = sd_journal_sendv;
     toJournal = false;
-    linesOffTerminal = false;
+    quiet = false;
+}
+
+void eventLogQuietStandardError() {
+    quiet = true;
 }
 
 void eventLogSetLineSink(void (*sink)(const char*, size_t)) {

@@ -12,12 +12,10 @@ struct iovec;
 
 // Chooses the journal or standard error, once per start.
 void eventLogOpen();
-// The terminal window draws on the terminal: from now on no event line goes to standard
-// error while that is a terminal (it would break the drawn screen); the journal and a
-// standard error sent elsewhere still get every record.
-void eventLogTerminalWindowInUse();
 // Writes one record where eventLogOpen decided.
 void eventLogWrite(const MonitorEvent& event);
+// Standard error is the terminal window's: lines are dropped from now on.
+void eventLogQuietStandardError();
 // Back to the defaults: real sinks, standard error until eventLogOpen decides again.
 void eventLogReset();
 

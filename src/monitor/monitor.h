@@ -102,6 +102,9 @@ void monitorSetWallClock(int64_t (*nowMs)());
 // Listens for the HTTP view on address ("A.B.C.D:PORT"; empty or null: off). The command
 // line sets it; otherwise monitorStarted takes [monitor] http from the configuration file.
 void monitorSetHttpAddress(const char* address);
+// The terminal window draws where standard error goes: event lines are not written there
+// from now on (the journal, when it is standard error, still gets every record).
+void monitorQuietStandardError();
 // Forgets every figure, counter, spell and set-up (for tests; the clock hook stays unless
 // reset to null).
 void monitorReset();

@@ -39,14 +39,34 @@ int epollFd = -1;
 StreamClient clients[STREAM_CLIENTS_MAX];
 int marker; // the request context of a request seen once (its headers are in)
 
+constexpr int KEEPALIVE_TICKS = 5;
+int ticksToKeepAlive = KEEPALIVE_TICKS;
+bool runWaiting = false; // a stream was resumed: its data goes out before the pump sleeps
+
+// Runs the server's work, again while it says more is due at once (a resumed stream is
+// taken up by the run after the one that saw its wake-up); at most 4 rounds.
 void runDaemon() {
-    if (httpDaemon != nullptr) {
+    runWaiting = false;
+    if (httpDaemon == nullptr) {
+        return;
+    }
+    for (int round = 0; round < 4; ++round) {
         MHD_run(httpDaemon);
+        MHD_UNSIGNED_LONG_LONG due = 0;
+        if (MHD_get_timeout(httpDaemon, &due) != MHD_YES || due != 0) {
+            break;
+        }
     }
 }
 
 void onReady(int, short, void*) {
     runDaemon();
+}
+
+void beforeSleep(void*) {
+    if (runWaiting) {
+        runDaemon();
+    }
 }
 
 // Appends a message to every stream client; a client that cannot take it is dropped.
@@ -65,6 +85,7 @@ void broadcast(const std::string& message) {
         if (client.suspended) {
             client.suspended = false;
             MHD_resume_connection(client.connection);
+            runWaiting = true;
         }
     }
 }
@@ -248,12 +269,23 @@ bool monitorHttpOpen(const char* address, char* why, size_t size) {
         return false;
     }
     platformWatchDescriptor(epollFd, POLLIN, onReady, nullptr);
+    platformAddBeforeSleep(beforeSleep, nullptr);
+    ticksToKeepAlive = KEEPALIVE_TICKS;
     monitorSetEventListener(onEvent);
     monitorSetStatusListener(onStatus);
     return true;
 }
 
+// Once a tick: timeouts; every few ticks a comment line to each stream, so that a client
+// that went away is noticed (a paused stream does not watch its socket).
 void monitorHttpTick() {
+    if (httpDaemon == nullptr) {
+        return;
+    }
+    if (--ticksToKeepAlive <= 0) {
+        ticksToKeepAlive = KEEPALIVE_TICKS;
+        broadcast(":\n\n");
+    }
     runDaemon();
 }
 
@@ -264,6 +296,7 @@ void monitorHttpClose() {
     monitorSetEventListener(nullptr);
     monitorSetStatusListener(nullptr);
     platformUnwatchDescriptor(epollFd);
+    platformRemoveBeforeSleep(beforeSleep, nullptr);
     // Suspended connections must be resumed before the server stops; their streams end.
     for (StreamClient& client : clients) {
         if (client.used) {

@@ -47,6 +47,19 @@ int waitingFirst = 0;
 int waitingCount = 0;
 char lastStatus[STATUS_TEXT_SIZE] = "";
 
+bool startWaiting = false; // the start event waits for the first flush: the loop runs
+
+// The start event is written once the loop runs (after the first status line), or before
+// the first other event, whichever comes first.
+void emitStartWaiting() {
+    if (startWaiting) {
+        startWaiting = false;
+        MonitorEvent event{};
+        event.kind = MonitorEventKind::Start;
+        event.atMs = startedAtMs;
+        monitorEmit(event);
+    }
+}
 int waitingQueueClears = 0;
 int waitingDrained = 0;
 
@@ -104,6 +117,9 @@ void monitorSetStatusListener(void (*listener)(const char*, int64_t)) {
 }
 
 void monitorEmit(const MonitorEvent& event) {
+    if (event.kind != MonitorEventKind::Start) {
+        emitStartWaiting();
+    }
     eventLogWrite(event);
     if (eventListener != nullptr) {
         eventListener(event);
@@ -135,6 +151,7 @@ const char* monitorLastStatus() {
 }
 
 void monitorFlush() {
+    emitStartWaiting();
     if (waitingQueueClears > 0) {
         MonitorEvent event{};
         event.kind = MonitorEventKind::QueueClear;
@@ -152,6 +169,10 @@ void monitorFlush() {
             statusListener(status.text, status.atMs);
         }
     }
+}
+
+void monitorQuietStandardError() {
+    eventLogQuietStandardError();
 }
 
 void monitorTick() {
@@ -179,10 +200,7 @@ bool monitorStarted() {
     }
     platformAddBeforeSleep(flushHook, nullptr);
     started = true;
-    MonitorEvent event{};
-    event.kind = MonitorEventKind::Start;
-    event.atMs = startedAtMs;
-    monitorEmit(event);
+    startWaiting = true;
     return true;
 }
 
@@ -191,6 +209,7 @@ void monitorStopping() {
         return;
     }
     started = false;
+    monitorFlush();
     MonitorEvent event{};
     event.kind = MonitorEventKind::Stop;
     event.atMs = monitorNowMs();
@@ -217,6 +236,7 @@ void monitorReset() {
     lastStatus[0] = '\0';
     waitingQueueClears = 0;
     waitingDrained = 0;
+    startWaiting = false;
     eventListener = nullptr;
     statusListener = nullptr;
     eventLogReset();

@@ -4,10 +4,15 @@
 #include "app/app_state.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
+#include "monitor/monitor_panel.h"
+#include "monitor/monitor_view.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
 
 #include <arpa/inet.h>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -244,4 +249,123 @@ TEST_F(MonitorScenario, TheRingKeepsTheLastFiftySpells) {
     EXPECT_EQ(monitorSpell(49)->startedAtMs, started);
     EXPECT_EQ(monitorSpell(49)->durationMs, 3000);
     EXPECT_EQ(monitorSpell(50), nullptr);
+}
+
+// A known state: ALPHA (a name with a byte that is escaped) talks three datagrams to an
+// unnamed station, then one tick passes.
+class MonitorDocuments : public MonitorScenario {
+  protected:
+    void SetUp() override {
+        startServer("127.111.0.4", 8);
+        TestStation& a = join("127.111.4.1", "AL\x7FPHA");
+        stations.push_back(std::make_unique<TestStation>("127.111.4.2"));
+        stations.back()->sendControl(server->address(), testutil::emptyReceiverReport());
+        server->pump();
+        for (int i = 0; i < 3; ++i) {
+            talk(a, 144);
+        }
+        server->tick();
+    }
+};
+
+TEST_F(MonitorDocuments, StatusJsonIsExactlyTheState) {
+    std::string json;
+    ASSERT_TRUE(monitorStatusJson(&json));
+    const std::string t0 = "\"2026-12-09T12:00:00.000Z\"";
+    std::string expected =
+        "{\"server\":{\"node\":\"*KENT*\",\"description\":\"TEST\",\"version\":\"" +
+        std::string(CONFSERVER_VERSION) + "\",\"bind\":\"127.111.0.4\",\"started_at\":" + t0 +
+        ",\"uptime_s\":1,\"capacity\":9,\"station_count\":2,\"talker\":\"127.111.4.1\","
+        "\"directory_index\":1},"
+        "\"stations\":[{\"name\":null,\"address\":\"127.111.4.2\",\"state\":\"active\","
+        "\"joined_at\":" +
+        t0 + ",\"last_heard_at\":" + t0 +
+        ",\"idle_s\":1,\"talking\":false,\"relayed\":0,\"firewalled\":0},"
+        "{\"name\":\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\",\"state\":\"active\","
+        "\"joined_at\":" +
+        t0 + ",\"last_heard_at\":" + t0 +
+        ",\"idle_s\":1,\"talking\":true,\"relayed\":3,\"firewalled\":0}],"
+        "\"counters\":{\"relayed\":3,\"copies_sent\":3,\"firewalled\":0,\"unregistered\":0,"
+        "\"text_datagrams\":0,\"queue_clears\":0,\"drained\":0,\"control_errors\":0,"
+        "\"joins\":2,\"refusals\":0,\"denials\":0,\"timeouts\":0,\"byes\":0,\"beacons\":0,"
+        "\"keepalives\":2},"
+        "\"talk_spells\":[{\"name\":\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\","
+        "\"started_at\":" +
+        t0 + ",\"duration_s\":1.0,\"open\":true}]}";
+    EXPECT_EQ(json, expected);
+}
+
+TEST_F(MonitorDocuments, MetricsAreExactlyTheState) {
+    std::string text;
+    monitorMetricsText(&text);
+    auto gauge = [](const std::string& name, const std::string& help, int value) {
+        return "# HELP " + name + " " + help + "\n# TYPE " + name + " gauge\n" + name + " " +
+               std::to_string(value) + "\n";
+    };
+    auto counter = [](const std::string& name, const std::string& help, int value) {
+        return "# HELP confserver_" + name + "_total " + help + "\n# TYPE confserver_" + name +
+               "_total counter\nconfserver_" + name + "_total " + std::to_string(value) + "\n";
+    };
+    std::string expected =
+        gauge("confserver_stations", "Stations in the conference.", 2) +
+        gauge("confserver_capacity", "Most stations admitted at once.", 9) +
+        gauge("confserver_talking", "1 while a station holds the talker lock.", 1) +
+        gauge("confserver_up_seconds", "Seconds since the server started.", 1) +
+        counter("relayed", "Audio datagrams relayed.", 3) +
+        counter("copies_sent", "Copies of relayed datagrams sent.", 3) +
+        counter("firewalled", "Datagrams dropped by the talker lock.", 0) +
+        counter("unregistered", "Audio datagrams from addresses that are no station.", 0) +
+        counter("text_datagrams", "Text datagrams from stations (not relayed).", 0) +
+        counter("queue_clears", "Times the flood guard threw the waiting audio away.", 0) +
+        counter("drained", "Datagrams thrown away by the flood guard.", 0) +
+        counter("control_errors", "Control packets too short to read.", 0) +
+        counter("joins", "Stations admitted.", 2) +
+        counter("refusals", "Stations refused because the conference was full.", 0) +
+        counter("denials", "Stations denied by the access rules.", 0) +
+        counter("timeouts", "Stations closed by the inactivity timeout.", 0) +
+        counter("byes", "Stations closed by their BYE.", 0) +
+        counter("beacons", "Standby beacons sent.", 0) +
+        counter("keepalives", "Keep-alive packets sent.", 2);
+    EXPECT_EQ(text, expected);
+}
+
+TEST_F(MonitorDocuments, PanelListsStationsWithTheTalkerMarkedThenTheSpells) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    std::vector<std::string> lines;
+    for (int i = 0; i < monitorPanelLineCount(); ++i) {
+        char line[120];
+        size_t n = monitorPanelLine(i, line, sizeof line);
+        EXPECT_EQ(n, std::strlen(line));
+        lines.emplace_back(line);
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "  -          127.111.4.2     idle   1s relayed 0",
+                         "* AL\\x7FPHA  127.111.4.1     idle   1s relayed 3",
+                         "Last talk spells",
+                         "  12:00:00 AL\\x7FPHA  127.111.4.1     1.0s talking",
+                     }));
+    char line[120] = "untouched";
+    EXPECT_EQ(monitorPanelLine(4, line, sizeof line), 0u);
+    EXPECT_STREQ(line, "");
+    char small[8];
+    EXPECT_EQ(monitorPanelLine(1, small, sizeof small), 7u);
+    EXPECT_STREQ(small, "* AL\\x7");
+
+    // An event-stream message carries the same escaped name; a status message its text.
+    MonitorEvent event{};
+    event.kind = MonitorEventKind::Talk;
+    event.atMs = WALL_START_MS + 2500;
+    event.hasStation = true;
+    event.named = true;
+    std::snprintf(event.name, sizeof event.name, "AL\\x7FPHA");
+    event.address = addressOf("127.111.4.1");
+    event.durationMs = 12500;
+    std::string message;
+    ASSERT_TRUE(monitorEventMessage(event, &message));
+    EXPECT_EQ(message, "data: {\"event\":\"talk\",\"at\":\"2026-12-09T12:00:02.500Z\",\"name\":"
+                       "\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\",\"duration_s\":12.5}\n\n");
+    ASSERT_TRUE(monitorStatusMessage("A\nB", WALL_START_MS, &message));
+    EXPECT_EQ(message, "data: {\"event\":\"status\",\"at\":\"2026-12-09T12:00:00.000Z\","
+                       "\"text\":\"A\\\\x0AB\"}\n\n");
 }

@@ -1,0 +1,103 @@
+#include "monitor/monitor_panel.h"
+
+#include "app/app_state.h"
+#include "monitor/monitor.h"
+#include "platform/escape.h"
+#include "platform/window.h"
+#include "stations/station.h"
+
+#include <arpa/inet.h>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+// The station record at position index of the window order, or null.
+const StationRecord* stationAt(int index) {
+    if (mdiClient == nullptr) {
+        return nullptr;
+    }
+    int position = 0;
+    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        const StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
+        if (record != nullptr && position++ == index) {
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+int stationLines() {
+    int count = 0;
+    while (count < MONITOR_MAX_STATIONS && stationAt(count) != nullptr) {
+        ++count;
+    }
+    return count;
+}
+
+size_t finish(int n, size_t size) {
+    if (n < 0) {
+        return 0;
+    }
+    return static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
+size_t stationLine(const StationRecord* record, char* out, size_t size) {
+    char name[escapedSize(255)];
+    escapeText(record->name != nullptr ? record->name : "-", name, sizeof name);
+    const MonitorStationFigures* figures = monitorFiguresOf(record);
+    bool talking = figures != nullptr && figures->talking;
+    uint64_t relayed = figures != nullptr ? figures->relayed : 0;
+    int n =
+        std::snprintf(out, size, "%c %-10s %-15s idle %3ds relayed %" PRIu64, talking ? '*' : ' ',
+                      name, record->addressText, static_cast<int>(record->idleTicks), relayed);
+    return finish(n, size);
+}
+
+size_t spellLine(const MonitorSpell* spell, char* out, size_t size) {
+    char name[escapedSize(MONITOR_NAME_SIZE)];
+    escapeText(spell->name[0] != '\0' ? spell->name : "-", name, sizeof name);
+    char address[INET_ADDRSTRLEN] = "";
+    in_addr a{};
+    a.s_addr = spell->address;
+    inet_ntop(AF_INET, &a, address, sizeof address);
+    time_t started = static_cast<time_t>(spell->startedAtMs / 1000);
+    tm local{};
+    localtime_r(&started, &local);
+    int64_t tenths = (spell->durationMs + 50) / 100;
+    int n = std::snprintf(out, size, "  %02d:%02d:%02d %-10s %-15s %" PRId64 ".%" PRId64 "s%s",
+                          local.tm_hour, local.tm_min, local.tm_sec, name, address, tenths / 10,
+                          tenths % 10, spell->open ? " talking" : "");
+    return finish(n, size);
+}
+
+} // namespace
+
+int monitorPanelLineCount() {
+    int spells = monitorSpellCount();
+    return stationLines() + (spells > 0 ? 1 + spells : 0);
+}
+
+size_t monitorPanelLine(int index, char* out, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    out[0] = '\0';
+    int stations = stationLines();
+    if (index < 0) {
+        return 0;
+    }
+    if (index < stations) {
+        return stationLine(stationAt(index), out, size);
+    }
+    int spell = index - stations - 1;
+    if (monitorSpellCount() == 0 || spell >= monitorSpellCount()) {
+        return 0;
+    }
+    if (spell < 0) {
+        return finish(std::snprintf(out, size, "Last talk spells"), size);
+    }
+    return spellLine(monitorSpell(spell), out, size);
+}
