@@ -50,12 +50,17 @@ TEST(TerminalColour, TrueColourSequence) {
               "\x1b[38;2;195;255;140;48;2;80;70;180m");
 }
 
-TEST(TerminalLayout, CellTextKeepsPrintableAsciiOnly) {
+TEST(TerminalLayout, CellTextIsEscapedAndOneCellPerByte) {
     EXPECT_EQ(cellText(">>G4ABC<< Que=3"), ">>G4ABC<< Que=3");
+    // Control bytes, DEL and the backslash as escapes; high bytes one '?' cell each in the
+    // window, kept in the terminal's title.
     EXPECT_EQ(cellText("A\x1b]2;X\x07"
-                       "B\t\x7f\xc3\xa9"),
-              "A?]2;X?B????");
+                       "B\t\x7f\\\xc3\xa9"),
+              "A\\x1B]2;X\\x07B\\x09\\x7F\\\\??");
+    EXPECT_EQ(titleText("N\r\n\xc3\xa9\\"), "N\\x0D\\x0A\xc3\xa9\\\\");
     EXPECT_EQ(cellText(nullptr), "");
+    // Edit fields show what was typed, unescaped, so the cursor stays on its character.
+    EXPECT_EQ(fieldText("A\\B\x1b"), "A\\B?");
 }
 
 TEST(TerminalLayout, ClipSpanToTheScreen) {
