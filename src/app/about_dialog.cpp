@@ -2,8 +2,11 @@
 
 #include "app/app_state.h"
 #include "platform/dialog.h"
+#include "platform/runtime.h"
 #include "platform/window.h"
 #include "resources/resources.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -66,6 +69,14 @@ INT_PTR colourRequest(HWND dialog, HDC hdc, COLORREF text, COLORREF background, 
     return reinterpret_cast<INT_PTR>(brush);
 }
 
+// The label of the dialog's key for command 2 in the terminal window: the directory
+// server that the sign-off uses now, which the key advances.
+size_t nextServerLabel(char* out, size_t size, void*) {
+    int n = std::snprintf(out, size, "next directory server (now %d)",
+                          static_cast<int>(directoryServerIndex));
+    return n < 0 ? 0 : static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
+}
+
 } // namespace
 
 void openAboutDialog(HWND owner) {
@@ -75,6 +86,8 @@ void openAboutDialog(HWND owner) {
 INT_PTR aboutDialogProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
+        // No control issues command 2; in the terminal window F2 does, in sight of the index.
+        platformSetDialogKey(dialog, 2, 2, nextServerLabel, nullptr);
         return TRUE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDOK) {

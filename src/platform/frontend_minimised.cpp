@@ -1,16 +1,36 @@
 // The minimised front end (the default): draws nothing, counts every top-level window
 // as minimised, cannot show dialogs, answers message boxes on standard error and writes
-// the status line to standard output.
+// the status line to standard output. Every text is escaped on its way out (a station's
+// name may hold any byte), so one status change is exactly one line, and neither stream
+// ever holds the server up (see output_stream.h).
 #include "platform/core.h"
+#include "platform/escape.h"
 #include "platform/internal.h"
+#include "platform/line_queue.h"
+#include "platform/output_stream.h"
 #include "platform/window_table.h"
 
-#include <cstdio>
-#include <ctime>
+#include <cstring>
 #include <set>
 #include <string>
 
 namespace {
+
+// How long a message box may wait for standard error to take its line, at most.
+constexpr int kBoxWaitMs = 200;
+
+// Nobody is there to answer: a box with OK alone is answered OK; a question (Yes/No,
+// OK/Cancel) is answered No or Cancel, so nothing that asks for confirmation goes ahead.
+int answerAtOnce(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+        return IDNO;
+    case MB_OKCANCEL:
+        return IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
 
 // A window whose title is the status line: a top-level window of this process with a
 // caption, neither owned nor a dialog.
@@ -20,19 +40,26 @@ bool isStatusWindow(HWND hwnd) {
            !w->dialog && (w->style & WS_CAPTION) == WS_CAPTION;
 }
 
-// One line "YYYY-MM-DD HH:MM:SS.mmm TEXT" in local time, flushed at once.
+// One line "YYYY-MM-DD HH:MM:SS.mmm TEXT" (the text escaped) to standard output.
 void writeStatusLine(const char* text) {
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    char stamp[32];
-    size_t n = strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &local);
-    if (n == 0) {
-        stamp[0] = '\0';
+    char line[platform::LineQueue::kLongestLine];
+    size_t n = platform::formatStamp(line, sizeof line);
+    n += escapeText(text, line + n, sizeof line - n);
+    platform::streamLine(platform::Stream::Status, line, n);
+}
+
+// "CAPTION: TEXT" (or the text alone without a caption), both escaped, to standard error.
+void writeBoxLine(const char* caption, const char* text) {
+    char line[platform::LineQueue::kLongestLine];
+    size_t n = 0;
+    if (caption != nullptr && caption[0] != '\0') {
+        n = escapeText(caption, line, sizeof line - 2);
+        line[n++] = ':';
+        line[n++] = ' ';
     }
-    std::fprintf(stdout, "%s.%03ld %s\n", stamp, ts.tv_nsec / 1000000L, text);
-    std::fflush(stdout);
+    n += escapeText(text, line + n, sizeof line - n);
+    platform::streamLine(platform::Stream::Error, line, n);
+    platform::streamDrain(platform::Stream::Error, kBoxWaitMs);
 }
 
 class MinimisedFrontEnd : public platform::FrontEnd {
@@ -57,15 +84,9 @@ class MinimisedFrontEnd : public platform::FrontEnd {
     void windowDestroyed(HWND hwnd) override { statusWindows_.erase(hwnd); }
     void dialogCreated(HWND) override {}
 
-    int messageBox(HWND, const char* text, const char* caption, UINT) override {
-        const char* body = text != nullptr ? text : "";
-        if (caption != nullptr && caption[0] != '\0') {
-            std::fprintf(stderr, "%s: %s\n", caption, body);
-        } else {
-            std::fprintf(stderr, "%s\n", body);
-        }
-        std::fflush(stderr);
-        return IDOK;
+    int messageBox(HWND, const char* text, const char* caption, UINT type) override {
+        writeBoxLine(caption, text != nullptr ? text : "");
+        return answerAtOnce(type);
     }
 
     void reset() {
@@ -110,6 +131,7 @@ FrontEnd* minimisedFrontEnd() {
 
 void resetMinimisedFrontEnd() {
     instance().reset();
+    resetStreams();
 }
 
 } // namespace platform

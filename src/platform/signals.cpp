@@ -1,4 +1,6 @@
-// SIGINT, SIGTERM and SIGHUP become WM_CLOSE to the shown top-level windows.
+// SIGINT, SIGTERM and SIGHUP become WM_CLOSE to the shown top-level windows; SIGPIPE is
+// ignored, so a reader of standard output or error that goes away (`confserver -m | head
+// -1`) costs the lines it would have read and nothing else (the writes see EPIPE).
 //
 // The handler only writes a byte to a self-pipe (async-signal-safe); the pipe is a
 // watched descriptor whose callback, run by the pump, posts the messages. A signal
@@ -116,6 +118,10 @@ void resetSignals() {
 } // namespace platform
 
 void platformInstallSignalHandlers() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
     if (pipeRead < 0) {
         int fds[2];
         if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {

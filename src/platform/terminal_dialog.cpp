@@ -6,7 +6,10 @@
 //
 // Keys, as a dialog manager gives them: Tab and the arrows move between the controls that
 // have a tab stop; Enter presses the focused button, or else the default button (IDOK when
-// there is none); Escape issues IDCANCEL; Space presses the focused button. An edit field
+// there is none); Escape issues IDCANCEL when the dialog has a control of that id (a cancel
+// button), and otherwise closes the dialog as its close box does (WM_CLOSE); Space presses
+// the focused button; a function key given to the dialog (platformSetDialogKey) issues its
+// command, and the key with its label shows on the dialog's bottom border. An edit field
 // takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
 // only as many as its width shows.
 #include "platform/dialog.h"
@@ -180,7 +183,8 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
     if (cw == nullptr) {
         return;
     }
-    std::string label = cellText(cw->title.c_str());
+    std::string label =
+        kind == Kind::Edit ? fieldText(cw->title.c_str()) : cellText(cw->title.c_str());
     switch (kind) {
     case Kind::Static: {
         if (coloured) {
@@ -261,6 +265,26 @@ void editKey(HWND control, DialogView& view, int key) {
     }
 }
 
+// The dialog's function keys with their labels, on its bottom border.
+void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
+    auto it = terminal().dialogKeys.find(dialog);
+    if (it == terminal().dialogKeys.end() || r.h < 2) {
+        return;
+    }
+    std::string line;
+    for (const DialogKey& k : it->second) {
+        char label[128];
+        label[0] = '\0';
+        if (k.label != nullptr) {
+            size_t n = k.label(label, sizeof label, k.context);
+            label[std::min(n, sizeof label - 1)] = '\0';
+        }
+        line += " F" + std::to_string(k.functionKey) + " " + fieldText(label) + " ";
+    }
+    int room = std::max(r.w - 4, 0);
+    screenPut(r.y + r.h - 1, r.x + 2, line.substr(0, static_cast<size_t>(room)), face);
+}
+
 } // namespace
 
 void placeNewDialog(HWND dialog) {
@@ -318,7 +342,7 @@ CellRect dialogRect(HWND dialog) {
     CellRect size =
         dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top);
     // Wide enough for the caption and the close box, when the template is narrower.
-    int captionWidth = static_cast<int>(w->title.size()) + 6;
+    int captionWidth = static_cast<int>(cellText(w->title.c_str()).size()) + 6;
     CellRect r{view->originX, view->originY, std::max(size.w + 2, captionWidth), size.h + 2};
     return placeOnScreen(r, screenCols(), screenRows());
 }
@@ -353,6 +377,20 @@ void drawDialog(HWND dialog, bool active) {
     for (HWND c : children) {
         drawControl(dialog, r, c, active, face);
     }
+    drawFunctionKeys(dialog, r, face);
+}
+
+bool dialogFunctionKey(HWND dialog, int key) {
+    auto it = terminal().dialogKeys.find(dialog);
+    if (it == terminal().dialogKeys.end()) {
+        return false;
+    }
+    for (const DialogKey& k : it->second) {
+        if (key == KEY_F(k.functionKey)) {
+            return postCommand(dialog, k.command);
+        }
+    }
+    return false;
 }
 
 bool dialogKey(HWND dialog, const InputEvent& event) {
@@ -381,6 +419,10 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
         return postCommand(dialog,
                            focusKind == Kind::Button ? fw->controlId : defaultCommand(dialog));
     case kEscape:
+        if (GetDlgItem(dialog, IDCANCEL) == nullptr) {
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+            return true;
+        }
         return postCommand(dialog, IDCANCEL);
     case ' ':
         if (focusKind == Kind::Button) {
@@ -389,6 +431,9 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
         break;
     default:
         break;
+    }
+    if (dialogFunctionKey(dialog, event.key)) {
+        return true;
     }
     if (focusKind == Kind::Edit && event.key < kAltKey) {
         editKey(view->focus, *view, event.key);
@@ -431,3 +476,19 @@ bool dialogClick(HWND dialog, int x, int y) {
 }
 
 } // namespace platform::term
+
+void platformSetDialogKey(HWND dialog, int functionKey, WORD command,
+                          size_t (*label)(char* out, size_t size, void* context), void* context) {
+    using platform::term::terminal;
+    if (!terminal().chosen || functionKey < 1 || functionKey > 12 || !IsWindow(dialog)) {
+        return;
+    }
+    std::vector<platform::term::DialogKey>& keys = terminal().dialogKeys[dialog];
+    keys.erase(std::remove_if(keys.begin(), keys.end(),
+                              [functionKey](const platform::term::DialogKey& k) {
+                                  return k.functionKey == functionKey;
+                              }),
+               keys.end());
+    keys.push_back(platform::term::DialogKey{functionKey, command, label, context});
+    platform::term::markDirty();
+}

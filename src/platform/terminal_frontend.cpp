@@ -115,6 +115,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
                 t.dialogs.push_back(hwnd);
             }
             t.mainActive = false; // a dialog that shows takes the keys
+            t.panelActive = false;
             t.menuActive = false;
         } else if (t.mainWindow == nullptr && isStatusWindow(w)) {
             t.mainWindow = hwnd;
@@ -132,6 +133,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
         }
         t.dialogs.erase(std::remove(t.dialogs.begin(), t.dialogs.end(), hwnd), t.dialogs.end());
         t.views.erase(hwnd);
+        t.dialogKeys.erase(hwnd);
         for (auto& [dialog, view] : t.views) {
             if (view.focus == hwnd) {
                 view.focus = nullptr;
@@ -157,7 +159,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
         if (!ensureStarted()) {
             return minimised()->messageBox(owner, text, caption, type);
         }
-        return runMessageBox(text, caption);
+        return runMessageBox(text, caption, type);
     }
 
     void idle() override {
@@ -181,5 +183,6 @@ bool platformUseTerminalFrontEnd(char* whyNot, size_t size) {
     static bool exitHandler = std::atexit(restoreTerminal) == 0;
     (void)exitHandler;
     platform::setFrontEnd(frontEnd);
+    terminal().chosen = true;
     return true;
 }

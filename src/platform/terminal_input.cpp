@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kCtrlL = 12;
 constexpr int kMaxKeysPerRead = 4096;
+constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
 
 bool mainShown() {
     Window* w = findWindow(terminal().mainWindow);
@@ -55,12 +56,17 @@ void raiseDialog(HWND dialog) {
     }
 }
 
-// F6: the main window, then each shown dialog in the order they were opened.
+// F6: the main window, the panel, then each shown dialog in the order they were opened.
 void nextWindow() {
     Terminal& t = terminal();
     std::vector<HWND> order;
     if (mainShown()) {
         order.push_back(t.mainWindow);
+    }
+    // The panel is no window: it takes the place of a null handle in the order.
+    bool panel = panelShown();
+    if (panel) {
+        order.push_back(nullptr);
     }
     std::vector<HWND> dialogs;
     for (HWND d : t.dialogs) {
@@ -74,11 +80,16 @@ void nextWindow() {
         return;
     }
     Target target = keyTarget();
-    auto at = std::find(order.begin(), order.end(), target.hwnd);
+    auto at = target.kind == TargetKind::None ? order.end()
+                                              : std::find(order.begin(), order.end(), target.hwnd);
     size_t next =
         at == order.end() ? 0 : static_cast<size_t>(at - order.begin() + 1) % order.size();
     closeMenuBar();
-    if (order[next] == t.mainWindow) {
+    t.panelActive = false;
+    if (order[next] == nullptr) {
+        t.mainActive = false;
+        t.panelActive = true;
+    } else if (order[next] == t.mainWindow) {
         t.mainActive = true;
     } else {
         t.mainActive = false;
@@ -102,12 +113,18 @@ bool handleClick(int x, int y, const Target& target, bool modal) {
         if (dialogVisible(*it) && contains(dialogRect(*it), x, y)) {
             closeMenuBar();
             t.mainActive = false;
+            t.panelActive = false;
             raiseDialog(*it);
             return dialogClick(*it, x, y);
         }
     }
+    if (panelShown() && contains(panelLayout().rect, x, y)) {
+        closeMenuBar();
+        return panelClick(x, y);
+    }
     if (mainShown() && contains(mainWindowRect(), x, y)) {
         t.mainActive = true;
+        t.panelActive = false;
         return mainWindowClick(x, y);
     }
     return false;
@@ -140,12 +157,14 @@ bool handleEvent(const InputEvent& event) {
                 closeMenuBar();
             } else {
                 t.mainActive = true;
+                t.panelActive = false;
                 openMenuBar(0);
             }
             return false;
         }
         if (event.key >= kAltKey) {
             t.mainActive = true;
+            t.panelActive = false;
             openMenuBar(event.key - kAltKey);
             return false;
         }
@@ -157,6 +176,8 @@ bool handleEvent(const InputEvent& event) {
     switch (target.kind) {
     case TargetKind::Main:
         return mainWindowKey(event);
+    case TargetKind::Panel:
+        return panelKey(event);
     case TargetKind::Dialog:
         return dialogKey(target.hwnd, event);
     case TargetKind::Box:
@@ -200,9 +221,19 @@ void readKeys(int) {
         }
         ++count;
         if (c == KEY_MOUSE) {
-            MEVENT mouse{};
-            if (getmouse(&mouse) == OK && (mouse.bstate & BUTTON1_PRESSED) != 0) {
-                t.input.push_back(InputEvent{kMousePress, mouse.x, mouse.y});
+            // One KEY_MOUSE may stand for several events: a press and its release that
+            // were both waiting when the keys were read (a busy machine) come as one, and
+            // getmouse gives the newest first. Every waiting event is taken, and the
+            // presses handled oldest first; taking one event only would lose the press.
+            MEVENT events[kMaxMouseEvents];
+            int n = 0;
+            while (n < kMaxMouseEvents && getmouse(&events[n]) == OK) {
+                ++n;
+            }
+            for (int i = n - 1; i >= 0; --i) {
+                if ((events[i].bstate & BUTTON1_PRESSED) != 0) {
+                    t.input.push_back(InputEvent{kMousePress, events[i].x, events[i].y});
+                }
             }
             continue;
         }
@@ -234,6 +265,9 @@ Target keyTarget() {
         if (dialogVisible(*it) && isModalDialog(*it)) {
             return Target{TargetKind::Dialog, *it, nullptr};
         }
+    }
+    if (t.panelActive && panelShown()) {
+        return Target{TargetKind::Panel, nullptr, nullptr};
     }
     HWND dialog = topDialog();
     if (mainShown() && (t.mainActive || dialog == nullptr)) {
@@ -267,6 +301,7 @@ void handleWaitingInput() {
         t.input.pop_front();
         if (handleEvent(event)) {
             t.holdInput = true;
+            t.workHanded = true;
         }
         markDirty();
     }

@@ -1,11 +1,33 @@
 // Geometry of the terminal window in character cells.
 #include "platform/terminal_layout.h"
 
+#include "platform/escape.h"
+
 #include <algorithm>
+#include <cstring>
 
 namespace platform::term {
 
+std::string titleText(const char* text) {
+    if (text == nullptr) {
+        return std::string();
+    }
+    std::string out(escapedSize(std::strlen(text)), '\0');
+    out.resize(escapeText(text, out.data(), out.size()));
+    return out;
+}
+
 std::string cellText(const char* text) {
+    std::string out = titleText(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
+std::string fieldText(const char* text) {
     std::string out;
     if (text == nullptr) {
         return out;
@@ -179,12 +201,31 @@ void occludeSpans(std::vector<ColourSpan>& spans, const CellRect& cover) {
     spans.swap(kept);
 }
 
+std::vector<std::string> messageBoxButtons(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+        return {"[ Yes ]", "[ No ]"};
+    case MB_OKCANCEL:
+        return {"[ OK ]", "[ Cancel ]"};
+    default:
+        return {"[ OK ]"};
+    }
+}
+
 MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string& text, int cols,
-                                  int rows) {
+                                  int rows, UINT type) {
     constexpr int kWidest = 56;
     constexpr int kNarrowest = 10;
+    constexpr int kGap = 2; // between two buttons
+    std::vector<std::string> buttons = messageBoxButtons(type);
+    int buttonsWidth = 0;
+    for (const std::string& b : buttons) {
+        buttonsWidth += static_cast<int>(b.size());
+    }
+    buttonsWidth += kGap * (static_cast<int>(buttons.size()) - 1);
     int inner = static_cast<int>(text.size());
     inner = std::max(inner, static_cast<int>(caption.size()) + 4);
+    inner = std::max(inner, buttonsWidth);
     inner = std::clamp(inner, kNarrowest, kWidest);
     inner = std::max(std::min(inner, cols - 4), 1);
 
@@ -197,9 +238,40 @@ MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string&
     int width = inner + 4;
     CellRect r{(cols - width) / 2, (rows - height) / 2, width, height};
     layout.rect = placeOnScreen(r, cols, rows);
-    const int buttonWidth = 6; // "[ OK ]"
-    layout.okButton = CellRect{layout.rect.x + (width - buttonWidth) / 2,
-                               layout.rect.y + height - 2, buttonWidth, 1};
+    int x = layout.rect.x + (width - buttonsWidth) / 2;
+    int y = layout.rect.y + height - 2;
+    layout.okButton = CellRect{x, y, static_cast<int>(buttons[0].size()), 1};
+    if (buttons.size() > 1) {
+        layout.secondButton =
+            CellRect{x + layout.okButton.w + kGap, y, static_cast<int>(buttons[1].size()), 1};
+    }
+    return layout;
+}
+
+PanelLayout layoutPanel(int count, int selected, int top, int y, int cols, int rows) {
+    PanelLayout layout;
+    int room = std::max(rows - y, 0);
+    int lines = std::max(count, 1);
+    int visible = std::clamp(lines, 0, std::max(room - 2, 0));
+    if (room >= 3) {
+        visible = std::max(visible, 1);
+    } else {
+        visible = 0;
+    }
+    layout.rect = CellRect{0, y, std::max(cols, 0), visible > 0 ? visible + 2 : room};
+    layout.visible = visible;
+    if (visible == 0 || count <= 0) {
+        layout.top = 0;
+        return layout;
+    }
+    selected = std::clamp(selected, 0, count - 1);
+    top = std::clamp(top, 0, std::max(count - visible, 0));
+    if (selected < top) {
+        top = selected;
+    } else if (selected >= top + visible) {
+        top = selected - visible + 1;
+    }
+    layout.top = top;
     return layout;
 }
 

@@ -33,9 +33,16 @@ constexpr int kMainWindowRows = 4;
 // The key line at the bottom of the main window.
 inline constexpr const char* kMainKeyLine = "F10:menu <->:move Enter Esc F6:next";
 
-// Text as cells can show it: printable ASCII stays, every other byte becomes '?' (status
-// texts carry names that stations chose, so no control sequence ever reaches the terminal).
+// Text as cells show it: escaped as every outside text is (bytes below 32, 127 and the
+// backslash as \xHH and \\), so a status text carrying a station's name shows what the
+// station sent and no control sequence ever reaches the terminal; a byte from 128 up shows
+// as '?' (one cell each: the window does not decode character sets).
 std::string cellText(const char* text);
+// The escaped text for the terminal emulator's title (bytes from 128 up kept).
+std::string titleText(const char* text);
+// Text typed into an edit field as cells show it: printable ASCII, every other byte '?'
+// (not escaped, so that the cursor stays on the character it is on).
+std::string fieldText(const char* text);
 
 // Clips the cells [x, x + length) to the columns [0, limit): the number of leading cells
 // that fall off (*skip) and how many remain (*visible). False when none remains.
@@ -78,13 +85,30 @@ struct ColourSpan {
 // Removes from the spans every cell that the rectangle covers (a window drawn on top).
 void occludeSpans(std::vector<ColourSpan>& spans, const CellRect& cover);
 
-// A message box: its rectangle, the wrapped text and where the OK button is.
+// A message box: its rectangle, the wrapped text and where its buttons are (OK, or the
+// first and second of Yes/No and OK/Cancel).
 struct MessageBoxLayout {
     CellRect rect;
     std::vector<std::string> lines;
-    CellRect okButton;
+    CellRect okButton;     // the first button
+    CellRect secondButton; // w == 0 when the box has one button
 };
+// The labels of a box's buttons: "[ OK ]", or "[ Yes ]" "[ No ]", or "[ OK ]" "[ Cancel ]".
+std::vector<std::string> messageBoxButtons(UINT type);
 MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string& text, int cols,
-                                  int rows);
+                                  int rows, UINT type = MB_OK);
+
+// The panel below the main window: its rectangle (title bar, lines, bottom border), the
+// first line shown and how many lines show.
+struct PanelLayout {
+    CellRect rect;
+    int top = 0;
+    int visible = 0;
+};
+// Lays out count lines from row y down to the bottom of a cols x rows screen, as many as
+// fit (at least one row for lines when the screen has room for it), full width. top is the
+// first line shown before; the result keeps it where it can and scrolls just enough to show
+// the selected line, never past the last line.
+PanelLayout layoutPanel(int count, int selected, int top, int y, int cols, int rows);
 
 } // namespace platform::term

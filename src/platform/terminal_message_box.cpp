@@ -1,7 +1,9 @@
 // Message boxes in the terminal: a modal box in the middle of the screen with its caption,
-// its text wrapped to the box and an OK button. It runs its own message loop, so the server
-// goes on serving while the box waits for the operator. Enter, Space, Escape, O or a click
-// on OK answer it (every box of this program has only OK).
+// its text wrapped to the box and its buttons (OK; Yes and No; OK and Cancel). It runs its
+// own message loop, so the server goes on serving while the box waits for the operator.
+// Enter or Space presses the focused button (the first one at the start); Left, Right and
+// Tab move between two buttons; Escape answers No or Cancel (OK in a box with OK alone);
+// Y, N and O answer as their buttons do; a click on a button presses it.
 #include "platform/internal.h"
 #include "platform/terminal_curses.h"
 #include "platform/terminal_screen.h"
@@ -13,24 +15,42 @@ namespace platform::term {
 namespace {
 
 MessageBoxLayout layoutOf(const BoxView* box) {
-    return layoutMessageBox(box->caption, box->text, screenCols(), screenRows());
+    return layoutMessageBox(box->caption, box->text, screenCols(), screenRows(), box->type);
 }
 
-bool answer(BoxView* box) {
+bool twoButtons(const BoxView* box) {
+    return messageBoxButtons(box->type).size() > 1;
+}
+
+// The answer of button 0 or 1.
+int answerOf(const BoxView* box, int button) {
+    switch (box->type & MB_TYPEMASK) {
+    case MB_YESNO:
+        return button == 0 ? IDYES : IDNO;
+    case MB_OKCANCEL:
+        return button == 0 ? IDOK : IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
+
+bool answer(BoxView* box, int button) {
+    box->answer = answerOf(box, button);
     box->done = true;
     return true;
 }
 
 } // namespace
 
-int runMessageBox(const char* text, const char* caption) {
+int runMessageBox(const char* text, const char* caption, UINT type) {
     Terminal& t = terminal();
     BoxView box;
     box.caption = cellText(caption);
     box.text = cellText(text);
+    box.type = type;
     t.boxLog.push_back(box.caption.empty() ? box.text : box.caption + ": " + box.text);
     if (t.lost) {
-        return IDOK; // nobody can answer it
+        return answerOf(&box, twoButtons(&box) ? 1 : 0); // nobody can answer it
     }
     t.menuActive = false;
     t.boxes.push_back(&box);
@@ -38,7 +58,10 @@ int runMessageBox(const char* text, const char* caption) {
     platform::runModalLoop([&box, &t] { return box.done || t.lost; });
     t.boxes.erase(std::remove(t.boxes.begin(), t.boxes.end(), &box), t.boxes.end());
     markDirty();
-    return IDOK;
+    if (!box.done) {
+        return answerOf(&box, twoButtons(&box) ? 1 : 0);
+    }
+    return box.answer;
 }
 
 void drawMessageBox(BoxView* box) {
@@ -56,26 +79,50 @@ void drawMessageBox(BoxView* box) {
     for (size_t i = 0; i < layout.lines.size(); ++i) {
         screenPut(r.y + 2 + static_cast<int>(i), r.x + 2, layout.lines[i], face);
     }
-    screenPut(layout.okButton.y, layout.okButton.x, "[ OK ]", buttonPaint(top));
+    std::vector<std::string> labels = messageBoxButtons(box->type);
+    screenPut(layout.okButton.y, layout.okButton.x, labels[0], buttonPaint(top && box->focus == 0));
+    if (labels.size() > 1) {
+        screenPut(layout.secondButton.y, layout.secondButton.x, labels[1],
+                  buttonPaint(top && box->focus == 1));
+    }
 }
 
 bool messageBoxKey(BoxView* box, const InputEvent& event) {
+    bool two = twoButtons(box);
     switch (event.key) {
     case '\r':
     case '\n':
     case KEY_ENTER:
     case ' ':
+        return answer(box, box->focus);
     case kEscape:
+        return answer(box, two ? 1 : 0);
+    case KEY_LEFT:
+    case KEY_RIGHT:
+    case '\t':
+    case KEY_BTAB:
+        box->focus = two ? 1 - box->focus : 0;
+        return false;
     case 'o':
     case 'O':
-        return answer(box);
+        return (box->type & MB_TYPEMASK) != MB_YESNO && answer(box, 0);
+    case 'y':
+    case 'Y':
+        return (box->type & MB_TYPEMASK) == MB_YESNO && answer(box, 0);
+    case 'n':
+    case 'N':
+        return (box->type & MB_TYPEMASK) == MB_YESNO && answer(box, 1);
     default:
         return false;
     }
 }
 
 bool messageBoxClick(BoxView* box, int x, int y) {
-    return contains(layoutOf(box).okButton, x, y) && answer(box);
+    MessageBoxLayout layout = layoutOf(box);
+    if (contains(layout.okButton, x, y)) {
+        return answer(box, 0);
+    }
+    return layout.secondButton.w > 0 && contains(layout.secondButton, x, y) && answer(box, 1);
 }
 
 } // namespace platform::term

@@ -90,6 +90,9 @@ void drawAll() {
     if (main != nullptr && main->visible) {
         drawMainWindow(target.kind == TargetKind::Main);
     }
+    if (panelShown()) {
+        drawPanel(target.kind == TargetKind::Panel);
+    }
     std::vector<HWND> dialogs = t.dialogs; // a colour request may change the list
     for (HWND d : dialogs) {
         if (dialogVisible(d)) {
@@ -102,7 +105,7 @@ void drawAll() {
     screenEndFrame();
     main = findWindow(t.mainWindow);
     if (main != nullptr) {
-        screenSetTitle(cellText(main->title.c_str()));
+        screenSetTitle(titleText(main->title.c_str()));
     }
     ++t.draws;
 }
@@ -151,6 +154,15 @@ bool startRedrawSources() {
 
 void terminalIdle() {
     Terminal& t = terminal();
+    // An action that a panel key asked for runs first, so that the keys after it go to
+    // the box it may open.
+    runPendingPanelAction();
+    if (t.workHanded) {
+        // What a key handed to the message loop is done: what it changed shows (such as a
+        // value in a dialog's label), even when no window reported a change.
+        t.workHanded = false;
+        t.dirty = true;
+    }
     t.holdInput = false;
     if (!t.input.empty()) {
         wake(); // handled from the pump, which then looks at the queue again

@@ -165,6 +165,12 @@ bool screenStart(std::string* why) {
     nonl();
     intrflush(stdscr, FALSE);
     keypad(stdscr, TRUE);
+    // Home and End as VT220 and rxvt send them (tmux does, whatever TERM says), so that
+    // they are keys and not an Escape followed by text.
+    define_key("\x1b[1~", KEY_HOME);
+    define_key("\x1b[4~", KEY_END);
+    define_key("\x1b[7~", KEY_HOME);
+    define_key("\x1b[8~", KEY_END);
     nodelay(stdscr, TRUE);
     set_escdelay(50);
     curs_set(0);

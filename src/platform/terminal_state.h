@@ -3,6 +3,7 @@
 // to be handled. Nothing outside the terminal front end includes this file.
 #pragma once
 
+#include "platform/runtime.h"
 #include "platform/terminal_layout.h"
 #include "platform/types.h"
 
@@ -34,15 +35,43 @@ struct DialogView {
 struct BoxView {
     std::string caption;
     std::string text;
+    UINT type = MB_OK;
+    int focus = 0; // the button with the focus (0: OK or Yes)
+    int answer = IDOK;
     bool done = false;
 };
 
+// A function key of a dialog (platformSetDialogKey).
+struct DialogKey {
+    int functionKey = 0;
+    WORD command = 0;
+    size_t (*label)(char* out, size_t size, void* context) = nullptr;
+    void* context = nullptr;
+};
+
+// The panel below the main window (platformSetPanel) and what the operator does with it.
+struct PanelView {
+    bool shown = false;
+    PlatformPanel panel{nullptr, nullptr, nullptr};
+    void (*act)(int index, int key, void* context) = nullptr;
+    void* actContext = nullptr;
+    int selected = 0;
+    int top = 0; // the first line shown
+    bool actionPending = false;
+    int pendingIndex = 0;
+    int pendingKey = 0;
+};
+
 struct Terminal {
+    bool chosen = false;  // the program uses the terminal front end
     bool started = false; // the screen is ours
     bool failed = false;  // the screen could not be set up: the minimised front end answers
     bool lost = false;    // the terminal hung up
     HWND mainWindow = nullptr;
-    bool mainActive = true; // keys go to the main window unless a dialog or box takes them
+    bool mainActive = true;   // keys go to the main window unless a dialog or box takes them
+    bool panelActive = false; // keys go to the panel (F6), unless a modal window takes them
+    PanelView panel;
+    std::map<HWND, std::vector<DialogKey>> dialogKeys;
     bool menuActive = false;
     int menuIndex = 0;
     std::vector<HWND> dialogs; // shown dialogs, bottom to top
@@ -51,6 +80,7 @@ struct Terminal {
     std::vector<std::string> boxLog; // every box shown, written to stderr at the end
     std::deque<InputEvent> input;    // read and not yet handled
     bool holdInput = false;          // the last key handed work to the message loop
+    bool workHanded = false;         // ... and the screen is drawn again once it is done
     bool dirty = false;
     long draws = 0;
 };
@@ -60,7 +90,7 @@ Terminal& terminal();
 
 // Who takes the keys: the top message box, else the top modal dialog, else the main window
 // when it is active (or no dialog is shown), else the top dialog.
-enum class TargetKind { None, Main, Dialog, Box };
+enum class TargetKind { None, Main, Panel, Dialog, Box };
 struct Target {
     TargetKind kind = TargetKind::None;
     HWND hwnd = nullptr;
@@ -110,8 +140,23 @@ void drawDialog(HWND dialog, bool active);
 bool dialogKey(HWND dialog, const InputEvent& event);
 bool dialogClick(HWND dialog, int x, int y);
 
+// --- Panel (terminal_panel.cpp) ---
+bool panelShown();
+// The panel's rectangle and scroll position on the screen now.
+PanelLayout panelLayout();
+void drawPanel(bool active);
+// Handles a key for the panel; true when it handed work to the message loop (an action).
+bool panelKey(const InputEvent& event);
+bool panelClick(int x, int y);
+// Runs an action that a key asked for (from the idle message loop).
+void runPendingPanelAction();
+
+// --- Dialog keys (terminal_dialog.cpp) ---
+// The function key's command for the dialog, or false.
+bool dialogFunctionKey(HWND dialog, int key);
+
 // --- Message boxes (terminal_message_box.cpp) ---
-int runMessageBox(const char* text, const char* caption);
+int runMessageBox(const char* text, const char* caption, UINT type);
 void drawMessageBox(BoxView* box);
 bool messageBoxKey(BoxView* box, const InputEvent& event);
 bool messageBoxClick(BoxView* box, int x, int y);

@@ -143,8 +143,13 @@ constexpr UINT PM_REMOVE = 1;
 
 // Message boxes and dialog results.
 constexpr UINT MB_OK = 0;
+constexpr UINT MB_OKCANCEL = 1;
+constexpr UINT MB_YESNO = 4;
+constexpr UINT MB_TYPEMASK = 0x0F;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
 
 // Stock objects and system resources.
 constexpr int GRAY_BRUSH = 2;

@@ -52,11 +52,11 @@ std::string row(TmuxSession& tmux, size_t index) {
     return index < rows.size() ? rows[index] : std::string();
 }
 
-// A mouse press and release at a cell (0-based), as an xterm reports it (SGR mode).
+// A mouse press and release at a cell (0-based), as an xterm reports it (SGR mode), in
+// one write: the program finds both waiting at once, as it does on a busy machine.
 void click(TmuxSession& tmux, int x, int y) {
     std::string at = std::to_string(x + 1) + ";" + std::to_string(y + 1);
-    tmux.type("\x1b[<0;" + at + "M");
-    tmux.type("\x1b[<0;" + at + "m");
+    tmux.type("\x1b[<0;" + at + "M\x1b[<0;" + at + "m");
 }
 
 // Makes a status text appear (cause) and waits until the title bar starts with it (clipped
@@ -119,14 +119,15 @@ TEST_F(Terminal, TitleBarShowsTheStatusLineAndTheMenuBarLeadsToExit) {
     })) << tmux.screen();
 
     // A station names itself with a long name holding control characters: the status
-    // line shows it clipped to 34 columns, and no control character reaches the terminal.
+    // line shows it escaped and clipped to 34 columns, the terminal's title escaped whole,
+    // and no control character reaches the terminal.
     testutil::TestStation station("127.50.1.3");
     station.sendControl("127.50.1.1", testutil::namePacket("AB\x1b]2;PWNED\x07"
                                                            "CDEFGHIJKLMNOPQRSTUVWXYZ"));
     std::vector<uint8_t> got;
     ASSERT_TRUE(station.control.receive(got, kWait)); // admitted: first keep-alive
     // The first long datagram takes the talker lock, which builds the station list text.
-    std::string listStatus = ">>AB?]2;PWNED?CDEFGHIJKLMNOPQRSTUVWXYZ<< Que=0";
+    std::string listStatus = ">>AB\\x1B]2;PWNED\\x07CDEFGHIJKLMNOPQRSTUVWXYZ<< Que=0";
     int sent = 0;
     EXPECT_TRUE(showsStatus(tmux, listStatus, [&] {
         // After the lock's hold, a datagram takes it again and the list is built again.
@@ -135,7 +136,7 @@ TEST_F(Terminal, TitleBarShowsTheStatusLineAndTheMenuBarLeadsToExit) {
         }
         ++sent;
     })) << tmux.screen();
-    EXPECT_EQ(row(tmux, 0).substr(0, 39), " >>AB?]2;PWNED?CDEFGHIJKLMNOPQRSTUV [X]");
+    EXPECT_EQ(row(tmux, 0).substr(0, 39), " >>AB\\x1B]2;PWNED\\x07CDEFGHIJKLMNOP [X]");
 
     // F10 opens the menu bar on its first item; Right goes to EXIT; Enter chooses it.
     tmux.keys({"F10", "Right", "Enter"});
@@ -147,8 +148,8 @@ TEST_F(Terminal, TitleBarShowsTheStatusLineAndTheMenuBarLeadsToExit) {
 TEST_F(Terminal, AboutDialogsOpenEachTimeCloseOnTheirOwnAndShowTheirColours) {
     TempDir dir;
     std::string config = dir.file("omvarc.ini");
-    // Directory entry 2 is a sink: Escape on an about dialog (command 2) moves the
-    // sign-off there.
+    // Directory entry 2 is a sink: F2 on an about dialog (command 2) moves the sign-off
+    // there.
     testutil::TcpSink second("127.50.2.9", 5200);
     ASSERT_TRUE(second.ok());
     testutil::writeFile(config, std::string(ACCOUNT) + serverSection("127.0.0.1", "127.50.2.9"));
@@ -170,10 +171,23 @@ TEST_F(Terminal, AboutDialogsOpenEachTimeCloseOnTheirOwnAndShowTheirColours) {
     EXPECT_NE(coloured.find("38;2;195;255;140"), std::string::npos) << coloured;
     EXPECT_NE(coloured.find("48;2;80;70;180"), std::string::npos) << coloured;
 
-    // Escape: command 2 on the top dialog, which stays open.
+    // F2 is command 2, shown on the dialog with the directory server the sign-off uses
+    // now: it advances to entry 2, and the dialog stays open.
+    ASSERT_TRUE(tmux.waitForText("F2 next directory server (now 1)", kWait)) << tmux.screen();
+    tmux.keys({"F2"});
+    ASSERT_TRUE(tmux.waitForText("F2 next directory server (now 2)", kWait)) << tmux.screen();
+    EXPECT_EQ(count(tmux.screen(), caption), 2);
+    // Escape closes the top dialog, as its close box does, and moves nothing: the other
+    // one still shows entry 2.
     tmux.keys({"Escape"});
-    // Enter: CLOSE on the top dialog; the other one stays.
-    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.waitFor([&](const std::string& s) { return count(s, caption) == 1; }, kWait))
+        << tmux.screen();
+    EXPECT_TRUE(tmux.waitForText("F2 next directory server (now 2)", kWait)) << tmux.screen();
+    // A new dialog shows the same index (one index for all of them); Enter is its CLOSE.
+    tmux.keys({"F10", "Enter"});
+    ASSERT_TRUE(tmux.waitFor([&](const std::string& s) { return count(s, caption) == 2; }, kWait))
+        << tmux.screen();
+    tmux.keys({"Enter"}); // CLOSE on the top one
     ASSERT_TRUE(tmux.waitFor([&](const std::string& s) { return count(s, caption) == 1; }, kWait))
         << tmux.screen();
     // The remaining one closes from its close box, with the mouse.

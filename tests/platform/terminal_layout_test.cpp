@@ -4,6 +4,7 @@
 #include "platform/terminal_colour.h"
 #include "platform/terminal_layout.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace platform::term;
@@ -50,12 +51,17 @@ TEST(TerminalColour, TrueColourSequence) {
               "\x1b[38;2;195;255;140;48;2;80;70;180m");
 }
 
-TEST(TerminalLayout, CellTextKeepsPrintableAsciiOnly) {
+TEST(TerminalLayout, CellTextIsEscapedAndOneCellPerByte) {
     EXPECT_EQ(cellText(">>G4ABC<< Que=3"), ">>G4ABC<< Que=3");
+    // Control bytes, DEL and the backslash as escapes; high bytes one '?' cell each in the
+    // window, kept in the terminal's title.
     EXPECT_EQ(cellText("A\x1b]2;X\x07"
-                       "B\t\x7f\xc3\xa9"),
-              "A?]2;X?B????");
+                       "B\t\x7f\\\xc3\xa9"),
+              "A\\x1B]2;X\\x07B\\x09\\x7F\\\\??");
+    EXPECT_EQ(titleText("N\r\n\xc3\xa9\\"), "N\\x0D\\x0A\xc3\xa9\\\\");
     EXPECT_EQ(cellText(nullptr), "");
+    // Edit fields show what was typed, unescaped, so the cursor stays on its character.
+    EXPECT_EQ(fieldText("A\\B\x1b"), "A\\B?");
 }
 
 TEST(TerminalLayout, ClipSpanToTheScreen) {
@@ -180,6 +186,56 @@ TEST(TerminalLayout, MessageBoxIsCentredWithItsTextWrapped) {
     EXPECT_EQ(box.rect.x, 0);
     EXPECT_EQ(box.rect.y, 0);
     EXPECT_LE(box.rect.w, 12);
+}
+
+} // namespace
+
+namespace {
+
+using platform::term::layoutPanel;
+
+TEST(TerminalPanelLayout, FitsBelowTheMainWindowAndKeepsTheSelectionInView) {
+    // 30 lines from row 4 of a 60 x 12 screen: title bar, 6 lines, bottom border.
+    auto l = layoutPanel(30, 0, 0, 4, 60, 12);
+    EXPECT_EQ(l.rect.x, 0);
+    EXPECT_EQ(l.rect.y, 4);
+    EXPECT_EQ(l.rect.w, 60);
+    EXPECT_EQ(l.rect.h, 8);
+    EXPECT_EQ(l.visible, 6);
+    EXPECT_EQ(l.top, 0);
+    // Selecting line 8 scrolls just enough; going back up inside the view keeps it.
+    EXPECT_EQ(layoutPanel(30, 7, 0, 4, 60, 12).top, 2);
+    EXPECT_EQ(layoutPanel(30, 4, 2, 4, 60, 12).top, 2);
+    EXPECT_EQ(layoutPanel(30, 1, 2, 4, 60, 12).top, 1);
+    // Never past the last line, even from a stale scroll position or selection.
+    EXPECT_EQ(layoutPanel(30, 29, 0, 4, 60, 12).top, 24);
+    EXPECT_EQ(layoutPanel(30, 99, 99, 4, 60, 12).top, 24);
+    EXPECT_EQ(layoutPanel(3, 2, 20, 4, 60, 12).top, 0);
+    // Few lines: as tall as they need; none: one empty row.
+    EXPECT_EQ(layoutPanel(3, 0, 0, 4, 60, 12).rect.h, 5);
+    EXPECT_EQ(layoutPanel(0, 0, 0, 4, 60, 12).rect.h, 3);
+    EXPECT_EQ(layoutPanel(0, 0, 0, 4, 60, 12).visible, 1);
+    // A screen with no room for a line below the title bar and border shows no lines.
+    EXPECT_EQ(layoutPanel(30, 0, 0, 4, 60, 6).visible, 0);
+    EXPECT_EQ(layoutPanel(30, 0, 0, 4, 60, 7).visible, 1);
+}
+
+TEST(TerminalPanelLayout, QuestionBoxesHaveTwoButtonsSideBySide) {
+    using platform::term::layoutMessageBox;
+    using platform::term::messageBoxButtons;
+    EXPECT_EQ(messageBoxButtons(MB_OK), (std::vector<std::string>{"[ OK ]"}));
+    EXPECT_EQ(messageBoxButtons(MB_YESNO), (std::vector<std::string>{"[ Yes ]", "[ No ]"}));
+    EXPECT_EQ(messageBoxButtons(MB_OKCANCEL), (std::vector<std::string>{"[ OK ]", "[ Cancel ]"}));
+    auto box = layoutMessageBox("CONFIRM", "d LINE 30?", 80, 24, MB_YESNO);
+    EXPECT_EQ(box.okButton.w, 7);
+    EXPECT_EQ(box.secondButton.w, 6);
+    EXPECT_EQ(box.secondButton.x, box.okButton.x + 7 + 2);
+    EXPECT_EQ(box.okButton.y, box.secondButton.y);
+    // Centred in the box together.
+    int left = box.okButton.x - box.rect.x;
+    int right = box.rect.x + box.rect.w - (box.secondButton.x + box.secondButton.w);
+    EXPECT_LE(std::abs(left - right), 1);
+    EXPECT_EQ(layoutMessageBox("C", "text", 80, 24, MB_OK).secondButton.w, 0);
 }
 
 } // namespace
