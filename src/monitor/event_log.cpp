@@ -1,5 +1,7 @@
 #include "monitor/event_log.h"
 
+#include "platform/runtime.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cinttypes>
@@ -14,17 +16,10 @@
 
 namespace {
 
-// Writes the line and a line end to standard error in one write; a line that cannot be
-// written is lost (standard error is never waited on again).
+// Writes the line to standard error through the platform's queue: a reader that does not
+// read costs lines, never the server's time.
 void writeStandardError(const char* line, size_t length) {
-    char buffer[EVENT_JOURNAL_FIELD_SIZE + 2];
-    size_t n = length < sizeof buffer - 1 ? length : sizeof buffer - 1;
-    std::memcpy(buffer, line, n);
-    buffer[n++] = '\n';
-    ssize_t rc = 0;
-    do {
-        rc = write(STDERR_FILENO, buffer, n);
-    } while (rc < 0 && errno == EINTR);
+    platformErrorLine(line, length);
 }
 
 void (*lineSink)(const char*, size_t) = writeStandardError;

@@ -2,6 +2,7 @@
 // already in use"): what failed, where, and why, beside the message boxes and status lines.
 #include "platform/escape.h"
 #include "platform/internal.h"
+#include "platform/output_stream.h"
 #include "platform/runtime.h"
 
 #include <cerrno>
@@ -72,8 +73,14 @@ void platformOperatorLine(const char* text) {
         }
         return;
     }
-    std::fflush(stderr); // after what stdio already holds, such as a message box
-    writeLine(line);
+    // Through the same queue as the message boxes, so it comes after the box it explains.
+    std::fflush(stderr);
+    platform::streamLine(platform::Stream::Error, line, std::strlen(line) - 1);
+    platform::streamDrain(platform::Stream::Error, writeWaitMs);
+}
+
+void platformErrorLine(const char* line, size_t length) {
+    platform::streamLine(platform::Stream::Error, line, length);
 }
 
 void platformSetOperatorLineHook(void (*hook)(const char* line)) {

@@ -33,6 +33,10 @@ void platformProfilePath(const char* fileName, char* buf, size_t size);
 // A hook, when set, receives the text (unescaped) instead.
 void platformSetStatusHook(void (*hook)(const char* text));
 
+// Writes one line (given without its line end, already escaped) to standard error without
+// waiting: what the reader does not take now waits in a bounded queue, flushed from the pump.
+void platformErrorLine(const char* line, size_t length);
+
 // One line for the operator on standard error: "confserver: " and text, escaped so that it
 // stays one line, bounded. Written at once (waiting at most a moment for room) in minimised
 // mode; while the terminal window is up, kept and written after the terminal is given back.

@@ -1,7 +1,8 @@
 // The built binary's standard output as a hostile or careless world treats it (addresses
-// 127.101.2.0/24 to 127.101.4.0/24): a reader that stops after one line, a pipe that nobody
-// reads, and a station whose name holds control bytes. Relaying and ticks go on, the
-// server signs off on SIGTERM, and one status change is one escaped line.
+// 127.101.2.0/24 to 127.101.5.0/24): a reader that stops after one line, a pipe that nobody
+// reads (standard output, or standard error with the event log), and a station whose name holds
+// control bytes. Relaying and ticks go on, the server signs off on SIGTERM, and one status change
+// is one escaped line.
 #include "support/server_harness.h"
 #include "support/server_process.h"
 #include "support/tcp_sink.h"
@@ -31,19 +32,20 @@ std::string account(const std::string& directory) {
            "\n";
 }
 
-// The server with its standard output on a pipe that the test holds (and may close or
-// never read), standard error in a file.
+// The server with its standard output (or, with pipedFd 2, its standard error) on a pipe
+// that the test holds (and may close or never read), the other one in a file.
 class PipedServer {
   public:
-    PipedServer(const std::vector<std::string>& args, const std::string& errorFile) {
+    PipedServer(const std::vector<std::string>& args, const std::string& otherFile,
+                int pipedFd = 1) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) {
             return;
         }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(),
+        posix_spawn_file_actions_adddup2(&actions, out[1], pipedFd);
+        posix_spawn_file_actions_addopen(&actions, pipedFd == 1 ? 2 : 1, otherFile.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         std::vector<std::string> strings = {CONFSERVER_BINARY};
@@ -222,6 +224,41 @@ TEST(StatusOutput, APipeThatNobodyReadsLetsTicksAndKeepAlivesGoOn) {
     // Standard output still full and unread: SIGTERM still signs off and ends the server.
     EXPECT_EQ(server.stop(15000), 0);
     EXPECT_EQ(directory.waitForClose(5000), "l*E2E*\xAC\xACPW\rOFF-V3.65C\rEND TO END\r");
+}
+
+TEST(StatusOutput, AStandardErrorThatNobodyReadsLetsTheEventLogAndKeepAlivesGoOn) {
+    TempDir dir;
+    std::string config = dir.file("omvarc.ini");
+    // One station at most (maxusers 0): every control packet of another address is refused,
+    // and each refusal is one event line (about 30 bytes) on standard error.
+    testutil::writeFile(config, account("127.101.5.9") + "maxusers=0\n");
+    PipedServer server({"-m", "--config", config, "--bind", "127.101.5.1", "--time-scale", "50"},
+                       dir.file("stdout"), 2);
+    TestStation station("127.101.5.2");
+    testutil::UdpPeer stranger("127.101.5.4", 0);
+    Bytes first;
+    bool admitted = false;
+    for (int i = 0; i < 50 && !admitted; ++i) { // until the server is up
+        station.sendControl("127.101.5.1", testutil::namePacket("S1"));
+        admitted = station.control.receive(first, 100);
+    }
+    ASSERT_TRUE(admitted);
+    // Far more event lines than the pipe (64 KiB) and the server's queue hold.
+    int keepAlives = 0;
+    auto end = Clock::now() + std::chrono::seconds(10);
+    while (keepAlives < 3 && Clock::now() < end) {
+        for (int i = 0; i < 2000; ++i) {
+            stranger.sendTo("127.101.5.1", 5199, testutil::emptyReceiverReport());
+        }
+        Bytes got;
+        while (station.control.receive(got, 50)) {
+            EXPECT_EQ(got, first);
+            ++keepAlives;
+        }
+    }
+    EXPECT_GE(keepAlives, 3);
+    EXPECT_TRUE(server.running());
+    EXPECT_EQ(server.stop(15000), 0);
 }
 
 TEST(StatusOutput, ANameWithControlBytesIsOneEscapedLineAndUnchangedOnTheWire) {
