@@ -152,13 +152,6 @@ class Server:
             self.log.close()
 
 
-def serves_http(binary):
-    """Whether this build has the HTTP view (the --http option)."""
-    result = subprocess.run([binary, "--help"], stdin=subprocess.DEVNULL, capture_output=True,
-                            timeout=WAIT)
-    return b"--http" in result.stdout + result.stderr
-
-
 class DashboardOfTheServer(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="cs-dashboard-")
@@ -263,8 +256,6 @@ if __name__ == "__main__":
         sys.exit(__doc__)
     BINARY, OUTPUT = sys.argv[1], sys.argv[2]
     support.find_browser()
-    if not serves_http(BINARY):
-        support.skip("this build of the server has no HTTP view (--http)")
     os.makedirs(OUTPUT, exist_ok=True)
     result = unittest.main(argv=[sys.argv[0], "-v"], exit=False).result
     sys.exit(0 if result.wasSuccessful() else 1)
