@@ -295,12 +295,16 @@ void accessParseEnd(AccessParser* parser) {
     }
 }
 
-AccessVerdict accessJudgeAddress(const AccessRuleSet* set, uint32_t address) {
-    uint32_t host = ntohl(address);
+namespace {
+
+// The verdict of the rules of one kind: the first deny that matches wins; else the first
+// allow that matches lets in; else the kind is open unless it has allow rules.
+template <typename Matches>
+AccessVerdict judge(const AccessRuleSet* set, int kind, int allowsOfKind, Matches matches) {
     int allowLine = -1;
     for (int i = 0; i < set->count; ++i) {
         const AccessRule& rule = set->rules[i];
-        if (rule.kind != ACCESS_ADDRESS || (host & rule.mask) != rule.network) {
+        if (rule.kind != kind || !matches(rule)) {
             continue;
         }
         if (rule.allow == 0) {
@@ -313,26 +317,20 @@ AccessVerdict accessJudgeAddress(const AccessRuleSet* set, uint32_t address) {
     if (allowLine >= 0) {
         return {true, allowLine};
     }
-    return {set->addressAllows == 0, ACCESS_NO_RULE_LINE};
+    return {allowsOfKind == 0, ACCESS_NO_RULE_LINE};
+}
+
+} // namespace
+
+AccessVerdict accessJudgeAddress(const AccessRuleSet* set, uint32_t address) {
+    uint32_t host = ntohl(address);
+    return judge(set, ACCESS_ADDRESS, set->addressAllows,
+                 [host](const AccessRule& rule) { return (host & rule.mask) == rule.network; });
 }
 
 AccessVerdict accessJudgeName(const AccessRuleSet* set, const char* name) {
     size_t length = std::strlen(name);
-    int allowLine = -1;
-    for (int i = 0; i < set->count; ++i) {
-        const AccessRule& rule = set->rules[i];
-        if (rule.kind != ACCESS_CALLSIGN || !nameMatches(rule, name, length)) {
-            continue;
-        }
-        if (rule.allow == 0) {
-            return {false, rule.line};
-        }
-        if (allowLine < 0) {
-            allowLine = rule.line;
-        }
-    }
-    if (allowLine >= 0) {
-        return {true, allowLine};
-    }
-    return {set->callsignAllows == 0, ACCESS_NO_RULE_LINE};
+    return judge(set, ACCESS_CALLSIGN, set->callsignAllows, [name, length](const AccessRule& rule) {
+        return nameMatches(rule, name, length);
+    });
 }

@@ -61,57 +61,48 @@ void LineQueue::push(const char* text, size_t length) {
 }
 
 bool LineQueue::flush(WriteFn write, NoteFn note, void* context) {
-    for (;;) {
-        if (start_ < locked_) {
-            ssize_t n = write(data_ + start_, locked_ - start_, context);
-            if (n < 0) {
-                clear();
-                return false;
-            }
-            if (n == 0) {
-                return true;
-            }
-            start_ += static_cast<size_t>(n);
-            continue;
-        }
-        if (noteLength_ == 0 && lost_ > 0) {
-            noteLength_ = note(lost_, note_, sizeof note_, context);
-            noteDone_ = 0;
-            lost_ = 0;
-        }
-        if (noteDone_ < noteLength_) {
-            ssize_t n = write(note_ + noteDone_, noteLength_ - noteDone_, context);
-            if (n < 0) {
-                clear();
-                return false;
-            }
-            if (n == 0) {
-                return true;
-            }
-            noteDone_ += static_cast<size_t>(n);
-            if (noteDone_ >= noteLength_) {
-                noteLength_ = noteDone_ = 0;
-            }
-            continue;
-        }
-        if (start_ == end_) {
-            start_ = locked_ = end_ = 0;
-            return true;
-        }
-        ssize_t n = write(data_ + start_, end_ - start_, context);
+    // Writes from..from+length once; the bytes taken are added to *done. -1: the reader is
+    // gone (everything is dropped), 0: it takes nothing now, 1: it took some.
+    auto step = [this, write, context](const char* from, size_t length, size_t* done) {
+        ssize_t n = write(from, length, context);
         if (n < 0) {
             clear();
-            return false;
+            return -1;
         }
-        if (n == 0) {
-            return true;
+        *done += static_cast<size_t>(n);
+        return n == 0 ? 0 : 1;
+    };
+    for (;;) {
+        int moved = 0;
+        if (start_ < locked_) {
+            moved = step(data_ + start_, locked_ - start_, &start_);
+        } else {
+            if (noteLength_ == 0 && lost_ > 0) {
+                noteLength_ = note(lost_, note_, sizeof note_, context);
+                noteDone_ = 0;
+                lost_ = 0;
+            }
+            if (noteDone_ < noteLength_) {
+                moved = step(note_ + noteDone_, noteLength_ - noteDone_, &noteDone_);
+                if (noteDone_ >= noteLength_) {
+                    noteLength_ = noteDone_ = 0;
+                }
+            } else if (start_ == end_) {
+                start_ = locked_ = end_ = 0;
+                return true;
+            } else {
+                moved = step(data_ + start_, end_ - start_, &start_);
+                locked_ = start_;
+                if (moved > 0 && start_ < end_ && data_[start_ - 1] != '\n') {
+                    // Stopped inside a line: that line is written to its end before anything
+                    // else.
+                    const void* nl = std::memchr(data_ + start_, '\n', end_ - start_);
+                    locked_ = static_cast<size_t>(static_cast<const char*>(nl) - data_) + 1;
+                }
+            }
         }
-        start_ += static_cast<size_t>(n);
-        locked_ = start_;
-        if (start_ < end_ && data_[start_ - 1] != '\n') {
-            // Stopped inside a line: that line is written to its end before anything else.
-            const void* nl = std::memchr(data_ + start_, '\n', end_ - start_);
-            locked_ = static_cast<size_t>(static_cast<const char*>(nl) - data_) + 1;
+        if (moved <= 0) {
+            return moved == 0;
         }
     }
 }
