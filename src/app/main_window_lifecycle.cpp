@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/socket_ops.h"
+#include "app/station_panel.h"
 #include "audio/station_list.h"
 #include "config/config.h"
 #include "config/directory.h"
@@ -73,6 +74,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
 }
 
 void onMainWindowDestroy(HWND hwnd) {
+    stationPanelStop();
     monitorStopping();
     if (mdiClient != nullptr) {
         for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;

@@ -1,6 +1,7 @@
 #include "access/access.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
+#include "app/station_panel.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "monitor/monitor.h"
@@ -13,6 +14,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     }
     if (id == TIMER_TICK) {
         monitorTick();
+        stationPanelTick();
     }
     if (id == TIMER_BEACON) {
         standbyStep();

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/minimise_switch.h"
+#include "app/station_panel.h"
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/process.h"
@@ -115,6 +116,7 @@ bool createMainWindow(HINSTANCE instance, int showCmd) {
     }
     // From here a signal takes the close path (sign-off, position save) of the main window.
     platformSetSignalAction(SIGNALS_CLOSE_WINDOWS);
+    stationPanelStart();
     ShowWindow(hwnd, showCmd);
     UpdateWindow(hwnd);
     return true;

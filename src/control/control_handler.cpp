@@ -30,9 +30,7 @@ void closeStationByAddress(const char* addressText) {
         }
         StationRecord* record = stationRecordOf(child);
         if (record != nullptr && std::strcmp(record->addressText, addressText) == 0) {
-            record->state = STATION_CLOSING;
-            monitorBye(record);
-            PostMessageA(child, WM_CLOSE, 0, 0);
+            controlCloseStation(child);
             return;
         }
     }
@@ -75,6 +73,16 @@ bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
 }
 
 } // namespace
+
+void controlCloseStation(HWND window) {
+    StationRecord* record = stationRecordOf(window);
+    if (record == nullptr) {
+        return;
+    }
+    record->state = STATION_CLOSING;
+    monitorBye(record);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
 
 void onControlSocket(SOCKET s, WORD event, WORD error) {
     if (event != FD_READ || error != 0) {

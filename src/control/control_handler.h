@@ -7,3 +7,8 @@
 // Handles one readiness notification of the control-port socket: reads one datagram and
 // acts on it.
 void onControlSocket(SOCKET s, WORD event, WORD error);
+
+// Closes the station of window as its BYE does: state '-', the bye told to the monitor,
+// WM_CLOSE posted (the window then holds its address off for CLOSED_HOLD_TICKS ticks and
+// goes). A window without a station record is left alone.
+void controlCloseStation(HWND window);

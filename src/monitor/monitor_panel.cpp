@@ -13,9 +13,9 @@
 
 namespace {
 
-// The station record at position index of the window order, or null.
-const StationRecord* stationAt(int index) {
-    if (mdiClient == nullptr) {
+// The station window with a record at position index of the window order, or null.
+HWND stationWindowAt(int index) {
+    if (mdiClient == nullptr || index < 0) {
         return nullptr;
     }
     int position = 0;
@@ -23,10 +23,16 @@ const StationRecord* stationAt(int index) {
          child = GetWindow(child, GW_HWNDNEXT)) {
         const StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
         if (record != nullptr && position++ == index) {
-            return record;
+            return child;
         }
     }
     return nullptr;
+}
+
+// The station record at position index of the window order, or null.
+const StationRecord* stationAt(int index) {
+    HWND window = stationWindowAt(index);
+    return window != nullptr ? stationRecordOf(window) : nullptr;
 }
 
 int stationLines() {
@@ -100,4 +106,8 @@ size_t monitorPanelLine(int index, char* out, size_t size) {
         return finish(std::snprintf(out, size, "Last talk spells"), size);
     }
     return spellLine(monitorSpell(spell), out, size);
+}
+
+HWND monitorPanelStationWindow(int index) {
+    return index < stationLines() ? stationWindowAt(index) : nullptr;
 }

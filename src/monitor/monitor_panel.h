@@ -3,10 +3,20 @@
 // escaped as for the status line; every line is bounded by its buffer.
 #pragma once
 
+#include "platform/types.h"
+
 #include <cstddef>
+#include <cstdint>
 
 // How many lines the panel has now.
 int monitorPanelLineCount();
 // Writes line index (0 .. count - 1) to out, zero-terminated; returns its length (0 for an
 // index out of range).
 size_t monitorPanelLine(int index, char* out, size_t size);
+// The window of the station that line index shows; null for the heading, a talk spell
+// line or an index out of range. Only station lines can be acted on.
+HWND monitorPanelStationWindow(int index);
+// Moves on whenever a line changes other than by its figures (idle seconds, relayed): a
+// station joins, is named, takes or loses the talker mark, goes; a talk spell ends. The
+// figures change with every tick.
+uint32_t monitorPanelVersion();

@@ -2,6 +2,7 @@
 // spells, with the narrow calls that keep them. Nothing here allocates or enters the
 // kernel: the calls on the relay path touch a few words and read the monotonic clock.
 #include "monitor/monitor_internal.h"
+#include "monitor/monitor_panel.h"
 #include "stations/station.h"
 
 #include <cstring>
@@ -16,6 +17,7 @@ MonitorSpell spells[MONITOR_MAX_SPELLS]{};
 int spellNewest = -1; // index of the newest spell in the ring, -1: none yet
 int spellCount = 0;
 const StationRecord* talkerRecord = nullptr; // the open spell's station while it exists
+uint32_t panelVersion = 0; // moves on whenever a panel line other than a figure changes
 
 // The slot of record, or null; the slot found last is looked at first.
 MonitorStationFigures* slotOf(const StationRecord* record) {
@@ -64,6 +66,7 @@ void closeSpell() {
         slot->talking = false;
     }
     talkerRecord = nullptr;
+    ++panelVersion;
     MonitorEvent event{};
     event.kind = MonitorEventKind::Talk;
     event.atMs = monitorNowMs();
@@ -82,6 +85,7 @@ void monitorResetFigures() {
     spellNewest = -1;
     spellCount = 0;
     talkerRecord = nullptr;
+    ++panelVersion;
 }
 
 void monitorJoined(const StationRecord* record) {
@@ -96,6 +100,7 @@ void monitorJoined(const StationRecord* record) {
             break;
         }
     }
+    ++panelVersion;
     monitorEmit(stationEvent(MonitorEventKind::Join, record));
 }
 
@@ -124,6 +129,7 @@ void monitorNamed(const StationRecord* record) {
         spells[spellNewest].name[0] == '\0') {
         copyName(spells[spellNewest].name, record->name);
     }
+    ++panelVersion;
     monitorEmit(stationEvent(MonitorEventKind::Name, record));
 }
 
@@ -191,6 +197,7 @@ void monitorTalker(const StationRecord* record) {
     if (MonitorStationFigures* slot = slotOf(record)) {
         slot->talking = true;
     }
+    ++panelVersion;
 }
 
 void monitorBye(const StationRecord* record) {
@@ -210,6 +217,11 @@ void monitorGone(const StationRecord* record) {
     if (talkerRecord == record) {
         talkerRecord = nullptr; // the spell stays open until the lock is free
     }
+    ++panelVersion;
+}
+
+uint32_t monitorPanelVersion() {
+    return panelVersion;
 }
 
 const MonitorStationFigures* monitorFiguresOf(const StationRecord* record) {
