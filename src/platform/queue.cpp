@@ -235,14 +235,14 @@ void PostQuitMessage(int exitCode) {
 
 int platformDispatchPending(int limit) {
     platform::pollSources(0);
-    int count = 0;
+    int dispatched = 0;
     MSG msg{};
     // WM_QUIT stays in the queue for the message loop that ends on it.
-    while (count < limit && take(&msg, nullptr, 0, 0, true, true)) {
+    while (dispatched < limit && take(&msg, nullptr, 0, 0, true, true)) {
         DispatchMessageA(&msg);
-        ++count;
+        ++dispatched;
     }
-    return count;
+    return dispatched;
 }
 
 bool platformQuitPosted() {
