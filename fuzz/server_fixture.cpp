@@ -2,7 +2,7 @@
 
 #include "app/app_state.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <arpa/inet.h>

@@ -4,8 +4,8 @@
 #include "access/access.h"
 #include "access/access_internal.h"
 #include "app/app_state.h"
-#include "platform/profile_io.h"
-#include "platform/window.h"
+#include "platform/profile/profile_io.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstring>

@@ -3,8 +3,8 @@
 #include "access/access.h"
 #include "access/access_internal.h"
 #include "config/config.h"
-#include "platform/escape.h"
-#include "platform/profile.h"
+#include "platform/stream/escape.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
 
 #include <cerrno>

@@ -1,9 +1,9 @@
 #include "app/about_dialog.h"
 
 #include "app/app_state.h"
-#include "platform/dialog.h"
+#include "platform/window/dialog.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "resources/resources.h"
 
 #include <cstdio>

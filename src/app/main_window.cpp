@@ -4,7 +4,7 @@
 #include "app/app_state.h"
 #include "audio/relay.h"
 #include "control/control_handler.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "resources/resources.h"
 
 LRESULT mainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -8,9 +8,9 @@
 #include "config/directory.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
-#include "platform/dialog.h"
-#include "platform/profile.h"
-#include "platform/window.h"
+#include "platform/window/dialog.h"
+#include "platform/profile/profile.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "monitor/monitor.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 void onMainWindowTimer(HWND, UINT_PTR id) {

@@ -1,7 +1,7 @@
 // The program's socket operations: opening a UDP socket and closing one abortively.
 #pragma once
 
-#include "platform/winsock.h"
+#include "platform/net/winsock.h"
 
 #include <cstdint>
 

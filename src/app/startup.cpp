@@ -6,10 +6,10 @@
 #include "app/station_panel.h"
 #include "config/account.h"
 #include "config/config.h"
-#include "platform/process.h"
-#include "platform/profile.h"
+#include "platform/process/process.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "resources/resources.h"
 #include "stations/station.h"
 

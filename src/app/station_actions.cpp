@@ -6,10 +6,10 @@
 #include "app/station_panel.h"
 #include "control/control_handler.h"
 #include "monitor/monitor_panel.h"
-#include "platform/dialog.h"
-#include "platform/escape.h"
+#include "platform/window/dialog.h"
+#include "platform/stream/escape.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstdio>

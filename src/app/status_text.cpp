@@ -2,7 +2,7 @@
 
 #include "app/app_state.h"
 #include "monitor/monitor.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 void setStatusText(const char* text) {
     SetWindowTextA(mainWindow, text);

@@ -1,5 +1,5 @@
 #include "audio/relay.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 namespace {
 

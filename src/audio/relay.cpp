@@ -4,7 +4,7 @@
 #include "app/status_text.h"
 #include "audio/station_list.h"
 #include "monitor/monitor.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstring>

@@ -4,7 +4,7 @@
 #include "app/status_text.h"
 #include "audio/relay.h"
 #include "monitor/monitor.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 #include <cstdio>
 #include <cstring>

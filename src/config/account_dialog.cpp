@@ -1,6 +1,6 @@
 #include "config/account.h"
 #include "config/config.h"
-#include "platform/dialog.h"
+#include "platform/window/dialog.h"
 #include "resources/resources.h"
 
 #include <cstdio>

@@ -5,10 +5,10 @@
 
 #include "access/access.h"
 #include "config/config.h"
-#include "platform/escape.h"
-#include "platform/profile.h"
+#include "platform/stream/escape.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
-#include "platform/winsock.h"
+#include "platform/net/winsock.h"
 
 #include <cstdarg>
 #include <cstdio>

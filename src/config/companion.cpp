@@ -1,5 +1,5 @@
 #include "config/directory.h"
-#include "platform/process.h"
+#include "platform/process/process.h"
 #include "platform/types.h"
 
 void startCompanionProgram() { WinExec("gdi.exe", SW_SHOWNORMAL); }

@@ -1,7 +1,7 @@
 #include "config/config.h"
-#include "platform/dialog.h"
-#include "platform/escape.h"
-#include "platform/profile.h"
+#include "platform/window/dialog.h"
+#include "platform/stream/escape.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
 
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "app/app_state.h"
 #include "config/account.h"
 #include "config/config.h"
-#include "platform/dialog.h"
-#include "platform/escape.h"
-#include "platform/profile.h"
+#include "platform/window/dialog.h"
+#include "platform/stream/escape.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform/types.h"
-#include "platform/winsock.h"
+#include "platform/net/winsock.h"
 
 // Handles one readiness notification of the control-port socket: reads one datagram and
 // acts on it.

@@ -3,7 +3,7 @@
 #include "control/rtcp.h"
 
 #include "config/config.h"
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 
 #include <cstdlib>
 #include <cstring>

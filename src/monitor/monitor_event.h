@@ -2,7 +2,7 @@
 // server's thread and handed to the event log and the HTTP view's event stream.
 #pragma once
 
-#include "platform/escape.h"
+#include "platform/stream/escape.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 #include "app/app_state.h"
 #include "audio/relay.h"
 #include "monitor/monitor_view.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <arpa/inet.h>

@@ -4,9 +4,9 @@
 #include "monitor/event_log.h"
 #include "monitor/monitor_internal.h"
 #include "monitor/monitor_view.h"
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 #include <cstdio>
 #include <cstring>

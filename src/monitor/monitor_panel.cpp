@@ -2,8 +2,8 @@
 
 #include "app/app_state.h"
 #include "monitor/monitor.h"
-#include "platform/escape.h"
-#include "platform/window.h"
+#include "platform/stream/escape.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <arpa/inet.h>

@@ -2,7 +2,7 @@
 // 3200 (account), reached through the module instance.
 #pragma once
 
-#include "platform/dialog.h"
+#include "platform/window/dialog.h"
 
 constexpr int MENU_MAIN = 2000;
 constexpr int ICON_MAIN = 1000;

@@ -4,8 +4,8 @@
 #include "app/socket_ops.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
-#include "platform/dialog.h"
-#include "platform/window.h"
+#include "platform/window/dialog.h"
+#include "platform/window/window.h"
 
 namespace {
 

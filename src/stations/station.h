@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/types.h"
-#include "platform/winsock.h"
+#include "platform/net/winsock.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 #include "app/app_state.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 StationRecord* stationRecordOf(HWND window) {

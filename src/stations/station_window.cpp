@@ -2,7 +2,7 @@
 #include "app/status_text.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstdlib>

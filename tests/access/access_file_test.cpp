@@ -2,7 +2,7 @@
 // one warning per bad condition (gone, a directory, a FIFO) with the last good rules kept
 // where the brief says so, the operator's appended deny, and where a relative path points.
 #include "access/access.h"
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
 #include "support/stderr_capture.h"
 #include "support/testutil.h"

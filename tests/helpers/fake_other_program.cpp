@@ -9,7 +9,7 @@
 #include "support/screen_front_end.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 #include <chrono>
 #include <cstdio>

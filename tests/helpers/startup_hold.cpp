@@ -10,7 +10,7 @@
 // Prints "ready" when it is about to wait. Exit code 0 when a signal ended it as it should,
 // 3 when it went on past the point where the signal should have ended it.
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 
 #include <csignal>
 #include <cstdio>

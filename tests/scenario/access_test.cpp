@@ -5,7 +5,7 @@
 // 127.112.0.x, stations on 127.112.N.M.
 #include "access/access.h"
 #include "app/app_state.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
 

@@ -4,7 +4,7 @@
 // for the message loop, once. Server 127.70.7.1, stations 127.70.7.N.
 #include "app/app_state.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
 

@@ -9,7 +9,7 @@
 #include "control/rtcp.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
 #include "support/tcp_sink.h"

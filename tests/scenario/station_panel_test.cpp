@@ -9,9 +9,9 @@
 #include "app/station_panel.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_panel.h"
-#include "platform/dialog.h"
+#include "platform/window/dialog.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
 

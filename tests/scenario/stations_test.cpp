@@ -3,7 +3,7 @@
 #include "app/app_state.h"
 #include "control/rtcp.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
 

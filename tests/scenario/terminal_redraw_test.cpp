@@ -3,9 +3,9 @@
 // coming, the redraw timer still draws them.
 #include "platform/internal.h"
 #include "platform/runtime.h"
-#include "platform/terminal_screen.h"
-#include "platform/terminal_state.h"
-#include "platform/window.h"
+#include "frontend/terminal/terminal_screen.h"
+#include "frontend/terminal/terminal_state.h"
+#include "platform/window/window.h"
 
 #include <chrono>
 #include <cstdlib>

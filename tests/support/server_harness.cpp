@@ -7,9 +7,9 @@
 #include "audio/station_list.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
-#include "platform/profile.h"
+#include "platform/profile/profile.h"
 #include "platform/runtime.h"
-#include "platform/window.h"
+#include "platform/window/window.h"
 #include "resources/resources.h"
 #include "stations/station.h"
 

@@ -1,0 +1,494 @@
+// Dialogs in the terminal: each drawn as a box at its template's place (dialog units mapped
+// to cells), a caption bar with a close box, and its controls: static texts wrapped to
+// their width, edit fields, buttons. Before painting a control the dialog is asked for its
+// colours (WM_CTLCOLORSTATIC, EDIT, BTN, LISTBOX, DLG), as a dialog manager does; colours it
+// gives are drawn in true colour where the terminal has it.
+//
+// Keys, as a dialog manager gives them: Tab and the arrows move between the controls that
+// have a tab stop; Enter presses the focused button, or else the default button (IDOK when
+// there is none); Escape issues IDCANCEL when the dialog has a control of that id (a cancel
+// button), and otherwise closes the dialog as its close box does (WM_CLOSE); Space presses
+// the focused button; a function key given to the dialog (platformSetDialogKey) issues its
+// command, and the key with its label shows on the dialog's bottom border. An edit field
+// takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
+// only as many as its width shows.
+#include "platform/window/dialog.h"
+#include "frontend/terminal/terminal_curses.h"
+#include "frontend/terminal/terminal_screen.h"
+#include "frontend/terminal/terminal_state.h"
+#include "platform/window/window.h"
+#include "platform/window/window_table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <strings.h>
+
+namespace platform::term {
+namespace {
+
+constexpr int kAutoScrollLimit = 255;
+
+enum class Kind { Static, Edit, Button, ListBox, Other };
+
+Kind kindOf(const Window* w) {
+    const char* name = w->className.c_str();
+    if (strcasecmp(name, "STATIC") == 0) {
+        return Kind::Static;
+    }
+    if (strcasecmp(name, "EDIT") == 0) {
+        return Kind::Edit;
+    }
+    if (strcasecmp(name, "BUTTON") == 0) {
+        return Kind::Button;
+    }
+    if (strcasecmp(name, "LISTBOX") == 0) {
+        return Kind::ListBox;
+    }
+    return Kind::Other;
+}
+
+UINT colourMessage(Kind kind) {
+    switch (kind) {
+    case Kind::Edit:
+        return WM_CTLCOLOREDIT;
+    case Kind::Button:
+        return WM_CTLCOLORBTN;
+    case Kind::ListBox:
+        return WM_CTLCOLORLISTBOX;
+    default:
+        return WM_CTLCOLORSTATIC;
+    }
+}
+
+// Asks the dialog for a control's colours. When it answers with a brush, *text gets its
+// text and background colours and *fill the brush's colour, all exact.
+bool askColours(HWND dialog, UINT msg, HWND control, Paint* text, Paint* fill) {
+    HDC hdc = GetDC(control);
+    LRESULT brush =
+        SendMessageA(dialog, msg, reinterpret_cast<WPARAM>(hdc), reinterpret_cast<LPARAM>(control));
+    if (brush != 0) {
+        text->fg = GetTextColor(hdc);
+        text->bg = GetBkColor(hdc);
+        text->exact = true;
+        text->reverseInMono = false;
+        *fill = *text;
+        fill->bg = platformBrushColour(reinterpret_cast<HBRUSH>(brush));
+    }
+    ReleaseDC(control, hdc);
+    return brush != 0;
+}
+
+DialogView* viewOf(HWND dialog) {
+    auto it = terminal().views.find(dialog);
+    return it == terminal().views.end() ? nullptr : &it->second;
+}
+
+CellRect controlRect(const CellRect& dialog, const Window* control) {
+    CellRect c = dialogUnitsToCells(control->rect.left, control->rect.top,
+                                    control->rect.right - control->rect.left,
+                                    control->rect.bottom - control->rect.top);
+    c.x += dialog.x + 1;
+    c.y += dialog.y + 1;
+    return c;
+}
+
+std::vector<HWND> tabStops(HWND dialog) {
+    std::vector<HWND> stops;
+    Window* w = findWindow(dialog);
+    if (w == nullptr) {
+        return stops;
+    }
+    for (HWND c : w->children) {
+        Window* cw = findWindow(c);
+        if (cw != nullptr && cw->visible && (cw->style & WS_TABSTOP) != 0) {
+            stops.push_back(c);
+        }
+    }
+    return stops;
+}
+
+int textLength(HWND control) {
+    Window* w = findWindow(control);
+    return w != nullptr ? static_cast<int>(w->title.size()) : 0;
+}
+
+void focusControl(DialogView& view, HWND control) {
+    view.focus = control;
+    view.cursor = textLength(control);
+    SetFocus(control);
+}
+
+void moveFocus(HWND dialog, DialogView& view, int step) {
+    std::vector<HWND> stops = tabStops(dialog);
+    if (stops.empty()) {
+        return;
+    }
+    auto at = std::find(stops.begin(), stops.end(), view.focus);
+    int n = static_cast<int>(stops.size());
+    int index = at == stops.end() ? 0 : (static_cast<int>(at - stops.begin()) + step + n) % n;
+    focusControl(view, stops[static_cast<size_t>(index)]);
+}
+
+// The command of the default push button, or IDOK when the dialog has none.
+int defaultCommand(HWND dialog) {
+    Window* w = findWindow(dialog);
+    if (w != nullptr) {
+        for (HWND c : w->children) {
+            Window* cw = findWindow(c);
+            if (cw != nullptr && kindOf(cw) == Kind::Button &&
+                (cw->style & 0x0F) == BS_DEFPUSHBUTTON) {
+                return cw->controlId;
+            }
+        }
+    }
+    return IDOK;
+}
+
+bool postCommand(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), 0),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    return true;
+}
+
+// "[ label ]" centred in the width when the brackets fit, else the label alone.
+std::string buttonLine(const std::string& label, int width) {
+    bool brackets = static_cast<int>(label.size()) + 2 <= width;
+    int inner = brackets ? width - 2 : width;
+    std::string text = label.substr(0, static_cast<size_t>(std::max(inner, 0)));
+    int left = (inner - static_cast<int>(text.size())) / 2;
+    std::string line(static_cast<size_t>(std::max(left, 0)), ' ');
+    line += text;
+    line.resize(static_cast<size_t>(std::max(inner, 0)), ' ');
+    return brackets ? "[" + line + "]" : line;
+}
+
+void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, const Paint& face) {
+    Window* cw = findWindow(control);
+    if (cw == nullptr || !cw->visible) {
+        return;
+    }
+    DialogView* view = viewOf(dialog);
+    bool focused = active && view != nullptr && view->focus == control;
+    CellRect r = controlRect(box, cw);
+    Kind kind = kindOf(cw);
+    Paint text = face;
+    if (kind == Kind::Edit || kind == Kind::ListBox) {
+        text = fieldPaint();
+    } else if (kind == Kind::Button) {
+        text = buttonPaint(focused);
+    }
+    Paint fill = text;
+    bool coloured = askColours(dialog, colourMessage(kind), control, &text, &fill);
+    cw = findWindow(control); // the colour request may have changed the dialog
+    if (cw == nullptr) {
+        return;
+    }
+    std::string label =
+        kind == Kind::Edit ? fieldText(cw->title.c_str()) : cellText(cw->title.c_str());
+    switch (kind) {
+    case Kind::Static: {
+        if (coloured) {
+            screenFill(r, fill);
+        }
+        std::vector<std::string> lines = wrapText(label, r.w, r.h);
+        for (size_t i = 0; i < lines.size(); ++i) {
+            screenPut(r.y + static_cast<int>(i), r.x, lines[i], text);
+        }
+        break;
+    }
+    case Kind::Edit: {
+        std::string shown = label.substr(0, static_cast<size_t>(r.w));
+        shown.resize(static_cast<size_t>(r.w), ' ');
+        screenPut(r.y, r.x, shown, text);
+        if (focused) {
+            int cursor = std::clamp(view->cursor, 0, static_cast<int>(label.size()));
+            screenCursor(r.y, r.x + std::min(cursor, r.w - 1));
+        }
+        break;
+    }
+    case Kind::Button:
+        screenFill(r, fill);
+        screenPut(r.y + (r.h - 1) / 2, r.x, buttonLine(label, r.w), text);
+        break;
+    case Kind::ListBox:
+        screenFill(r, fill);
+        break;
+    case Kind::Other:
+        break;
+    }
+}
+
+// Editing keys of the focused edit field; nothing here needs the message loop.
+void editKey(HWND control, DialogView& view, int key) {
+    Window* w = findWindow(control);
+    if (w == nullptr) {
+        return;
+    }
+    std::string text = w->title;
+    int length = static_cast<int>(text.size());
+    int cursor = std::clamp(view.cursor, 0, length);
+    int limit = (w->style & ES_AUTOHSCROLL) != 0
+                    ? kAutoScrollLimit
+                    : dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, 8).w;
+    bool changed = false;
+    if (key == KEY_LEFT) {
+        cursor = std::max(cursor - 1, 0);
+    } else if (key == KEY_RIGHT) {
+        cursor = std::min(cursor + 1, length);
+    } else if (key == KEY_HOME) {
+        cursor = 0;
+    } else if (key == KEY_END) {
+        cursor = length;
+    } else if (key == KEY_BACKSPACE || key == 127 || key == 8) {
+        if (cursor > 0) {
+            text.erase(static_cast<size_t>(cursor - 1), 1);
+            --cursor;
+            changed = true;
+        }
+    } else if (key == KEY_DC) {
+        if (cursor < length) {
+            text.erase(static_cast<size_t>(cursor), 1);
+            changed = true;
+        }
+    } else if (key >= 0x20 && key < 0x7F && length < limit) {
+        char c = static_cast<char>(key);
+        if ((w->style & ES_UPPERCASE) != 0) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        text.insert(static_cast<size_t>(cursor), 1, c);
+        ++cursor;
+        changed = true;
+    }
+    view.cursor = cursor;
+    if (changed) {
+        SetWindowTextA(control, text.c_str());
+    }
+}
+
+// The dialog's function keys with their labels, on its bottom border.
+void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
+    auto it = terminal().dialogKeys.find(dialog);
+    if (it == terminal().dialogKeys.end() || r.h < 2) {
+        return;
+    }
+    std::string line;
+    for (const DialogKey& k : it->second) {
+        char label[128];
+        label[0] = '\0';
+        if (k.label != nullptr) {
+            size_t n = k.label(label, sizeof label, k.context);
+            label[std::min(n, sizeof label - 1)] = '\0';
+        }
+        line += " F" + std::to_string(k.functionKey) + " " + fieldText(label) + " ";
+    }
+    int room = std::max(r.w - 4, 0);
+    screenPut(r.y + r.h - 1, r.x + 2, line.substr(0, static_cast<size_t>(room)), face);
+}
+
+} // namespace
+
+void placeNewDialog(HWND dialog) {
+    Terminal& t = terminal();
+    Window* w = findWindow(dialog);
+    if (w == nullptr) {
+        return;
+    }
+    CellRect at = dialogUnitsToCells(w->rect.left, w->rect.top, 1, 1);
+    int x = at.x;
+    int y = at.y;
+    if (w->owner != nullptr && w->owner == t.mainWindow) {
+        CellRect main = mainWindowRect(); // relative to the client area, below the menu bar
+        x += main.x + 1;
+        y += main.y + 2;
+    } else if (w->owner != nullptr && t.views.count(w->owner) != 0) {
+        CellRect owner = dialogRect(w->owner);
+        x += owner.x + 1;
+        y += owner.y + 1;
+    }
+    // A dialog opened where another one already is goes a little lower and to the right,
+    // so that each of them shows.
+    for (int tries = 0; tries < 32; ++tries) {
+        bool taken = false;
+        for (const auto& [other, view] : t.views) {
+            taken = taken || (other != dialog && view.originX == x && view.originY == y);
+        }
+        if (!taken) {
+            break;
+        }
+        x += 2;
+        y += 1;
+    }
+    DialogView& view = t.views[dialog];
+    view.originX = x;
+    view.originY = y;
+    HWND focus = focusedWindow();
+    Window* fw = findWindow(focus);
+    if (fw == nullptr || fw->parent != dialog) {
+        std::vector<HWND> stops = tabStops(dialog);
+        focus =
+            !stops.empty() ? stops.front() : (w->children.empty() ? nullptr : w->children.front());
+    }
+    if (focus != nullptr) {
+        focusControl(view, focus);
+    }
+}
+
+CellRect dialogRect(HWND dialog) {
+    Window* w = findWindow(dialog);
+    DialogView* view = viewOf(dialog);
+    if (w == nullptr || view == nullptr) {
+        return CellRect{};
+    }
+    CellRect size =
+        dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top);
+    // Wide enough for the caption and the close box, when the template is narrower.
+    int captionWidth = static_cast<int>(cellText(w->title.c_str()).size()) + 6;
+    CellRect r{view->originX, view->originY, std::max(size.w + 2, captionWidth), size.h + 2};
+    return placeOnScreen(r, screenCols(), screenRows());
+}
+
+void drawDialog(HWND dialog, bool active) {
+    Window* w = findWindow(dialog);
+    if (w == nullptr || viewOf(dialog) == nullptr) {
+        return;
+    }
+    CellRect r = dialogRect(dialog);
+    screenCover(r);
+    Paint face = facePaint();
+    Paint fill = face;
+    if (!askColours(dialog, WM_CTLCOLORDLG, dialog, &face, &fill)) {
+        fill = face;
+    }
+    w = findWindow(dialog);
+    if (w == nullptr) {
+        return;
+    }
+    screenFill(r, fill);
+    Paint caption = captionPaint(active);
+    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
+    std::string title = cellText(w->title.c_str());
+    title.resize(std::min(title.size(), static_cast<size_t>(std::max(r.w - 5, 0))));
+    screenPut(r.y, r.x + 1, title, caption);
+    if ((w->style & WS_SYSMENU) != 0) {
+        screenPut(r.y, r.x + r.w - 4, "[X]", caption);
+    }
+    screenFrame(r, face);
+    std::vector<HWND> children = w->children;
+    for (HWND c : children) {
+        drawControl(dialog, r, c, active, face);
+    }
+    drawFunctionKeys(dialog, r, face);
+}
+
+bool dialogFunctionKey(HWND dialog, int key) {
+    auto it = terminal().dialogKeys.find(dialog);
+    if (it == terminal().dialogKeys.end()) {
+        return false;
+    }
+    for (const DialogKey& k : it->second) {
+        if (key == KEY_F(k.functionKey)) {
+            return postCommand(dialog, k.command);
+        }
+    }
+    return false;
+}
+
+bool dialogKey(HWND dialog, const InputEvent& event) {
+    DialogView* view = viewOf(dialog);
+    if (view == nullptr) {
+        return false;
+    }
+    Window* fw = findWindow(view->focus);
+    if (fw == nullptr || fw->parent != dialog) {
+        view->focus = nullptr;
+        fw = nullptr;
+    }
+    Kind focusKind = fw != nullptr ? kindOf(fw) : Kind::Other;
+    switch (event.key) {
+    case '\t':
+    case KEY_DOWN:
+        moveFocus(dialog, *view, 1);
+        return false;
+    case KEY_BTAB:
+    case KEY_UP:
+        moveFocus(dialog, *view, -1);
+        return false;
+    case '\r':
+    case '\n':
+    case KEY_ENTER:
+        return postCommand(dialog,
+                           focusKind == Kind::Button ? fw->controlId : defaultCommand(dialog));
+    case kEscape:
+        if (GetDlgItem(dialog, IDCANCEL) == nullptr) {
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+            return true;
+        }
+        return postCommand(dialog, IDCANCEL);
+    case ' ':
+        if (focusKind == Kind::Button) {
+            return postCommand(dialog, fw->controlId);
+        }
+        break;
+    default:
+        break;
+    }
+    if (dialogFunctionKey(dialog, event.key)) {
+        return true;
+    }
+    if (focusKind == Kind::Edit && event.key < kAltKey) {
+        editKey(view->focus, *view, event.key);
+    }
+    return false;
+}
+
+bool dialogClick(HWND dialog, int x, int y) {
+    Window* w = findWindow(dialog);
+    DialogView* view = viewOf(dialog);
+    if (w == nullptr || view == nullptr) {
+        return false;
+    }
+    CellRect r = dialogRect(dialog);
+    if (y == r.y) {
+        if ((w->style & WS_SYSMENU) != 0 && x >= r.x + r.w - 4 && x < r.x + r.w - 1) {
+            PostMessageA(dialog, WM_CLOSE, 0, 0);
+            return true;
+        }
+        return false;
+    }
+    std::vector<HWND> children = w->children;
+    for (HWND c : children) {
+        Window* cw = findWindow(c);
+        if (cw == nullptr || !cw->visible || !contains(controlRect(r, cw), x, y)) {
+            continue;
+        }
+        Kind kind = kindOf(cw);
+        if (kind == Kind::Button) {
+            focusControl(*view, c);
+            return postCommand(dialog, cw->controlId);
+        }
+        if (kind == Kind::Edit) {
+            focusControl(*view, c);
+            view->cursor = std::min(x - controlRect(r, cw).x, textLength(c));
+            return false;
+        }
+    }
+    return false;
+}
+
+} // namespace platform::term
+
+void platformSetDialogKey(HWND dialog, int functionKey, WORD command,
+                          size_t (*label)(char* out, size_t size, void* context), void* context) {
+    using platform::term::terminal;
+    if (!terminal().chosen || functionKey < 1 || functionKey > 12 || !IsWindow(dialog)) {
+        return;
+    }
+    std::vector<platform::term::DialogKey>& keys = terminal().dialogKeys[dialog];
+    keys.erase(std::remove_if(keys.begin(), keys.end(),
+                              [functionKey](const platform::term::DialogKey& k) {
+                                  return k.functionKey == functionKey;
+                              }),
+               keys.end());
+    keys.push_back(platform::term::DialogKey{functionKey, command, label, context});
+    platform::term::markDirty();
+}

@@ -1,0 +1,310 @@
+// Keyboard and mouse of the terminal front end: reading keys and mouse presses as they
+// come, finding the window that takes them, and the keys that work everywhere (F10 and
+// Alt for the menu bar, F6 for the next window, Ctrl-L to repaint).
+//
+// Handlers never run a nested message loop from here: a key that needs the program (a
+// menu command, a dialog button) posts a message. The keys typed after it wait until the
+// message loop has handled it, so typeahead goes to the window that is on top by then
+// (for example a message box that the command opened).
+#include "platform/internal.h"
+#include "frontend/terminal/terminal_screen.h"
+#include "frontend/terminal/terminal_state.h"
+#include "platform/window/window.h"
+#include "platform/window/window_table.h"
+
+#include "frontend/terminal/terminal_curses.h"
+#include <algorithm>
+#include <csignal>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace platform::term {
+namespace {
+
+constexpr int kCtrlL = 12;
+constexpr int kMaxKeysPerRead = 4096;
+constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
+
+bool mainShown() {
+    Window* w = findWindow(terminal().mainWindow);
+    return w != nullptr && w->visible && !w->destroying;
+}
+
+bool isModalDialog(HWND dialog) {
+    Window* w = findWindow(dialog);
+    return w != nullptr && w->dialog && w->dialog->modal;
+}
+
+HWND topDialog() {
+    const std::vector<HWND>& dialogs = terminal().dialogs;
+    for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
+        if (dialogVisible(*it)) {
+            return *it;
+        }
+    }
+    return nullptr;
+}
+
+void raiseDialog(HWND dialog) {
+    std::vector<HWND>& dialogs = terminal().dialogs;
+    dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), dialog), dialogs.end());
+    dialogs.push_back(dialog);
+    DialogView& view = terminal().views[dialog];
+    if (view.focus != nullptr && IsWindow(view.focus)) {
+        SetFocus(view.focus);
+    }
+}
+
+// F6: the main window, the panel, then each shown dialog in the order they were opened.
+void nextWindow() {
+    Terminal& t = terminal();
+    std::vector<HWND> order;
+    if (mainShown()) {
+        order.push_back(t.mainWindow);
+    }
+    // The panel is no window: it takes the place of a null handle in the order.
+    bool panel = panelShown();
+    if (panel) {
+        order.push_back(nullptr);
+    }
+    std::vector<HWND> dialogs;
+    for (HWND d : t.dialogs) {
+        if (dialogVisible(d)) {
+            dialogs.push_back(d);
+        }
+    }
+    std::sort(dialogs.begin(), dialogs.end());
+    order.insert(order.end(), dialogs.begin(), dialogs.end());
+    if (order.empty()) {
+        return;
+    }
+    Target target = keyTarget();
+    auto at = target.kind == TargetKind::None ? order.end()
+                                              : std::find(order.begin(), order.end(), target.hwnd);
+    size_t next =
+        at == order.end() ? 0 : static_cast<size_t>(at - order.begin() + 1) % order.size();
+    closeMenuBar();
+    t.panelActive = false;
+    if (order[next] == nullptr) {
+        t.mainActive = false;
+        t.panelActive = true;
+    } else if (order[next] == t.mainWindow) {
+        t.mainActive = true;
+    } else {
+        t.mainActive = false;
+        raiseDialog(order[next]);
+    }
+}
+
+// A mouse press: the top-most window under it takes it (only the modal one, when there is
+// one). True when work was posted.
+bool handleClick(int x, int y, const Target& target, bool modal) {
+    Terminal& t = terminal();
+    if (modal) {
+        if (target.kind == TargetKind::Box) {
+            return messageBoxClick(target.box, x, y);
+        }
+        return target.kind == TargetKind::Dialog && contains(dialogRect(target.hwnd), x, y) &&
+               dialogClick(target.hwnd, x, y);
+    }
+    std::vector<HWND> dialogs = t.dialogs;
+    for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
+        if (dialogVisible(*it) && contains(dialogRect(*it), x, y)) {
+            closeMenuBar();
+            t.mainActive = false;
+            t.panelActive = false;
+            raiseDialog(*it);
+            return dialogClick(*it, x, y);
+        }
+    }
+    if (panelShown() && contains(panelLayout().rect, x, y)) {
+        closeMenuBar();
+        return panelClick(x, y);
+    }
+    if (mainShown() && contains(mainWindowRect(), x, y)) {
+        t.mainActive = true;
+        t.panelActive = false;
+        return mainWindowClick(x, y);
+    }
+    return false;
+}
+
+// One key or press. True when it handed work to the message loop.
+bool handleEvent(const InputEvent& event) {
+    Terminal& t = terminal();
+    if (event.key == KEY_RESIZE) {
+        screenResize();
+        return false;
+    }
+    if (event.key == kCtrlL) {
+        screenForceRepaint();
+        return false;
+    }
+    Target target = keyTarget();
+    bool modal = targetIsModal(target);
+    if (event.key == kMousePress) {
+        return handleClick(event.x, event.y, target, modal);
+    }
+    if (event.key >= kAltKey && modal) {
+        // Escape typed just before a key: the modal window sees both.
+        t.input.push_front(InputEvent{event.key - kAltKey});
+        return handleEvent(InputEvent{kEscape});
+    }
+    if (!modal && mainShown()) {
+        if (event.key == KEY_F(10)) {
+            if (target.kind == TargetKind::Main && t.menuActive) {
+                closeMenuBar();
+            } else {
+                t.mainActive = true;
+                t.panelActive = false;
+                openMenuBar(0);
+            }
+            return false;
+        }
+        if (event.key >= kAltKey) {
+            t.mainActive = true;
+            t.panelActive = false;
+            openMenuBar(event.key - kAltKey);
+            return false;
+        }
+    }
+    if (!modal && event.key == KEY_F(6)) {
+        nextWindow();
+        return false;
+    }
+    switch (target.kind) {
+    case TargetKind::Main:
+        return mainWindowKey(event);
+    case TargetKind::Panel:
+        return panelKey(event);
+    case TargetKind::Dialog:
+        return dialogKey(target.hwnd, event);
+    case TargetKind::Box:
+        return messageBoxKey(target.box, event);
+    case TargetKind::None:
+        break;
+    }
+    return false;
+}
+
+// A readable standard input that gives no key has hung up (the terminal was closed). The
+// program then closes as on SIGHUP, which the platform turns into the close path.
+void checkHangup() {
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int available = 0;
+    if (poll(&p, 1, 0) < 0) {
+        return;
+    }
+    bool gone = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if (!gone && (p.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
+        available == 0) {
+        gone = true;
+    }
+    if (gone) {
+        Terminal& t = terminal();
+        t.lost = true;
+        unwatchFd(STDIN_FILENO);
+        kill(getpid(), SIGHUP);
+    }
+}
+
+void readKeys(int) {
+    Terminal& t = terminal();
+    int count = 0;
+    int pending = ERR;
+    while (count < kMaxKeysPerRead) {
+        int c = pending != ERR ? pending : getch();
+        pending = ERR;
+        if (c == ERR) {
+            break;
+        }
+        ++count;
+        if (c == KEY_MOUSE) {
+            // One KEY_MOUSE may stand for several events: a press and its release that
+            // were both waiting when the keys were read (a busy machine) come as one, and
+            // getmouse gives the newest first. Every waiting event is taken, and the
+            // presses handled oldest first; taking one event only would lose the press.
+            MEVENT events[kMaxMouseEvents];
+            int n = 0;
+            while (n < kMaxMouseEvents && getmouse(&events[n]) == OK) {
+                ++n;
+            }
+            for (int i = n - 1; i >= 0; --i) {
+                if ((events[i].bstate & BUTTON1_PRESSED) != 0) {
+                    t.input.push_back(InputEvent{kMousePress, events[i].x, events[i].y});
+                }
+            }
+            continue;
+        }
+        if (c == kEscape) {
+            // Terminals send Alt+key as Escape and the key together.
+            int next = getch();
+            if (next >= 0x20 && next < 0x7F) {
+                t.input.push_back(InputEvent{kAltKey + next});
+                continue;
+            }
+            pending = next;
+        }
+        t.input.push_back(InputEvent{c});
+    }
+    if (count == 0) {
+        checkHangup();
+    }
+    handleWaitingInput();
+}
+
+} // namespace
+
+Target keyTarget() {
+    Terminal& t = terminal();
+    if (!t.boxes.empty()) {
+        return Target{TargetKind::Box, nullptr, t.boxes.back()};
+    }
+    for (auto it = t.dialogs.rbegin(); it != t.dialogs.rend(); ++it) {
+        if (dialogVisible(*it) && isModalDialog(*it)) {
+            return Target{TargetKind::Dialog, *it, nullptr};
+        }
+    }
+    if (t.panelActive && panelShown()) {
+        return Target{TargetKind::Panel, nullptr, nullptr};
+    }
+    HWND dialog = topDialog();
+    if (mainShown() && (t.mainActive || dialog == nullptr)) {
+        return Target{TargetKind::Main, t.mainWindow, nullptr};
+    }
+    if (dialog != nullptr) {
+        return Target{TargetKind::Dialog, dialog, nullptr};
+    }
+    return Target{};
+}
+
+bool targetIsModal(const Target& target) {
+    return target.kind == TargetKind::Box ||
+           (target.kind == TargetKind::Dialog && isModalDialog(target.hwnd));
+}
+
+bool dialogVisible(HWND dialog) {
+    Window* w = findWindow(dialog);
+    return w != nullptr && w->visible && !w->destroying;
+}
+
+void startInput() {
+    watchFd(STDIN_FILENO, readKeys);
+}
+
+void handleWaitingInput() {
+    Terminal& t = terminal();
+    int budget = kMaxKeysPerRead;
+    while (!t.holdInput && !t.input.empty() && budget-- > 0) {
+        InputEvent event = t.input.front();
+        t.input.pop_front();
+        if (handleEvent(event)) {
+            t.holdInput = true;
+            t.workHanded = true;
+        }
+        markDirty();
+    }
+}
+
+} // namespace platform::term

@@ -1,0 +1,354 @@
+// The screen of the terminal window, on ncurses. The frame is drawn into ncurses' screen
+// and sent by doupdate, which sends only what changed. True colour goes around ncurses
+// (which has only its palette here): after each update the exact-colour spans are written
+// again with their own colour sequences, and the cursor is put back where ncurses left it.
+#include "frontend/terminal/terminal_screen.h"
+
+#include "frontend/terminal/terminal_curses.h"
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace platform::term {
+namespace {
+
+struct ScreenState {
+    SCREEN* screen = nullptr;
+    bool started = false;
+    bool stopped = false;
+    ColourDepth depth = ColourDepth::Mono;
+    bool colours = false;
+    std::map<std::pair<int, int>, short> pairs;
+    short nextPair = 1;
+    std::vector<ColourSpan> spans;
+    int cursorY = -1;
+    int cursorX = -1;
+    std::string titleStart;
+    std::string titleEnd;
+    std::string lastTitle;
+    bool titleSent = false;
+};
+
+// Never destroyed: the exit handler restores the terminal after static objects are gone.
+ScreenState& screen() {
+    static auto* s = new ScreenState;
+    return *s;
+}
+
+bool capabilityPresent(const char* value) {
+    return value != nullptr && value != reinterpret_cast<const char*>(-1);
+}
+
+// Writes the whole text to the terminal; gives up on an error (a terminal that is gone).
+void writeAll(const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+// The terminal colour for an RGB value, or -1 without colours.
+int colourIndex(COLORREF colour) {
+    if (!screen().colours) {
+        return -1;
+    }
+    if (COLORS >= 256 && COLORS < 0x10000) {
+        return nearestXterm256(colour);
+    }
+    return nearestBasic8(colour);
+}
+
+// The colour pair of a foreground and background, made when first needed; 0 (the
+// terminal's own colours) when the terminal has no pair left.
+short pairFor(int fg, int bg) {
+    ScreenState& s = screen();
+    auto key = std::make_pair(fg, bg);
+    auto it = s.pairs.find(key);
+    if (it != s.pairs.end()) {
+        return it->second;
+    }
+    if (s.nextPair >= COLOR_PAIRS || s.nextPair >= 0x7FFF) {
+        return 0;
+    }
+    short pair = s.nextPair++;
+    init_pair(pair, static_cast<short>(fg), static_cast<short>(bg));
+    s.pairs[key] = pair;
+    return pair;
+}
+
+attr_t attributesOf(const Paint& paint) {
+    attr_t a = A_NORMAL;
+    if (screen().colours) {
+        a |= static_cast<attr_t>(COLOR_PAIR(pairFor(colourIndex(paint.fg), colourIndex(paint.bg))));
+    } else if (paint.reverseInMono) {
+        a |= A_REVERSE;
+    }
+    if (paint.bold) {
+        a |= A_BOLD;
+    }
+    if (paint.underline) {
+        a |= A_UNDERLINE;
+    }
+    return a;
+}
+
+void putCell(int y, int x, chtype c, attr_t a) {
+    if (y >= 0 && y < LINES && x >= 0 && x < COLS) {
+        mvaddch(y, x, c | a);
+    }
+}
+
+std::string cursorTo(int y, int x) {
+    char text[32];
+    std::snprintf(text, sizeof text, "\x1b[%d;%dH", y + 1, x + 1);
+    return text;
+}
+
+} // namespace
+
+Paint facePaint() {
+    return Paint{RGB(0, 0, 0), RGB(192, 192, 192), false, false, false, false};
+}
+
+Paint captionPaint(bool active) {
+    if (active) {
+        return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
+    }
+    return Paint{RGB(0, 0, 0), RGB(0, 128, 128), false, false, false, false};
+}
+
+Paint menuItemPaint(bool selected) {
+    if (selected) {
+        return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
+    }
+    return facePaint();
+}
+
+Paint fieldPaint() {
+    return Paint{RGB(0, 0, 0), RGB(255, 255, 255), false, false, true, false};
+}
+
+Paint buttonPaint(bool focused) {
+    Paint p = facePaint();
+    p.bold = focused;
+    p.underline = focused;
+    return p;
+}
+
+bool screenStart(std::string* why) {
+    ScreenState& s = screen();
+    if (s.started) {
+        return true;
+    }
+    const char* term = std::getenv("TERM");
+    s.screen = newterm(term, stdout, stdin);
+    if (s.screen == nullptr) {
+        *why = "the terminal cannot be set up";
+        return false;
+    }
+    set_term(s.screen);
+    s.started = true;
+    cbreak();
+    noecho();
+    nonl();
+    intrflush(stdscr, FALSE);
+    keypad(stdscr, TRUE);
+    // Home and End as VT220 and rxvt send them (tmux does, whatever TERM says), so that
+    // they are keys and not an Escape followed by text.
+    define_key("\x1b[1~", KEY_HOME);
+    define_key("\x1b[4~", KEY_END);
+    define_key("\x1b[7~", KEY_HOME);
+    define_key("\x1b[8~", KEY_END);
+    nodelay(stdscr, TRUE);
+    set_escdelay(50);
+    curs_set(0);
+    s.colours = has_colors() && start_color() == OK;
+    if (s.colours) {
+        use_default_colors();
+    }
+    mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED, nullptr);
+    mouseinterval(0);
+    s.depth = chooseColourDepth(std::getenv("COLORTERM"), s.colours, s.colours ? COLORS : 0,
+                                tigetflag(const_cast<char*>("RGB")) > 0);
+
+    const char* tsl = tigetstr(const_cast<char*>("tsl"));
+    const char* fsl = tigetstr(const_cast<char*>("fsl"));
+    if (capabilityPresent(tsl) && capabilityPresent(fsl) &&
+        std::string(tsl).find('%') == std::string::npos) {
+        s.titleStart = tsl;
+        s.titleEnd = fsl;
+    } else if (tigetflag(const_cast<char*>("XT")) > 0) {
+        s.titleStart = "\x1b]2;";
+        s.titleEnd.assign(1, '\x07'); // BEL; assigned as a character (GCC 12 -O3 -Wrestrict)
+    }
+    return true;
+}
+
+void screenStop() {
+    ScreenState& s = screen();
+    if (!s.started || s.stopped) {
+        return;
+    }
+    s.stopped = true;
+    if (!isendwin()) {
+        curs_set(1);
+        endwin();
+    }
+}
+
+bool screenStarted() {
+    return screen().started && !screen().stopped;
+}
+
+int screenCols() {
+    return screenStarted() ? COLS : 0;
+}
+
+int screenRows() {
+    return screenStarted() ? LINES : 0;
+}
+
+ColourDepth screenDepth() {
+    return screen().depth;
+}
+
+void screenResize() {
+    if (!screenStarted()) {
+        return;
+    }
+    winsize ws{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0 &&
+        (ws.ws_row != LINES || ws.ws_col != COLS)) {
+        resizeterm(ws.ws_row, ws.ws_col);
+    }
+    screenForceRepaint();
+}
+
+void screenForceRepaint() {
+    if (screenStarted()) {
+        clearok(curscr, TRUE);
+    }
+}
+
+void screenBeginFrame() {
+    ScreenState& s = screen();
+    s.spans.clear();
+    s.cursorY = -1;
+    s.cursorX = -1;
+    if (screenStarted()) {
+        werase(stdscr);
+    }
+}
+
+void screenCover(const CellRect& r) {
+    occludeSpans(screen().spans, r);
+}
+
+void screenPut(int y, int x, const std::string& text, const Paint& paint) {
+    ScreenState& s = screen();
+    int skip = 0;
+    int visible = 0;
+    if (!screenStarted() || y < 0 || y >= LINES ||
+        !clipSpan(x, static_cast<int>(text.size()), COLS, &skip, &visible)) {
+        return;
+    }
+    std::string part = text.substr(static_cast<size_t>(skip), static_cast<size_t>(visible));
+    attrset(attributesOf(paint));
+    mvaddnstr(y, x + skip, part.c_str(), visible);
+    attrset(A_NORMAL);
+    if (paint.exact && s.depth == ColourDepth::TrueColour) {
+        s.spans.push_back(
+            ColourSpan{y, x + skip, part, paint.fg, paint.bg, paint.bold || paint.underline});
+    }
+}
+
+void screenFill(const CellRect& r, const Paint& paint) {
+    if (r.w <= 0) {
+        return;
+    }
+    std::string blanks(static_cast<size_t>(r.w), ' ');
+    for (int row = r.y; row < r.y + r.h; ++row) {
+        screenPut(row, r.x, blanks, paint);
+    }
+}
+
+void screenFrame(const CellRect& r, const Paint& paint) {
+    if (!screenStarted() || r.w < 2 || r.h < 2) {
+        return;
+    }
+    attr_t a = attributesOf(paint);
+    int right = r.x + r.w - 1;
+    int bottom = r.y + r.h - 1;
+    for (int row = r.y + 1; row < bottom; ++row) {
+        putCell(row, r.x, ACS_VLINE, a);
+        putCell(row, right, ACS_VLINE, a);
+    }
+    putCell(bottom, r.x, ACS_LLCORNER, a);
+    for (int col = r.x + 1; col < right; ++col) {
+        putCell(bottom, col, ACS_HLINE, a);
+    }
+    putCell(bottom, right, ACS_LRCORNER, a);
+}
+
+void screenCursor(int y, int x) {
+    screen().cursorY = y;
+    screen().cursorX = x;
+}
+
+void screenEndFrame() {
+    ScreenState& s = screen();
+    if (!screenStarted()) {
+        return;
+    }
+    bool showCursor = s.cursorY >= 0 && s.cursorY < LINES && s.cursorX >= 0 && s.cursorX < COLS;
+    if (showCursor) {
+        move(s.cursorY, s.cursorX);
+    }
+    curs_set(showCursor ? 1 : 0);
+    wnoutrefresh(stdscr);
+    doupdate();
+    if (s.spans.empty()) {
+        return;
+    }
+    // ncurses leaves the attributes normal after an update; each span ends with a reset,
+    // so its idea of the terminal's state stays right.
+    std::string out;
+    for (const ColourSpan& span : s.spans) {
+        out += cursorTo(span.y, span.x);
+        out += trueColourSgr(span.fg, span.bg);
+        if (span.emphasis) {
+            out += "\x1b[1;4m";
+        }
+        out += span.text;
+        out += "\x1b[0m";
+    }
+    int cy = 0;
+    int cx = 0;
+    getyx(curscr, cy, cx);
+    out += cursorTo(cy, cx);
+    writeAll(out);
+}
+
+void screenSetTitle(const std::string& text) {
+    ScreenState& s = screen();
+    if (!screenStarted() || s.titleStart.empty() || (s.titleSent && text == s.lastTitle)) {
+        return;
+    }
+    s.titleSent = true;
+    s.lastTitle = text;
+    writeAll(s.titleStart + text + s.titleEnd);
+}
+
+} // namespace platform::term

@@ -1,0 +1,163 @@
+// The asker's side of the desktop registry: finding another program's window by class,
+// asking whether it is minimised, telling it to restore or take the focus. A name counts as
+// a window of this user only when its holder answers with this user's credentials (see
+// desktop.cpp); every request then goes on a socket connected to the one that answered.
+#include "platform/desktop/desktop_name.h"
+#include "platform/internal.h"
+#include "platform/window/window.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace {
+
+using namespace platform::desktop;
+
+constexpr int answerWaitMs = 500;
+
+// A remote window handed out by desktopFind: its class and the socket connected to the
+// holder that proved to be of this user.
+struct Remote {
+    std::string className;
+    int fd;
+};
+
+std::unordered_map<HWND, Remote>& remotes() {
+    static std::unordered_map<HWND, Remote> table;
+    return table;
+}
+
+enum class Answer { Iconic, Shown, None, OtherUser };
+
+// Sends "ICONIC?" on fd (connected to a holder) and waits at most 500 ms for the one-byte
+// answer. OtherUser as soon as a datagram of another user arrives; None when nothing
+// usable came in time.
+Answer askIconicOn(int fd) {
+    char stale[8];
+    while (::recv(fd, stale, sizeof stale, MSG_DONTWAIT) >= 0) {
+        // an answer that came too late for an earlier question
+    }
+    if (::send(fd, askIconic, std::strlen(askIconic), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+        return Answer::None;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(answerWaitMs);
+    const uid_t self = ::getuid();
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return Answer::None;
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return Answer::None;
+        }
+        char answer[8];
+        sockaddr_un from{};
+        socklen_t fromLength = sizeof from;
+        uid_t sender = 0;
+        bool truncated = false;
+        const ssize_t n =
+            receiveWithSender(fd, answer, sizeof answer, &from, &fromLength, &sender, &truncated);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR) {
+                continue;
+            }
+            return Answer::None; // the holder went away
+        }
+        if (sender != self) {
+            return Answer::OtherUser;
+        }
+        if (n == 1 && !truncated) {
+            return answer[0] == '1' ? Answer::Iconic : Answer::Shown;
+        }
+    }
+}
+
+// Sends one request to a remote window without waiting; false when it could not be sent.
+bool sendToRemote(HWND remote, const char* text) {
+    const auto found = remotes().find(remote);
+    return found != remotes().end() &&
+           ::send(found->second.fd, text, std::strlen(text), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0;
+}
+
+} // namespace
+
+namespace platform {
+
+// A remote window for className when a process of this user announces it and proves it
+// by its answer; nullptr when nobody holds the name, the holder is another user or does
+// not answer within 500 ms, or this process is the announcer (its own windows are found
+// by the window core).
+HWND desktopFind(const char* className) {
+    RegistryName name;
+    if (!registryName(className, name) || desktopAnnouncesClass(className)) {
+        return nullptr;
+    }
+    const int fd = credentialSocket();
+    if (fd < 0) {
+        return nullptr;
+    }
+    sockaddr_un self{};
+    self.sun_family = AF_UNIX;
+    // Binding with the family alone gives the socket a unique name to be answered at; the
+    // connect succeeds exactly when a socket is bound to the registry name.
+    const bool held =
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof(sa_family_t)) == 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&name.address), name.length) == 0;
+    const Answer answer = held ? askIconicOn(fd) : Answer::None;
+    const bool proved = answer == Answer::Iconic || answer == Answer::Shown;
+    HWND remote = proved ? newRemoteWindow(className) : nullptr;
+    if (remote == nullptr) {
+        ::close(fd);
+        return nullptr;
+    }
+    remotes()[remote] = Remote{className, fd};
+    return remote;
+}
+
+// Asks the owner whether its window is minimised; false when it does not answer "1"
+// within 500 ms.
+bool desktopIsIconic(HWND remote) {
+    const auto found = remotes().find(remote);
+    return found != remotes().end() && askIconicOn(found->second.fd) == Answer::Iconic;
+}
+
+// Forwards a restore request (WM_SYSCOMMAND with SC_RESTORE); other messages are not
+// carried across programs and are dropped.
+void desktopPost(HWND remote, UINT msg, WPARAM wParam, LPARAM) {
+    if (msg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_RESTORE) {
+        sendToRemote(remote, askRestore);
+    }
+}
+
+void desktopFocus(HWND remote) {
+    sendToRemote(remote, askFocus);
+}
+
+void desktopForgetRemote(HWND remote) {
+    const auto found = remotes().find(remote);
+    if (found != remotes().end()) {
+        ::close(found->second.fd);
+        remotes().erase(found);
+    }
+}
+
+void desktopForgetRemotes() {
+    for (const auto& entry : remotes()) {
+        ::close(entry.second.fd);
+    }
+    remotes().clear();
+}
+
+} // namespace platform

@@ -1,0 +1,156 @@
+// SIGINT, SIGTERM and SIGHUP become WM_CLOSE to the shown top-level windows; SIGPIPE is
+// ignored, so a reader of standard output or error that goes away (`confserver -m | head
+// -1`) costs the lines it would have read and nothing else (the writes see EPIPE).
+//
+// The handler only writes a byte to a self-pipe (async-signal-safe); the pipe is a
+// watched descriptor whose callback, run by the pump, posts the messages. A signal
+// caught before any top-level window has been shown stays pending until one is.
+// During start-up (platformSetSignalAction) a signal ends the process instead: from the
+// pump, or from the handler itself while the program may be held up outside the pump.
+#include "platform/loop/loop.h"
+#include "platform/internal.h"
+#include "platform/runtime.h"
+#include "platform/window/window_table.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int pipeRead = -1;
+int pipeWrite = -1;
+bool pending = false;
+volatile sig_atomic_t signalAction = SIGNALS_CLOSE_WINDOWS;
+// The line written when a signal ends start-up, made before it is needed (the handler
+// cannot format).
+char endLine[128];
+size_t endLineLength = 0;
+
+// Ends the process for a signal during start-up. Safe in a signal handler when atOnce.
+[[noreturn]] void endForSignal(bool atOnce) {
+    ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
+    (void)written; // nothing more can be done for a standard error that does not take it
+    if (atOnce) {
+        _exit(0);
+    }
+    std::exit(0);
+}
+
+void onSignal(int) {
+    if (signalAction == SIGNALS_END_PROCESS_AT_ONCE) {
+        endForSignal(true);
+    }
+    int saved = errno;
+    char byte = 1;
+    ssize_t written = write(pipeWrite, &byte, 1);
+    (void)written; // a full pipe already holds a wake-up
+    errno = saved;
+}
+
+// Empties the self-pipe; true when it held a wake-up.
+bool drainPipe() {
+    char buf[64];
+    bool any = false;
+    while (pipeRead >= 0 && read(pipeRead, buf, sizeof(buf)) > 0) {
+        any = true;
+    }
+    return any;
+}
+
+void onPipeReadable(int) {
+    drainPipe();
+    pending = true;
+    platform::deliverPendingSignal();
+}
+
+// Top-level windows of this process that have been shown and have no owner (an owned
+// window goes with its owner).
+bool isCloseTarget(const platform::Window* w) {
+    return w->parent == nullptr && w->owner == nullptr && !w->remote && w->visible &&
+           !w->destroying;
+}
+
+} // namespace
+
+namespace platform {
+
+void deliverPendingSignal() {
+    if (!pending) {
+        return;
+    }
+    if (signalAction != SIGNALS_CLOSE_WINDOWS) {
+        endForSignal(false);
+    }
+    std::vector<HWND> targets;
+    for (HWND h : topLevelWindows()) {
+        Window* w = findWindow(h);
+        if (w != nullptr && isCloseTarget(w)) {
+            targets.push_back(h);
+        }
+    }
+    if (targets.empty()) {
+        return; // stays pending until a window is shown
+    }
+    pending = false;
+    for (HWND h : targets) {
+        Window* w = findWindow(h);
+        if (w != nullptr && !w->signalled) {
+            w->signalled = true; // once per window, however many signals come
+            PostMessageA(h, WM_CLOSE, 0, 0);
+        }
+    }
+}
+
+void resetSignals() {
+    pending = false;
+    signalAction = SIGNALS_CLOSE_WINDOWS;
+    drainPipe();
+    if (pipeRead >= 0) {
+        watchFd(pipeRead, onPipeReadable);
+    }
+}
+
+} // namespace platform
+
+void platformInstallSignalHandlers() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    if (pipeRead < 0) {
+        int fds[2];
+        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+            return;
+        }
+        pipeRead = fds[0];
+        pipeWrite = fds[1];
+    }
+    platform::watchFd(pipeRead, onPipeReadable);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+void platformSetSignalAction(int newAction) {
+    if (endLineLength == 0) {
+        int n = std::snprintf(endLine, sizeof endLine, "%s: ended by a signal during start-up\n",
+                              program_invocation_short_name);
+        endLineLength = n > 0 ? std::strlen(endLine) : 0;
+    }
+    signalAction = newAction;
+    if (drainPipe()) {
+        pending = true;
+    }
+    if (pending && newAction != SIGNALS_CLOSE_WINDOWS) {
+        endForSignal(false);
+    }
+}

@@ -1,0 +1,175 @@
+// The socket calls of the server on POSIX sockets: Windows results (SOCKET_ERROR and a
+// code for WSAGetLastError), no SIGPIPE on a send, truncation as an error.
+//
+// The network library needs no start on Linux. WSAStartup and WSACleanup only count the
+// starts, so that a cleanup without a start is reported; every other call works whether
+// or not the library was started.
+#include "platform/net/winsock_internal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int wsaVersionNotSupported = 10092;
+constexpr int wsaFault = 10014;
+
+int startCount = 0;
+
+// Fails the calling socket call with the code of errno.
+int failWithErrno() {
+    platform::setSocketErrorFromErrno(errno);
+    return SOCKET_ERROR;
+}
+
+int failWith(int code) {
+    platform::setSocketError(code);
+    return SOCKET_ERROR;
+}
+
+} // namespace
+
+// Accepts any request for version 1.1 or later and grants 1.1; fills data. Returns 0, or
+// the error code itself (not SOCKET_ERROR), as the Windows call does.
+int WSAStartup(WORD version, WSADATA* data) {
+    if (data == nullptr) {
+        return wsaFault;
+    }
+    std::memset(data, 0, sizeof *data);
+    data->wVersion = 0x0101;
+    data->wHighVersion = 0x0101;
+    const int major = version & 0xFF;
+    const int minor = (version >> 8) & 0xFF;
+    if (major < 1 || (major == 1 && minor < 1)) {
+        return wsaVersionNotSupported;
+    }
+    std::snprintf(data->szDescription, sizeof data->szDescription, "POSIX sockets");
+    std::snprintf(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
+    ++startCount;
+    return 0;
+}
+
+// 0 after a matching WSAStartup; SOCKET_ERROR with WSANOTINITIALISED otherwise.
+int WSACleanup() {
+    if (startCount == 0) {
+        return failWith(WSANOTINITIALISED);
+    }
+    --startCount;
+    return 0;
+}
+
+namespace ws {
+
+// A socket that is not inherited by programs that the server starts.
+SOCKET socket(int family, int type, int protocol) {
+    const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
+    if (fd < 0) {
+        failWithErrno();
+        return INVALID_SOCKET;
+    }
+    return fd;
+}
+
+int bind(SOCKET s, const sockaddr* addr, int len) {
+    if (len < 0) {
+        return failWith(WSAEINVAL);
+    }
+    if (::bind(s, addr, static_cast<socklen_t>(len)) != 0) {
+        return failWithErrno();
+    }
+    return 0;
+}
+
+// Sends on a connected socket; a closed peer gives an error, never SIGPIPE.
+int send(SOCKET s, const char* buf, int len, int flags) {
+    if (len < 0) {
+        return failWith(WSAEINVAL);
+    }
+    ssize_t n;
+    do {
+        n = ::send(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return failWithErrno();
+    }
+    return static_cast<int>(n);
+}
+
+// Sends one datagram to an explicit destination; never raises SIGPIPE.
+int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int toLen) {
+    if (len < 0 || toLen < 0) {
+        return failWith(WSAEINVAL);
+    }
+    ssize_t n;
+    do {
+        n = ::sendto(s, buf, static_cast<size_t>(len), flags | MSG_NOSIGNAL, to,
+                     static_cast<socklen_t>(toLen));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        return failWithErrno();
+    }
+    return static_cast<int>(n);
+}
+
+// Receives one datagram of at most len bytes. A longer datagram is consumed whole and
+// reported as WSAEMSGSIZE, never cut silently. from receives the sender's address (as much
+// as *fromLen allows; *fromLen becomes its full length). Whatever the outcome, the
+// socket's async notification is re-armed.
+int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen) {
+    if (len < 0 || (from != nullptr && (fromLen == nullptr || *fromLen < 0))) {
+        return failWith(WSAEINVAL);
+    }
+    const platform::Received r = platform::receiveDatagram(s, buf, static_cast<size_t>(len), flags);
+    if (r.length < 0) {
+        return failWith(platform::wsaErrorFromErrno(r.error));
+    }
+    if (from != nullptr) {
+        const socklen_t room = static_cast<socklen_t>(*fromLen);
+        std::memcpy(from, &r.peer, r.peerLength < room ? r.peerLength : room);
+        *fromLen = static_cast<int>(r.peerLength);
+    }
+    if (r.truncated) {
+        return failWith(WSAEMSGSIZE);
+    }
+    return static_cast<int>(r.length);
+}
+
+// Passes the option through; SO_LINGER takes the LINGER layout and is converted.
+int setsockopt(SOCKET s, int level, int name, const char* value, int len) {
+    if (len < 0 || (value == nullptr && len > 0)) {
+        return failWith(WSAEINVAL);
+    }
+    int rc;
+    if (level == SOL_SOCKET && name == SO_LINGER) {
+        if (static_cast<size_t>(len) < sizeof(LINGER)) {
+            return failWith(WSAEINVAL);
+        }
+        LINGER given;
+        std::memcpy(&given, value, sizeof given);
+        linger converted{};
+        converted.l_onoff = given.l_onoff;
+        converted.l_linger = given.l_linger;
+        rc = ::setsockopt(s, level, name, &converted, sizeof converted);
+    } else {
+        rc = ::setsockopt(s, level, name, value, static_cast<socklen_t>(len));
+    }
+    if (rc != 0) {
+        return failWithErrno();
+    }
+    return 0;
+}
+
+// Ends the socket's async registration, then closes it.
+int closesocket(SOCKET s) {
+    platform::asyncSocketClosed(s);
+    // On Linux the descriptor is released even when close reports EINTR.
+    if (::close(s) != 0 && errno != EINTR) {
+        return failWithErrno();
+    }
+    return 0;
+}
+
+} // namespace ws

@@ -1,0 +1,47 @@
+// Pieces shared by the socket files of the platform layer: the thread's last socket
+// error, the async-notification registry and the stream connection time-out.
+#pragma once
+
+#include "platform/net/winsock.h"
+
+#include <sys/socket.h>
+
+namespace platform {
+
+// Windows-style code of an errno value: the named WSA constant where winsock.h has one,
+// otherwise 10000 + errno.
+int wsaErrorFromErrno(int err);
+// Sets the code that WSAGetLastError of this thread reports.
+void setSocketError(int code);
+// Sets it from an errno value (wsaErrorFromErrno).
+void setSocketErrorFromErrno(int err);
+
+// One datagram as a receive gives it: its length (or -1 with errno in error), whether it
+// was longer than the room given (then it is consumed whole and cut), and its sender.
+struct Received {
+    long length = -1;
+    int error = 0;
+    bool truncated = false;
+    sockaddr_storage peer{};
+    socklen_t peerLength = 0;
+};
+
+// Receives one datagram of s into buf (room bytes). On a socket registered with
+// WSAAsyncSelect the receive also re-arms the notification: it reads the next datagram
+// ahead in the same system call, and when there is one posts the next notification at once
+// (the read-ahead datagram is what the next receive gives, without a system call of its
+// own, and that receive reads ahead again); when there is none the pump watches the socket
+// again. Leaves errno and the thread's last socket error as they were.
+Received receiveDatagram(SOCKET s, char* buf, size_t room, int flags);
+// Drops the registration of s (if any) and stops watching it; a datagram read ahead stays
+// for the next receive.
+void forgetAsyncSocket(SOCKET s);
+// s is being closed: forgets its registration and any datagram read ahead.
+void asyncSocketClosed(SOCKET s);
+
+// Longest wait of a stream socket's connect, in milliseconds (10000 unless changed).
+// For tests; values below 1 restore the default.
+void setStreamConnectTimeout(int ms);
+int streamConnectTimeout();
+
+} // namespace platform

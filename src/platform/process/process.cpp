@@ -1,0 +1,240 @@
+// Starting another program without waiting for it, and the floating-point exception masks.
+#include "platform/process/process.h"
+
+#include <cerrno>
+#include <cfenv>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <fpu_control.h>
+#include <xmmintrin.h>
+#endif
+
+extern char** environ;
+
+namespace {
+
+constexpr UINT execStarted = 33;
+constexpr UINT execFileNotFound = 2;
+
+std::vector<std::string> wordsOf(const char* commandLine) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char* p = commandLine; *p != '\0'; ++p) {
+        if (*p == ' ' || *p == '\t') {
+            if (!word.empty()) {
+                words.push_back(word);
+                word.clear();
+            }
+        } else {
+            word += *p;
+        }
+    }
+    if (!word.empty()) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+} // namespace
+
+namespace {
+
+// The program a command word names: the word itself when it holds a '/', else the first
+// regular, executable file of that name in a directory of PATH ("/bin:/usr/bin" when PATH is
+// unset). Only absolute PATH entries are searched: an empty entry, "." and other relative
+// entries stand for the current directory, where anyone may have left a program of that
+// name. Empty when there is none.
+std::string findProgram(const std::string& word) {
+    if (word.find('/') != std::string::npos) {
+        return word;
+    }
+    const char* path = std::getenv("PATH");
+    const std::string entries = path != nullptr ? path : "/bin:/usr/bin";
+    size_t start = 0;
+    while (start <= entries.size()) {
+        size_t end = entries.find(':', start);
+        if (end == std::string::npos) {
+            end = entries.size();
+        }
+        const std::string directory = entries.substr(start, end - start);
+        start = end + 1;
+        if (directory.empty() || directory[0] != '/') {
+            continue;
+        }
+        const std::string candidate = directory + "/" + word;
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+// Starts the first blank-separated word of commandLine, looked up as findProgram says and
+// started by its path (posix_spawn), with the other words as its arguments, and does not
+// wait for it. The child's standard input, output and error are /dev/null (it never
+// competes with the terminal front end for keys, and nothing it prints reaches the status
+// lines or the operator's messages); it runs in a process group of its own (a Ctrl-C at the
+// terminal is the server's, not the child's) with default signal handling and an empty
+// signal mask. showCommand has no meaning here. Returns 33 when the program started, 2
+// when it could not be started.
+UINT WinExec(const char* commandLine, UINT /*showCommand*/) {
+    if (commandLine == nullptr) {
+        return execFileNotFound;
+    }
+    std::vector<std::string> words = wordsOf(commandLine);
+    if (words.empty()) {
+        return execFileNotFound;
+    }
+    const std::string program = findProgram(words[0]);
+    if (program.empty()) {
+        return execFileNotFound;
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return execFileNotFound;
+    }
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return execFileNotFound;
+    }
+    sigset_t none;
+    sigset_t defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) {
+        sigaddset(&defaults, signal);
+    }
+    bool ready = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+    ready = ready && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
+    ready = ready && posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
+    ready = ready &&
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                      POSIX_SPAWN_SETSIGDEF) == 0;
+    ready = ready && posix_spawnattr_setpgroup(&attributes, 0) == 0;
+    ready = ready && posix_spawnattr_setsigmask(&attributes, &none) == 0;
+    ready = ready && posix_spawnattr_setsigdefault(&attributes, &defaults) == 0;
+    pid_t child = 0;
+    const bool started = ready && posix_spawn(&child, program.c_str(), &actions, &attributes,
+                                              argv.data(), environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? execStarted : execFileNotFound;
+}
+
+namespace {
+
+// The control word's exception-mask bits, in the x87 layout: a set bit masks (ignores) the
+// exception.
+constexpr unsigned maskInvalid = 0x01;
+constexpr unsigned maskDenormal = 0x02;
+constexpr unsigned maskZeroDivide = 0x04;
+constexpr unsigned maskOverflow = 0x08;
+constexpr unsigned maskUnderflow = 0x10;
+constexpr unsigned maskInexact = 0x20;
+constexpr unsigned allMasks = 0x3F;
+
+struct FenvBit {
+    unsigned mask;
+    int except;
+};
+constexpr FenvBit fenvBits[] = {{maskInvalid, FE_INVALID},
+                                {maskZeroDivide, FE_DIVBYZERO},
+                                {maskOverflow, FE_OVERFLOW},
+                                {maskUnderflow, FE_UNDERFLOW},
+                                {maskInexact, FE_INEXACT}};
+
+#if defined(__x86_64__) || defined(__i386__)
+// The denormal-operand exception has no fenv name; it is set in the x87 control word and
+// in MXCSR directly.
+constexpr unsigned mxcsrDenormalMask = 0x0100;
+constexpr unsigned mxcsrDenormalFlag = 0x0002;
+
+bool denormalMasked() {
+    fpu_control_t word;
+    _FPU_GETCW(word);
+    return (word & _FPU_MASK_DM) != 0;
+}
+
+void setDenormalMasked(bool masked) {
+    if (!masked) {
+        // A denormal flag already raised would trap at once when unmasked.
+        __asm__ __volatile__("fnclex");
+    }
+    fpu_control_t word;
+    _FPU_GETCW(word);
+    word = masked ? (word | _FPU_MASK_DM) : (word & ~static_cast<fpu_control_t>(_FPU_MASK_DM));
+    _FPU_SETCW(word);
+    const unsigned csr = _mm_getcsr();
+    _mm_setcsr(masked ? (csr | mxcsrDenormalMask)
+                      : (csr & ~(mxcsrDenormalMask | mxcsrDenormalFlag)));
+}
+#else
+bool denormalMasked() {
+    return true;
+}
+void setDenormalMasked(bool) {}
+#endif
+
+unsigned currentMasks() {
+    const int enabled = fegetexcept();
+    unsigned word = denormalMasked() ? maskDenormal : 0;
+    for (const FenvBit& b : fenvBits) {
+        if ((enabled & b.except) == 0) {
+            word |= b.mask;
+        }
+    }
+    return word;
+}
+
+} // namespace
+
+// Sets the exception masks selected by mask to their bits in value (bit 0 invalid
+// operation, 1 denormal operand, 2 divide by zero, 3 overflow, 4 underflow, 5 inexact; a
+// set bit masks the exception) in both the x87 and the SSE unit, and returns the
+// resulting six bits. Bits outside 0x3F are ignored; mask 0 only reads.
+unsigned int _control87(unsigned int value, unsigned int mask) {
+    mask &= allMasks;
+    const unsigned wanted = (currentMasks() & ~mask) | (value & mask);
+    int enable = 0;
+    int disable = 0;
+    for (const FenvBit& b : fenvBits) {
+        if ((mask & b.mask) != 0) {
+            if ((wanted & b.mask) != 0) {
+                disable |= b.except;
+            } else {
+                enable |= b.except;
+            }
+        }
+    }
+    if (disable != 0) {
+        fedisableexcept(disable);
+    }
+    if (enable != 0) {
+        // An exception flag already raised would trap at once when unmasked.
+        feclearexcept(enable);
+        feenableexcept(enable);
+    }
+    if ((mask & maskDenormal) != 0) {
+        setDenormalMasked((wanted & maskDenormal) != 0);
+    }
+    return currentMasks();
+}

@@ -1,0 +1,101 @@
+#include "platform/profile/profile_location.h"
+#include "platform/runtime.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <pwd.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform::profile {
+
+namespace {
+
+// Bare names mapped to paths by platformSetProfileFile (the --config option).
+std::map<std::string, std::string>& mappedNames() {
+    static std::map<std::string, std::string> names;
+    return names;
+}
+
+// The user's home directory: $HOME, else the password database; empty when neither
+// knows it.
+std::string homeDirectory() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        return home;
+    }
+    long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
+        return found->pw_dir;
+    }
+    return std::string();
+}
+
+// The directory of bare names, with a trailing '/'; empty (the current directory) when
+// no home directory is known.
+std::string configDirectory() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        std::string dir(xdg);
+        if (dir.back() != '/') {
+            dir += '/';
+        }
+        return dir;
+    }
+    std::string home = homeDirectory();
+    if (home.empty()) {
+        return std::string();
+    }
+    if (home.back() != '/') {
+        home += '/';
+    }
+    return home + ".config/";
+}
+
+} // namespace
+
+std::string resolvePath(const char* fileName) {
+    if (fileName == nullptr || fileName[0] == '\0') {
+        return std::string();
+    }
+    if (std::strchr(fileName, '/') != nullptr) {
+        return fileName;
+    }
+    auto mapped = mappedNames().find(fileName);
+    if (mapped != mappedNames().end()) {
+        return mapped->second;
+    }
+    return configDirectory() + fileName;
+}
+
+} // namespace platform::profile
+
+// A null or empty path removes the mapping of bareName.
+void platformSetProfileFile(const char* bareName, const char* path) {
+    if (bareName == nullptr || bareName[0] == '\0') {
+        return;
+    }
+    auto& names = platform::profile::mappedNames();
+    if (path == nullptr || path[0] == '\0') {
+        names.erase(bareName);
+    } else {
+        names[bareName] = path;
+    }
+}
+
+// Writes the resolved path cut to size - 1 characters and terminated; nothing when size
+// is 0.
+void platformProfilePath(const char* fileName, char* buf, size_t size) {
+    if (buf == nullptr || size == 0) {
+        return;
+    }
+    std::string path = platform::profile::resolvePath(fileName);
+    size_t n = path.size() < size - 1 ? path.size() : size - 1;
+    std::memcpy(buf, path.data(), n);
+    buf[n] = '\0';
+}

@@ -1,0 +1,493 @@
+// Window classes, the window table, window creation and destruction.
+//
+// Every procedure call can re-enter the table (create, destroy, walk), so no record
+// pointer is kept across a call: the handle is looked up again afterwards.
+#include "platform/loop/loop.h"
+#include "platform/internal.h"
+#include "platform/window/window_table.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+namespace platform {
+namespace {
+
+struct WindowClass {
+    std::string name;
+    WNDPROC proc = nullptr;
+    int wndExtra = 0;
+    HINSTANCE instance = nullptr;
+    bool menuIsId = false;
+    int menuId = 0;
+    std::string menuName;
+    bool builtIn = false;
+};
+
+std::string lowerCase(const char* text) {
+    std::string out(text ? text : "");
+    for (char& c : out) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+// Registered classes by lower-case name (class names compare without regard to case).
+std::map<std::string, WindowClass>& registeredClasses() {
+    static std::map<std::string, WindowClass> classes;
+    return classes;
+}
+
+// The built-in classes: the MDI client, the dialog class and the dialog controls.
+const WindowClass* builtInClass(const std::string& lower) {
+    static const std::map<std::string, WindowClass> builtIns = [] {
+        std::map<std::string, WindowClass> m;
+        auto add = [&m](const char* name, WNDPROC proc) {
+            WindowClass c;
+            c.name = name;
+            c.proc = proc;
+            c.builtIn = true;
+            m[lowerCase(name)] = c;
+        };
+        add("MDICLIENT", mdiClientProc);
+        add(kDialogClass, dialogWindowProc);
+        add("STATIC", controlProc);
+        add("EDIT", controlProc);
+        add("BUTTON", controlProc);
+        add("LISTBOX", controlProc);
+        return m;
+    }();
+    auto it = builtIns.find(lower);
+    return it == builtIns.end() ? nullptr : &it->second;
+}
+
+const WindowClass* findClass(const char* name) {
+    if (name == nullptr || IS_INTRESOURCE(name)) {
+        return nullptr;
+    }
+    std::string lower = lowerCase(name);
+    if (const WindowClass* c = builtInClass(lower)) {
+        return c;
+    }
+    auto& classes = registeredClasses();
+    auto it = classes.find(lower);
+    return it == classes.end() ? nullptr : &it->second;
+}
+
+// Local top-level windows, front-most first.
+std::vector<HWND>& topLevelList() {
+    static std::vector<HWND> list;
+    return list;
+}
+
+// Slots of the table that are free, most recently freed last.
+std::vector<uint32_t> freeSlots;
+// Serial number of the next handle; handles of later windows compare greater.
+uintptr_t nextSerial = 1;
+size_t liveWindows = 0;
+
+uintptr_t keyOf(HWND hwnd) {
+    return reinterpret_cast<uintptr_t>(hwnd);
+}
+
+// A new record in a free slot with a handle never given before; nullptr when every slot
+// of the table is taken.
+Window* insertRecord() {
+    uint32_t slot;
+    if (!freeSlots.empty()) {
+        slot = freeSlots.back();
+        freeSlots.pop_back();
+    } else if (windowSlots.size() < kWindowSlots) {
+        slot = static_cast<uint32_t>(windowSlots.size());
+        windowSlots.emplace_back();
+    } else {
+        return nullptr;
+    }
+    auto record = std::make_unique<Window>();
+    record->handle = reinterpret_cast<HWND>((nextSerial++ << kSlotBits) | slot);
+    Window* raw = record.get();
+    windowSlots[slot] = std::move(record);
+    ++liveWindows;
+    return raw;
+}
+
+// Frees the slot of a live record; its handle is never found again.
+void eraseRecord(HWND hwnd) {
+    const uint32_t slot = static_cast<uint32_t>(keyOf(hwnd) & (kWindowSlots - 1));
+    windowSlots[slot].reset();
+    freeSlots.push_back(slot);
+    --liveWindows;
+}
+
+// Links every window of a sibling list to the one after it (after the list changed).
+void relink(const std::vector<HWND>& list) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (Window* w = findWindow(list[i])) {
+            w->nextSibling = i + 1 < list.size() ? list[i + 1] : nullptr;
+        }
+    }
+}
+
+void eraseFrom(std::vector<HWND>& list, HWND hwnd) {
+    list.erase(std::remove(list.begin(), list.end(), hwnd), list.end());
+    relink(list);
+}
+
+// Rounds the extra bytes up to whole pointer slots, so that a class that asks for 4
+// bytes still has the pointer-sized slot 0.
+size_t extraSize(int wndExtra) {
+    size_t slot = sizeof(LONG_PTR);
+    size_t bytes = wndExtra > 0 ? static_cast<size_t>(wndExtra) : 0;
+    return (bytes + slot - 1) / slot * slot;
+}
+
+HWND topLevelOf(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    while (w != nullptr && w->parent != nullptr) {
+        w = findWindow(w->parent);
+    }
+    return w != nullptr ? w->handle : nullptr;
+}
+
+std::vector<HWND> childrenOf(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    return w != nullptr ? w->children : std::vector<HWND>{};
+}
+
+std::vector<HWND> ownedBy(HWND hwnd) {
+    std::vector<HWND> owned;
+    for (HWND h : allWindows()) {
+        Window* w = findWindow(h);
+        if (w != nullptr && w->owner == hwnd) {
+            owned.push_back(h);
+        }
+    }
+    return owned;
+}
+
+void markSubtree(HWND hwnd) {
+    for (HWND c : childrenOf(hwnd)) {
+        if (Window* w = findWindow(c)) {
+            w->destroying = true;
+            markSubtree(c);
+        }
+    }
+}
+
+// WM_DESTROY to the window, then to its children, depth first; each window once.
+void sendDestroyTree(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr) {
+        return;
+    }
+    w->destroying = true;
+    if (!w->destroySent) {
+        w->destroySent = true;
+        SendMessageA(hwnd, WM_DESTROY, 0, 0);
+    }
+    for (HWND c : childrenOf(hwnd)) {
+        sendDestroyTree(c);
+    }
+}
+
+// Takes a window out of the table and out of every list. Children that are still
+// there (made during destruction) go with it without further messages.
+void removeRecord(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr) {
+        return;
+    }
+    for (HWND c : std::vector<HWND>(w->children)) {
+        removeRecord(c);
+    }
+    w = findWindow(hwnd);
+    if (w == nullptr) {
+        return;
+    }
+    if (w->parent != nullptr) {
+        if (Window* p = findWindow(w->parent)) {
+            eraseFrom(p->children, hwnd);
+        }
+    } else {
+        eraseFrom(topLevelList(), hwnd);
+    }
+    for (const std::unique_ptr<Window>& other : windowSlots) {
+        if (other != nullptr && other->owner == hwnd) {
+            other->owner = nullptr;
+        }
+    }
+    killWindowTimers(hwnd);
+    bool announced = w->announced;
+    w->announced = false;
+    if (announced) {
+        desktopWithdraw(hwnd);
+    }
+    frontEnd()->windowDestroyed(hwnd);
+    if (focusedWindow() == hwnd) {
+        SetFocus(nullptr);
+    }
+    eraseRecord(hwnd);
+}
+
+// WM_NCDESTROY to the children (depth first), then to the window; each is then removed.
+void ncDestroyTree(HWND hwnd) {
+    for (HWND c : childrenOf(hwnd)) {
+        ncDestroyTree(c);
+    }
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->ncDestroySent) {
+        return;
+    }
+    w->ncDestroySent = true;
+    SendMessageA(hwnd, WM_NCDESTROY, 0, 0);
+    removeRecord(hwnd);
+}
+
+} // namespace
+
+std::vector<std::unique_ptr<Window>> windowSlots;
+
+std::vector<HWND> topLevelWindows() {
+    return topLevelList();
+}
+
+std::vector<HWND> allWindows() {
+    std::vector<HWND> all;
+    all.reserve(liveWindows);
+    for (const std::unique_ptr<Window>& w : windowSlots) {
+        if (w != nullptr) {
+            all.push_back(w->handle);
+        }
+    }
+    std::sort(all.begin(), all.end(), [](HWND a, HWND b) { return keyOf(a) < keyOf(b); });
+    return all;
+}
+
+LRESULT callWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote || w->proc == nullptr) {
+        return 0;
+    }
+    WNDPROC proc = w->proc;
+    return proc(hwnd, msg, wParam, lParam);
+}
+
+const char* controlClassName(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::Static:
+        return "STATIC";
+    case ControlKind::Edit:
+        return "EDIT";
+    case ControlKind::Button:
+        return "BUTTON";
+    case ControlKind::ListBox:
+        return "LISTBOX";
+    }
+    return "STATIC";
+}
+
+HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
+                  int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                  void* param, Placement placement, std::unique_ptr<DialogData> dialog) {
+    const WindowClass* cls = findClass(className);
+    if (cls == nullptr) {
+        return nullptr;
+    }
+    bool child = (style & WS_CHILD) != 0;
+    HWND owner = nullptr;
+    if (child) {
+        Window* p = findWindow(parent);
+        if (p == nullptr || p->remote) {
+            return nullptr;
+        }
+    } else if (parent != nullptr) {
+        owner = topLevelOf(parent);
+        if (owner == nullptr || findWindow(owner)->remote) {
+            return nullptr;
+        }
+    }
+    if (x == CW_USEDEFAULT) {
+        x = 0;
+        y = 0;
+    }
+    if (width == CW_USEDEFAULT) {
+        width = 0;
+        height = 0;
+    }
+
+    Window* w = insertRecord();
+    if (w == nullptr) {
+        return nullptr;
+    }
+    HWND handle = w->handle;
+    w->className = cls->name;
+    w->proc = cls->proc;
+    w->extra.assign(extraSize(cls->wndExtra), 0);
+    w->title = title ? title : "";
+    w->style = style;
+    w->exStyle = exStyle;
+    w->rect = RECT{x, y, x + width, y + height};
+    w->instance = instance;
+    w->dialog = std::move(dialog);
+    if (child) {
+        w->parent = parent;
+        w->controlId = static_cast<int>(reinterpret_cast<uintptr_t>(menu));
+        std::vector<HWND>& siblings = findWindow(parent)->children;
+        if (placement == Placement::Front) {
+            siblings.insert(siblings.begin(), handle);
+        } else {
+            siblings.push_back(handle);
+        }
+        relink(siblings);
+    } else {
+        w->owner = owner;
+        if (!cls->builtIn) {
+            const char* name = cls->menuIsId
+                                   ? MAKEINTRESOURCEA(cls->menuId)
+                                   : (cls->menuName.empty() ? nullptr : cls->menuName.c_str());
+            w->menu = name ? platformFindMenu(cls->instance, name) : nullptr;
+        }
+        topLevelList().insert(topLevelList().begin(), handle);
+        relink(topLevelList());
+    }
+
+    CREATESTRUCTA cs{};
+    cs.lpCreateParams = param;
+    cs.hInstance = instance;
+    cs.hMenu = menu;
+    cs.hwndParent = parent;
+    cs.cy = height;
+    cs.cx = width;
+    cs.y = y;
+    cs.x = x;
+    cs.style = static_cast<LONG>(style);
+    cs.lpszName = title;
+    cs.lpszClass = className;
+    cs.dwExStyle = exStyle;
+    // A window procedure that must refuse creation does so in WM_CREATE (the result of
+    // WM_NCCREATE is not looked at: the default procedures return 0 for it).
+    SendMessageA(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs));
+    if (findWindow(handle) == nullptr) {
+        return nullptr;
+    }
+    if (SendMessageA(handle, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs)) == -1) {
+        DestroyWindow(handle);
+        return nullptr;
+    }
+    w = findWindow(handle);
+    if (w == nullptr || w->destroying) {
+        return nullptr;
+    }
+    if (!child && !cls->builtIn) {
+        w->announced = true;
+        desktopAnnounce(handle, cls->name.c_str());
+    }
+    if ((style & WS_VISIBLE) != 0) {
+        ShowWindow(handle, SW_SHOW);
+    }
+    return findWindow(handle) != nullptr ? handle : nullptr;
+}
+
+HWND newRemoteWindow(const char* className) {
+    Window* w = insertRecord();
+    if (w == nullptr) {
+        return nullptr;
+    }
+    HWND handle = w->handle;
+    w->className = className ? className : "";
+    w->remote = true;
+    return handle;
+}
+
+bool isRemoteWindow(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    return w != nullptr && w->remote;
+}
+
+void resetWindows() {
+    // Destroying a window can create or destroy others; every round removes at least
+    // the windows it starts with, and the bound keeps a misbehaving procedure finite.
+    for (int round = 0; round < 16 && liveWindows != 0; ++round) {
+        for (HWND h : topLevelWindows()) {
+            DestroyWindow(h);
+        }
+        for (HWND h : allWindows()) {
+            Window* w = findWindow(h);
+            if (w != nullptr && (w->remote || w->parent == nullptr)) {
+                DestroyWindow(h);
+            }
+        }
+    }
+    windowSlots.clear();
+    freeSlots.clear();
+    liveWindows = 0;
+    topLevelList().clear();
+    registeredClasses().clear();
+}
+
+} // namespace platform
+
+using platform::findWindow;
+using platform::Window;
+
+ATOM RegisterClassA(const WNDCLASSA* wc) {
+    if (wc == nullptr || wc->lpszClassName == nullptr || IS_INTRESOURCE(wc->lpszClassName) ||
+        wc->lpszClassName[0] == '\0' || wc->lpfnWndProc == nullptr || wc->cbWndExtra < 0 ||
+        wc->cbClsExtra < 0) {
+        return 0;
+    }
+    std::string lower = platform::lowerCase(wc->lpszClassName);
+    auto& classes = platform::registeredClasses();
+    if (platform::builtInClass(lower) != nullptr || classes.count(lower) != 0) {
+        return 0;
+    }
+    platform::WindowClass c;
+    c.name = wc->lpszClassName;
+    c.proc = wc->lpfnWndProc;
+    c.wndExtra = wc->cbWndExtra;
+    c.instance = wc->hInstance;
+    if (wc->lpszMenuName != nullptr) {
+        if (IS_INTRESOURCE(wc->lpszMenuName)) {
+            c.menuIsId = true;
+            c.menuId = static_cast<int>(reinterpret_cast<uintptr_t>(wc->lpszMenuName));
+        } else {
+            c.menuName = wc->lpszMenuName;
+        }
+    }
+    classes[lower] = c;
+    // Atoms only need to be nonzero and distinct while the class exists.
+    return static_cast<ATOM>(0xC000 + classes.size());
+}
+
+HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     void* param) {
+    return platform::createWindow(exStyle, className, title, style, x, y, width, height, parent,
+                                  menu, instance, param, platform::Placement::Front, nullptr);
+}
+
+BOOL DestroyWindow(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr) {
+        return FALSE;
+    }
+    if (w->remote) {
+        platform::eraseRecord(hwnd);
+        return TRUE;
+    }
+    if (w->destroying) {
+        return FALSE; // already on its way out: no second round of messages
+    }
+    w->destroying = true;
+    for (HWND owned : platform::ownedBy(hwnd)) {
+        DestroyWindow(owned);
+    }
+    platform::markSubtree(hwnd);
+    platform::sendDestroyTree(hwnd);
+    platform::ncDestroyTree(hwnd);
+    return TRUE;
+}
+
+BOOL IsWindow(HWND hwnd) {
+    return findWindow(hwnd) != nullptr ? TRUE : FALSE;
+}

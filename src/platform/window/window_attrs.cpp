@@ -1,0 +1,237 @@
+// Window relations, extra slots, titles, showing, focus and the search by class.
+#include "platform/loop/loop.h"
+#include "platform/internal.h"
+#include "platform/window/window_table.h"
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+using platform::findWindow;
+using platform::Window;
+
+namespace {
+
+HWND focus = nullptr;
+
+bool isTopLevel(const Window* w) {
+    return w->parent == nullptr && !w->remote;
+}
+
+// The slot at a byte offset of the extra bytes, or nullptr when it does not fit.
+unsigned char* slotAt(Window* w, int index) {
+    if (index < 0) {
+        return nullptr;
+    }
+    size_t offset = static_cast<size_t>(index);
+    if (offset + sizeof(LONG_PTR) > w->extra.size()) {
+        return nullptr;
+    }
+    return w->extra.data() + offset;
+}
+
+} // namespace
+
+namespace platform {
+
+HWND focusedWindow() {
+    return focus;
+}
+
+} // namespace platform
+
+HWND GetWindow(HWND hwnd, UINT relation) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote) {
+        return nullptr;
+    }
+    switch (relation) {
+    case GW_CHILD:
+        return w->children.empty() ? nullptr : w->children.front();
+    case GW_OWNER:
+        return w->owner;
+    case GW_HWNDNEXT:
+        // Walks over the station windows take this step once per window for every relayed
+        // datagram: each window is linked to the next whenever its sibling list changes, so
+        // a step costs the same whatever the number of siblings.
+        return w->nextSibling;
+    default:
+        return nullptr;
+    }
+}
+
+// A window of another program has no procedure and no extra bytes, so it reads as 0.
+LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr) {
+        return 0;
+    }
+    if (index == GWLP_WNDPROC) {
+        return reinterpret_cast<LONG_PTR>(w->proc);
+    }
+    unsigned char* slot = slotAt(w, index);
+    if (slot == nullptr) {
+        return 0;
+    }
+    LONG_PTR value = 0;
+    std::memcpy(&value, slot, sizeof(value));
+    return value;
+}
+
+LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote) {
+        return 0;
+    }
+    if (index == GWLP_WNDPROC) {
+        LONG_PTR old = reinterpret_cast<LONG_PTR>(w->proc);
+        w->proc = reinterpret_cast<WNDPROC>(value);
+        return old;
+    }
+    unsigned char* slot = slotAt(w, index);
+    if (slot == nullptr) {
+        return 0;
+    }
+    LONG_PTR old = 0;
+    std::memcpy(&old, slot, sizeof(old));
+    std::memcpy(slot, &value, sizeof(value));
+    return old;
+}
+
+BOOL SetWindowTextA(HWND hwnd, const char* text) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote) {
+        return FALSE;
+    }
+    // The relay sets the same status text over and over: an equal text is found without
+    // building a copy, and a new one reuses the title's storage once it is large enough.
+    const char* next = text != nullptr ? text : "";
+    if (std::strcmp(next, w->title.c_str()) == 0) {
+        return TRUE;
+    }
+    w->title.assign(next);
+    if (isTopLevel(w) && w->everShown) {
+        platform::frontEnd()->titleChanged(hwnd, w->title.c_str());
+    } else if (!isTopLevel(w)) {
+        platform::frontEnd()->windowChanged(hwnd);
+    }
+    return TRUE;
+}
+
+int GetWindowTextA(HWND hwnd, char* buf, int size) {
+    if (buf == nullptr || size <= 0) {
+        return 0;
+    }
+    buf[0] = '\0';
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote) {
+        return 0;
+    }
+    size_t n = std::min(w->title.size(), static_cast<size_t>(size - 1));
+    std::memcpy(buf, w->title.data(), n);
+    buf[n] = '\0';
+    return static_cast<int>(n);
+}
+
+BOOL ShowWindow(HWND hwnd, int command) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote) {
+        return FALSE;
+    }
+    BOOL wasVisible = w->visible ? TRUE : FALSE;
+    switch (command) {
+    case SW_HIDE:
+        w->visible = false;
+        if (wasVisible) {
+            platform::frontEnd()->windowChanged(hwnd);
+        }
+        return wasVisible;
+    case SW_SHOWMINIMIZED:
+        w->iconic = true;
+        break;
+    case SW_SHOWNORMAL:
+    case SW_RESTORE:
+        w->iconic = false;
+        break;
+    default:
+        break;
+    }
+    w->visible = true;
+    if (isTopLevel(w)) {
+        w->everShown = true;
+        platform::frontEnd()->windowShown(hwnd);
+        platform::deliverPendingSignal();
+    }
+    return wasVisible;
+}
+
+BOOL UpdateWindow(HWND hwnd) {
+    return IsWindow(hwnd);
+}
+
+BOOL IsIconic(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr) {
+        return FALSE;
+    }
+    if (w->remote) {
+        return platform::desktopIsIconic(hwnd) ? TRUE : FALSE;
+    }
+    if (w->iconic) {
+        return TRUE;
+    }
+    return isTopLevel(w) && platform::frontEnd()->windowsAreIconic() ? TRUE : FALSE;
+}
+
+BOOL GetWindowRect(HWND hwnd, RECT* rect) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->remote || rect == nullptr) {
+        return FALSE;
+    }
+    *rect = w->rect;
+    return TRUE;
+}
+
+HWND SetFocus(HWND hwnd) {
+    HWND previous = focus;
+    if (hwnd == nullptr) {
+        focus = nullptr;
+        return previous;
+    }
+    Window* w = findWindow(hwnd);
+    if (w == nullptr) {
+        return nullptr;
+    }
+    if (w->remote) {
+        platform::desktopFocus(hwnd);
+        return previous;
+    }
+    focus = hwnd;
+    return previous;
+}
+
+HWND FindWindowA(const char* className, const char* title) {
+    if (className == nullptr) {
+        return nullptr;
+    }
+    for (HWND h : platform::topLevelWindows()) {
+        Window* w = findWindow(h);
+        if (w == nullptr || w->destroying || strcasecmp(w->className.c_str(), className) != 0) {
+            continue;
+        }
+        if (title == nullptr || w->title == title) {
+            return h;
+        }
+    }
+    return platform::desktopFind(className);
+}
+
+HICON LoadIconA(HINSTANCE, const char*) {
+    static char icon;
+    return reinterpret_cast<HICON>(&icon);
+}
+
+HCURSOR LoadCursorA(HINSTANCE, const char*) {
+    static char cursor;
+    return reinterpret_cast<HCURSOR>(&cursor);
+}

@@ -1,0 +1,104 @@
+// The window table of the platform layer: one record per window, looked up by handle in
+// constant time. A handle is a slot of the table and a serial number that is never reused
+// within a run, so a stale handle is simply not found, and a later window's handle compares
+// greater. Shared by the window core, dialogs, timers, signals and the front ends; nothing
+// above the platform layer includes this file.
+#pragma once
+
+#include "platform/window/dialog.h"
+#include "platform/types.h"
+#include "platform/window/window.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// What a dialog window carries besides its window record.
+struct DialogData {
+    DLGPROC proc = nullptr;
+    const DialogTemplate* tmpl = nullptr;
+    bool modal = false;
+};
+
+struct Window {
+    HWND handle = nullptr;
+    std::string className; // as registered (or the built-in name)
+    WNDPROC proc = nullptr;
+    std::vector<unsigned char> extra; // extra bytes, rounded up to whole pointer slots
+    HWND parent = nullptr;            // child windows only
+    HWND owner = nullptr;             // top-level windows only
+    std::vector<HWND> children;       // front-most first
+    HWND nextSibling = nullptr;       // the next one among the parent's children (or top-levels)
+    std::string title;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    RECT rect{};       // as created, or as moved by the front end
+    int controlId = 0; // child windows: the id given as the menu argument
+    HINSTANCE instance = nullptr;
+    const MenuTemplate* menu = nullptr; // class menu of a top-level window
+    bool visible = false;
+    bool everShown = false; // ShowWindow made it visible at least once
+    bool iconic = false;
+    bool remote = false;    // stands for a window of another program
+    bool announced = false; // announced on the desktop registry
+    bool signalled = false; // a signal's WM_CLOSE was posted to it
+    bool destroying = false;
+    bool destroySent = false;
+    bool ncDestroySent = false;
+    std::unique_ptr<DialogData> dialog; // dialog windows only
+};
+
+// Handle bits that name the slot; the serial number is above them.
+inline constexpr unsigned kSlotBits = 16;
+inline constexpr size_t kWindowSlots = size_t{1} << kSlotBits;
+// The records by slot (nullptr: free); only window.cpp changes it.
+extern std::vector<std::unique_ptr<Window>> windowSlots;
+
+// The live record of a handle (including windows being destroyed), or nullptr.
+inline Window* findWindow(HWND hwnd) {
+    const uintptr_t key = reinterpret_cast<uintptr_t>(hwnd);
+    const size_t slot = key & (kWindowSlots - 1);
+    if (slot >= windowSlots.size()) {
+        return nullptr;
+    }
+    Window* w = windowSlots[slot].get();
+    return w != nullptr && w->handle == hwnd ? w : nullptr;
+}
+// Local top-level windows, front-most (newest) first.
+std::vector<HWND> topLevelWindows();
+// Every handle in the table (local and remote), oldest first.
+std::vector<HWND> allWindows();
+
+// Where a new child goes among its parent's children.
+enum class Placement { Front, Back };
+
+// Creates a window as CreateWindowExA does. Dialog controls go to the back so that the
+// children keep the template's order; dialog windows get their DialogData before the
+// creation messages are sent.
+HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
+                  int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                  void* param, Placement placement, std::unique_ptr<DialogData> dialog);
+
+// Calls the window's procedure; 0 when the window does not exist or has none.
+LRESULT callWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The window that has the keyboard focus (nullptr when none).
+HWND focusedWindow();
+
+// The class name of a dialog window and of the control kinds.
+inline constexpr const char* kDialogClass = "#32770";
+const char* controlClassName(ControlKind kind);
+
+// Procedures of the built-in classes.
+LRESULT mdiClientProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT controlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+LRESULT dialogWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Forgets every window (destroying the local ones first) and every registered class.
+void resetWindows();
+
+} // namespace platform

@@ -1,0 +1,254 @@
+// The bounded queue of output lines (oldest dropped whole, one note where they were, never
+// half a line) and the status stream on a pipe that nobody reads or that has no reader.
+#include "platform/window/dialog.h"
+#include "platform/stream/line_queue.h"
+#include "platform/stream/output_stream.h"
+#include "support/window_recorder.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <unistd.h>
+
+using platform::LineQueue;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// An output that takes at most `room` bytes in all, then nothing until given more.
+struct FakeOutput {
+    std::string taken;
+    size_t room = 0;
+    bool gone = false;
+};
+
+ssize_t fakeWrite(const char* data, size_t n, void* context) {
+    auto* out = static_cast<FakeOutput*>(context);
+    if (out->gone) {
+        return -1;
+    }
+    size_t k = n < out->room ? n : out->room;
+    out->taken.append(data, k);
+    out->room -= k;
+    return static_cast<ssize_t>(k);
+}
+
+size_t fakeNote(unsigned long count, char* out, size_t size, void*) {
+    int n = std::snprintf(out, size, "LOST %lu\n", count);
+    return static_cast<size_t>(n);
+}
+
+Strings linesOf(const std::string& text) {
+    Strings lines;
+    size_t start = 0;
+    for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "every line ends with a newline";
+    return lines;
+}
+
+// A line of exactly `size` bytes with its newline, numbered.
+std::string numbered(int i, size_t size) {
+    std::string s = "L" + std::to_string(i) + " ";
+    s.resize(size - 1, '.');
+    return s;
+}
+
+TEST(LineQueue, WaitsWhileTheOutputTakesNothingAndKeepsTheOrder) {
+    static LineQueue q;
+    q.clear();
+    FakeOutput out;
+    q.push("one", 3);
+    q.push("two", 3);
+    EXPECT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    EXPECT_EQ(out.taken, "");
+    EXPECT_FALSE(q.empty());
+    out.room = 5; // "one\nt": stops inside the second line
+    EXPECT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    EXPECT_EQ(out.taken, "one\nt");
+    out.room = 100;
+    q.push("three", 5);
+    EXPECT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    EXPECT_EQ(out.taken, "one\ntwo\nthree\n");
+    EXPECT_TRUE(q.empty());
+}
+
+TEST(LineQueue, FullQueueDropsTheOldestWholeLinesAndOneNoteStandsWhereTheyWere) {
+    static LineQueue q;
+    q.clear();
+    FakeOutput out;
+    const size_t size = 1024; // 64 lines fill the queue exactly
+    out.room = 10;            // the first line begins to be written: it must stay whole
+    q.push(numbered(0, size).c_str(), size - 1);
+    ASSERT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    for (int i = 1; i < 100; ++i) {
+        std::string line = numbered(i, size);
+        q.push(line.c_str(), line.size());
+    }
+    EXPECT_LE(q.waiting(), LineQueue::kCapacity);
+    // 100 lines pushed, 64 fit with the one partly written: lines 1 to 36 are gone.
+    EXPECT_EQ(q.lost(), 36u);
+    out.room = 1 << 20;
+    ASSERT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    Strings lines = linesOf(out.taken);
+    ASSERT_EQ(lines.size(), 1u + 1u + 63u);
+    EXPECT_EQ(lines[0], numbered(0, size));
+    EXPECT_EQ(lines[1], "LOST 36");
+    for (int i = 37; i < 100; ++i) {
+        EXPECT_EQ(lines[static_cast<size_t>(i - 35)], numbered(i, size)) << i;
+    }
+    EXPECT_TRUE(q.empty());
+    EXPECT_EQ(q.lost(), 0u);
+}
+
+TEST(LineQueue, NoteWaitsForRoomLikeAnyLineAndLongLinesAreCut) {
+    static LineQueue q;
+    q.clear();
+    FakeOutput out;
+    std::string huge(LineQueue::kCapacity, 'x');
+    for (int i = 0; i < 20; ++i) {
+        q.push(huge.c_str(), huge.size()); // each cut to kLongestLine with its newline
+    }
+    EXPECT_EQ(q.waiting(), 16 * LineQueue::kLongestLine);
+    EXPECT_EQ(q.lost(), 4u);
+    out.room = 3; // the note begins ...
+    ASSERT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    EXPECT_EQ(out.taken, "LOS");
+    q.push("late", 4); // the oldest waiting line gives way: counted anew, after the note
+    EXPECT_EQ(q.lost(), 1u);
+    out.room = 1 << 20;
+    ASSERT_TRUE(q.flush(fakeWrite, fakeNote, &out));
+    Strings lines = linesOf(out.taken);
+    ASSERT_EQ(lines.size(), 2u + 15u + 1u);
+    EXPECT_EQ(lines[0], "LOST 4");
+    EXPECT_EQ(lines[1], "LOST 1");
+    for (size_t i = 2; i < 17; ++i) {
+        EXPECT_EQ(lines[i], std::string(LineQueue::kLongestLine - 1, 'x')) << i;
+    }
+    EXPECT_EQ(lines[17], "late");
+}
+
+TEST(LineQueue, AnOutputThatIsGoneDropsEverything) {
+    static LineQueue q;
+    q.clear();
+    FakeOutput out;
+    out.gone = true;
+    q.push("a", 1);
+    EXPECT_FALSE(q.flush(fakeWrite, fakeNote, &out));
+    EXPECT_TRUE(q.empty());
+}
+
+class StatusStream : public recorder::WindowTest {
+  protected:
+    void SetUp() override {
+        recorder::WindowTest::SetUp();
+        platformInstallSignalHandlers(); // SIGPIPE ignored, as in the program
+        ASSERT_EQ(pipe2(fds_, O_CLOEXEC), 0);
+        platform::streamRedirect(platform::Stream::Status, fds_[1]);
+    }
+    void TearDown() override {
+        platform::streamRedirect(platform::Stream::Status, -1);
+        for (int& fd : fds_) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+        recorder::WindowTest::TearDown();
+    }
+    // Reads what the pipe holds now, dispatching so that waiting lines are written.
+    std::string readAll(int rounds) {
+        std::string text;
+        for (int i = 0; i < rounds; ++i) {
+            platformDispatchPending(10);
+            pollfd p{fds_[0], POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) {
+                if (!platform::streamWaiting(platform::Stream::Status)) {
+                    break; // everything written has been read
+                }
+                continue;
+            }
+            char buf[65536];
+            ssize_t n = read(fds_[0], buf, sizeof buf);
+            if (n <= 0) {
+                break;
+            }
+            text.append(buf, static_cast<size_t>(n));
+        }
+        return text;
+    }
+    int fds_[2] = {-1, -1};
+};
+
+constexpr DWORD kMainStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+TEST_F(StatusStream, APipeThatNobodyReadsNeverHoldsTheWriterUpAndTheLossIsTold) {
+    HWND main = recorder::topLevel("cVARDE", nullptr, kMainStyle);
+    ShowWindow(main, SW_SHOWMINIMIZED);
+    // 6000 changes of about 60 bytes: far more than the pipe and the queue hold. Were a
+    // write to wait, this loop would never end.
+    const int changes = 6000;
+    for (int i = 0; i < changes; ++i) {
+        std::string text = "STATUS " + std::to_string(i) + std::string(40, '-');
+        SetWindowTextA(main, text.c_str());
+    }
+    Strings lines = linesOf(readAll(2000));
+    // Every line is whole and stamped; the texts in order, one note where lines were lost.
+    int expected = -1; // "cVARDE" first
+    int notes = 0;
+    unsigned long lost = 0;
+    for (const std::string& line : lines) {
+        ASSERT_GT(line.size(), 24u) << line;
+        std::string text = line.substr(24);
+        if (text.rfind("... ", 0) == 0) {
+            ++notes;
+            lost = std::strtoul(text.c_str() + 4, nullptr, 10);
+            EXPECT_EQ(text, "... " + std::to_string(lost) + " status lines lost");
+            expected += static_cast<int>(lost);
+            continue;
+        }
+        std::string want =
+            expected < 0 ? "cVARDE" : "STATUS " + std::to_string(expected) + std::string(40, '-');
+        ASSERT_EQ(text, want);
+        ++expected;
+    }
+    EXPECT_EQ(notes, 1);
+    EXPECT_GT(lost, 1000u);
+    EXPECT_EQ(expected, changes); // the last change is there: nothing lost at the end
+}
+
+TEST_F(StatusStream, APipeWithoutReaderEndsTheStreamQuietly) {
+    close(fds_[0]);
+    fds_[0] = -1;
+    HWND main = recorder::topLevel("cVARDE", nullptr, kMainStyle);
+    ShowWindow(main, SW_SHOWMINIMIZED); // EPIPE: neither a signal nor a wait
+    SetWindowTextA(main, "FIREWALL");
+    EXPECT_TRUE(platform::streamGone(platform::Stream::Status));
+    for (int i = 0; i < 100; ++i) {
+        SetWindowTextA(main, i % 2 == 0 ? "A" : "B");
+    }
+    EXPECT_TRUE(IsWindow(main));
+}
+
+TEST_F(StatusStream, ControlBytesOfANameMakeOneEscapedLine) {
+    HWND main = recorder::topLevel("cVARDE", nullptr, kMainStyle);
+    ShowWindow(main, SW_SHOWMINIMIZED);
+    SetWindowTextA(main, ">>A\x1b[2J\x07\r\nB\x7f\\\xc3\xa9<< Que=0");
+    Strings lines = linesOf(readAll(5));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(24), ">>A\\x1B[2J\\x07\\x0D\\x0AB\\x7F\\\\\xc3\xa9<< Que=0");
+}
+
+TEST_F(StatusStream, MessageBoxesOnStandardErrorAreEscapedAndQuestionsAnsweredNo) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "line\none\x1b", "CAP\x07", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "no caption", "", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "Close?", "Q", MB_YESNO), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "Deny?", "Q", MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "CAP\\x07: line\\x0Aone\\x1B\nno caption\nQ: Close?\nQ: Deny?\n");
+}
+
+} // namespace
