@@ -6,10 +6,12 @@
 // Prints "ready" once the window is announced, then one line per request that reaches the
 // window ("WM_SYSCOMMAND f120" for a restore, "focused" when it was given the focus), and
 // ends after N seconds (default 5, at most 60) or at SIGTERM.
-#include "support/screen_front_end.h"
-#include "platform/internal.h"
+#include "platform/desktop/desktop.h"
+#include "platform/loop/loop.h"
 #include "platform/runtime.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
+#include "support/screen_front_end.h"
 
 #include <chrono>
 #include <cstdio>

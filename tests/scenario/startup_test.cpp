@@ -1,16 +1,16 @@
 // Start-up, the main window's message table, its ticks and its close, in one process with
 // the real main window on loopback sockets (addresses 127.10.0.0/16 and 127.102.0.0/16), and
 // what a signal does before and after the main window exists.
-#include "support/screen_front_end.h"
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "audio/relay.h"
 #include "control/rtcp.h"
-#include "platform/internal.h"
 #include "platform/runtime.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "support/screen_front_end.h"
 #include "support/server_harness.h"
 #include "support/tcp_sink.h"
 
@@ -156,18 +156,17 @@ TEST(Startup, TicksAgeTheCountersAndBeaconTicksDoNot) {
 TEST(Startup, CloseSignsOffFromTheSelectedDirectoryServer) {
     testutil::TcpSink directory("127.10.1.3", 5200);
     ASSERT_TRUE(directory.ok());
-    ServerHarness server("127.10.0.7",
-                         std::string("[callsign]\nuser=") + std::string(38, 'U') +
-                             "X\ndesc=MY DESC\nvalid=" + std::string(38, 'P') +
-                             "\n[server]\nver=618\n1=127.10.1.1\n3=127.10.1.3\n");
+    ServerHarness server("127.10.0.7", std::string("[callsign]\nuser=") + std::string(38, 'U') +
+                                           "X\ndesc=MY DESC\nvalid=" + std::string(38, 'P') +
+                                           "\n[server]\nver=618\n1=127.10.1.1\n3=127.10.1.3\n");
     ASSERT_TRUE(server.start());
     for (int i = 0; i < 2; ++i) {
         directoryServerIndex = directoryServerIndex % 4 + 1;
     }
     EXPECT_EQ(directoryServerIndex, 3);
     server.close();
-    std::string expected = "l" + std::string(38, 'U') + "\xAC\xAC" + std::string(38, 'P') +
-                           "\rOFF-V3.65C\rMY DESC\r";
+    std::string expected =
+        "l" + std::string(38, 'U') + "\xAC\xAC" + std::string(38, 'P') + "\rOFF-V3.65C\rMY DESC\r";
     EXPECT_EQ(directory.waitForClose(5000), expected);
     EXPECT_TRUE(platformQuitPosted());
 }
@@ -180,7 +179,8 @@ TEST(Startup, SignOffWithMissingKeysSendsTheDefaults) {
     // Keys removed while running are read again at the sign-off.
     testutil::writeFile(server.configPath(), "[server]\nver=618\n1=127.10.2.1\n");
     server.close();
-    EXPECT_EQ(directory.waitForClose(5000), std::string("lerror\xAC\xACvbnoz5\rOFF-V3.65C\rNONE\r"));
+    EXPECT_EQ(directory.waitForClose(5000),
+              std::string("lerror\xAC\xACvbnoz5\rOFF-V3.65C\rNONE\r"));
 }
 
 TEST(Startup, UnreachableDirectoryStillCloses) {

@@ -2,7 +2,7 @@
 // minimised only when it was shown so, and message boxes are answered OK at once.
 #pragma once
 
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 
 namespace testutil {
 

@@ -2,8 +2,8 @@
 // message it sees as "title:MESSAGE", with an optional reaction per test.
 #pragma once
 
-#include "platform/internal.h"
 #include "platform/runtime.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
 
 #include <functional>

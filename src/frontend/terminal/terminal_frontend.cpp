@@ -7,11 +7,10 @@
 // every way out: the end of main and exit() (an exit handler), and the signals that close
 // the program (they take the normal close path to that end). When the screen cannot be set
 // up after all, the minimised front end does everything instead.
-#include "platform/loop/loop.h"
-#include "platform/internal.h"
-#include "platform/runtime.h"
 #include "frontend/terminal/terminal_screen.h"
 #include "frontend/terminal/terminal_state.h"
+#include "platform/runtime.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 

@@ -6,9 +6,9 @@
 // menu command, a dialog button) posts a message. The keys typed after it wait until the
 // message loop has handled it, so typeahead goes to the window that is on top by then
 // (for example a message box that the command opened).
-#include "platform/internal.h"
 #include "frontend/terminal/terminal_screen.h"
 #include "frontend/terminal/terminal_state.h"
+#include "platform/loop/loop.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 

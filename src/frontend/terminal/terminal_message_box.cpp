@@ -4,10 +4,10 @@
 // Enter or Space presses the focused button (the first one at the start); Left, Right and
 // Tab move between two buttons; Escape answers No or Cancel (OK in a box with OK alone);
 // Y, N and O answer as their buttons do; a click on a button presses it.
-#include "platform/internal.h"
 #include "frontend/terminal/terminal_curses.h"
 #include "frontend/terminal/terminal_screen.h"
 #include "frontend/terminal/terminal_state.h"
+#include "platform/loop/loop.h"
 
 #include <algorithm>
 

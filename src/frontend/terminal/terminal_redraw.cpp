@@ -3,9 +3,9 @@
 // is drawn once), or by a short timer while messages keep coming (so a busy relay still
 // sees its status, at most a few times a second, and is never slowed down by drawing).
 // A resize signal and waiting keys wake the loop through a pipe.
-#include "platform/internal.h"
 #include "frontend/terminal/terminal_screen.h"
 #include "frontend/terminal/terminal_state.h"
+#include "platform/loop/loop.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 

@@ -37,8 +37,8 @@
 // look that every PeekMessageA takes, and each wake reads at most 16 requests. A flood of
 // requests therefore costs the relay nothing while it is busy. Every call here is bounded:
 // sends never block, and an answer is awaited at most 500 ms.
-#include "platform/desktop/desktop_name.h"
-#include "platform/internal.h"
+#include "platform/desktop/desktop.h"
+#include "platform/loop/loop.h"
 #include "platform/window/window.h"
 
 #include <cerrno>

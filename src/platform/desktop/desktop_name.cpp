@@ -1,5 +1,5 @@
 // Registry names and credential-carrying datagrams of the desktop registry.
-#include "platform/desktop/desktop_name.h"
+#include "platform/desktop/desktop.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // asking whether it is minimised, telling it to restore or take the focus. A name counts as
 // a window of this user only when its holder answers with this user's credentials (see
 // desktop.cpp); every request then goes on a socket connected to the one that answered.
-#include "platform/desktop/desktop_name.h"
-#include "platform/internal.h"
+#include "platform/desktop/desktop.h"
 #include "platform/window/window.h"
+#include "platform/window/window_table.h"
 
 #include <cerrno>
 #include <chrono>

@@ -49,10 +49,6 @@ bool platformClockIsManual() {
     return manual;
 }
 
-int platformTimeScale() {
-    return platform::timeScale();
-}
-
 DWORD GetTickCount() {
     return static_cast<DWORD>(platform::nowUs() / 1000u);
 }

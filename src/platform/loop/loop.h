@@ -1,5 +1,5 @@
-// Private interfaces between the files of the window core (clock, timers, queue,
-// signals, front ends, dialogs, drawing objects). Nothing above the platform layer
+// The loop's private interface to the rest of the platform layer: the clock, the timers,
+// the message queue, descriptor watching and signals. Nothing above the platform layer
 // includes this file.
 #pragma once
 
@@ -7,6 +7,7 @@
 #include "platform/window/window.h"
 
 #include <cstdint>
+#include <functional>
 
 namespace platform {
 
@@ -28,8 +29,6 @@ void timerMessageRemoved(HWND hwnd, UINT_PTR id);
 void killWindowTimers(HWND hwnd);
 // The clock or the time scale changed: every timer is next due one (new) period from now.
 void rebaseTimers();
-// Every period is divided by this (1 to 1000).
-int timeScale();
 void resetTimers();
 
 // --- Queue (queue.cpp) ---
@@ -38,8 +37,31 @@ void enqueue(const MSG& msg, bool fromTimer);
 // Removes the waiting WM_TIMER of a timer, if any (KillTimer).
 void removeTimerMessages(HWND hwnd, UINT_PTR id);
 void resetQueue();
+// Runs a nested message loop (GetMessageA / dispatch) until done() is true or WM_QUIT
+// arrives (which is put back in the queue).
+void runModalLoop(const std::function<bool()>& done);
 
 // --- Descriptor watching (pump.cpp) ---
+// Every Peek and Get polls the enabled watched descriptors and calls the callback of each
+// ready one; Get blocks in that poll until one is ready or the next timer is due.
+using FdReadyFn = std::function<void(int fd)>;
+void watchFd(int fd, FdReadyFn onReadable);
+void unwatchFd(int fd);
+// A disabled descriptor is not polled (an async socket with a notification outstanding).
+void enableFd(int fd, bool enabled);
+// What poll waits for: POLLIN (the default), POLLOUT, both, or 0 (not polled). The
+// callback runs when one of them, POLLHUP or POLLERR is reported.
+void setFdEvents(int fd, short events);
+// An idle-only descriptor is polled only when the pump is about to wait, never by the
+// look that every Peek takes: work that must never ride on a busy relay.
+void setFdIdleOnly(int fd, bool idleOnly);
+// Inside a watch callback: the events poll reported for its descriptor.
+short readyEvents();
+// Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.
+void runBeforeSleep();
+// Polls the watched descriptors (waiting up to timeoutMs, 0: not at all) and posts due
+// timers.
+void pollSources(int timeoutMs);
 void resetWatches();
 
 // --- Signals (signals.cpp) ---
@@ -47,19 +69,5 @@ void resetWatches();
 void deliverPendingSignal();
 // Forgets a pending signal and watches the signal pipe again (after resetWatches).
 void resetSignals();
-
-// --- Front ends (frontend.cpp, frontend_minimised.cpp) ---
-class FrontEnd;
-void resetFrontEnd();
-// The default front end (minimised mode); reset forgets what it has written.
-FrontEnd* minimisedFrontEnd();
-void resetMinimisedFrontEnd();
-// The status hook set by tests, or nullptr.
-using StatusHook = void (*)(const char* text);
-StatusHook statusHook();
-
-// --- Dialogs and drawing objects (dialog.cpp, gdi.cpp) ---
-void resetDialogs();
-void resetGdi();
 
 } // namespace platform

@@ -5,7 +5,6 @@
 // left out of nested polls until it returns. An idle-only descriptor is polled only by a poll
 // that may wait, so nothing it brings rides on the look that every Peek takes.
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
 #include "platform/runtime.h"
 
 #include <cerrno>

@@ -7,9 +7,10 @@
 //
 // The queue is a ring of message slots that grows (doubling) only when it is full, so
 // posting and taking allocate nothing once the queue has been as long as it gets.
+#include "platform/desktop/desktop.h"
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
 #include "platform/runtime.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 

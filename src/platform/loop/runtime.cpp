@@ -1,7 +1,9 @@
 // Back to a clean platform between tests.
 #include "platform/runtime.h"
+#include "platform/desktop/desktop.h"
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
+#include "platform/net/winsock_internal.h"
+#include "platform/stream/output_stream.h"
 #include "platform/window/window_table.h"
 
 void platformReset() {

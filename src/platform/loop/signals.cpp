@@ -8,7 +8,6 @@
 // During start-up (platformSetSignalAction) a signal ends the process instead: from the
 // pump, or from the handler itself while the program may be held up outside the pump.
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
 #include "platform/runtime.h"
 #include "platform/window/window_table.h"
 

@@ -106,10 +106,6 @@ void rebaseTimers() {
     updateEarliest();
 }
 
-int timeScale() {
-    return scale;
-}
-
 void resetTimers() {
     timers.clear();
     earliestDueUs = UINT64_MAX;
@@ -123,6 +119,10 @@ void platformSetTimeScale(int n) {
         scale = clamped;
         platform::rebaseTimers();
     }
+}
+
+int platformTimeScale() {
+    return scale;
 }
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT periodMs, void*) {

@@ -1,9 +1,8 @@
 // The socket calls of the server on POSIX sockets: Windows results (SOCKET_ERROR and a
 // code for WSAGetLastError), no SIGPIPE on a send, truncation as an error.
 //
-// The network library needs no start on Linux. WSAStartup and WSACleanup only count the
-// starts, so that a cleanup without a start is reported; every other call works whether
-// or not the library was started.
+// The network library needs no start on Linux: WSAStartup only checks the version asked
+// for, WSACleanup does nothing, and every other call works whether or not they ran.
 #include "platform/net/winsock_internal.h"
 
 #include <cerrno>
@@ -16,8 +15,6 @@ namespace {
 
 constexpr int wsaVersionNotSupported = 10092;
 constexpr int wsaFault = 10014;
-
-int startCount = 0;
 
 // Fails the calling socket call with the code of errno.
 int failWithErrno() {
@@ -48,16 +45,10 @@ int WSAStartup(WORD version, WSADATA* data) {
     }
     std::snprintf(data->szDescription, sizeof data->szDescription, "POSIX sockets");
     std::snprintf(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
-    ++startCount;
     return 0;
 }
 
-// 0 after a matching WSAStartup; SOCKET_ERROR with WSANOTINITIALISED otherwise.
 int WSACleanup() {
-    if (startCount == 0) {
-        return failWith(WSANOTINITIALISED);
-    }
-    --startCount;
     return 0;
 }
 

@@ -28,7 +28,6 @@ constexpr int WSAENETUNREACH = 10051;
 constexpr int WSAECONNREFUSED = 10061;
 constexpr int WSAETIMEDOUT = 10060;
 constexpr int WSAEHOSTUNREACH = 10065;
-constexpr int WSANOTINITIALISED = 10093;
 constexpr int WSAHOST_NOT_FOUND = 11001;
 
 struct WSADATA {
@@ -61,9 +60,15 @@ int WSAGetLastError();
 // for messages to the operator; never nullptr.
 const char* wsaErrorText(int code);
 // Combines an event and an error into a notification's lParam.
-inline LPARAM WSAMAKESELECTREPLY(WORD event, WORD error) { return MAKELPARAM(event, error); }
-inline WORD WSAGETSELECTEVENT(LPARAM l) { return LOWORD(static_cast<uintptr_t>(l)); }
-inline WORD WSAGETSELECTERROR(LPARAM l) { return HIWORD(static_cast<uintptr_t>(l)); }
+inline LPARAM WSAMAKESELECTREPLY(WORD event, WORD error) {
+    return MAKELPARAM(event, error);
+}
+inline WORD WSAGETSELECTEVENT(LPARAM l) {
+    return LOWORD(static_cast<uintptr_t>(l));
+}
+inline WORD WSAGETSELECTERROR(LPARAM l) {
+    return HIWORD(static_cast<uintptr_t>(l));
+}
 
 // Asks for msg to be posted to hwnd (wParam: the socket, lParam: FD_READ and error 0)
 // while data is waiting on the socket; events 0 cancels. One notification is posted when

@@ -14,9 +14,9 @@
 // it keeps as the read-ahead datagram of the socket. The next receive gives that one
 // without a system call and reads the following one ahead in its place. So each datagram
 // costs one system call, as a plain receive does, and nothing is allocated per datagram.
-#include "platform/internal.h"
-#include "platform/window/window.h"
+#include "platform/loop/loop.h"
 #include "platform/net/winsock_internal.h"
+#include "platform/window/window.h"
 
 #include <cerrno>
 #include <cstring>

@@ -8,42 +8,39 @@ namespace {
 
 thread_local int lastSocketError = 0;
 
+// The errno values that the server and its tests tell apart, with their named codes.
+struct Named {
+    int code;
+    int err;
+};
+constexpr Named named[] = {
+    {WSAEINTR, EINTR},
+    {WSAEBADF, EBADF},
+    {WSAEINVAL, EINVAL},
+    {WSAEWOULDBLOCK, EAGAIN},
+    {WSAEWOULDBLOCK, EWOULDBLOCK},
+    {WSAEMSGSIZE, EMSGSIZE},
+    {WSAEADDRINUSE, EADDRINUSE},
+    {WSAEADDRNOTAVAIL, EADDRNOTAVAIL},
+    {WSAENETUNREACH, ENETUNREACH},
+    {WSAECONNREFUSED, ECONNREFUSED},
+    {WSAETIMEDOUT, ETIMEDOUT},
+    {WSAEHOSTUNREACH, EHOSTUNREACH},
+};
+
 } // namespace
 
 namespace platform {
 
-// Named codes for the errno values that the server and its tests tell apart; every other
-// value keeps its number above 10000, so no failure is ever reported as 0.
+// Every value without a name keeps its number above 10000, so no failure is ever
+// reported as 0.
 int wsaErrorFromErrno(int err) {
-    switch (err) {
-    case EINTR:
-        return WSAEINTR;
-    case EBADF:
-        return WSAEBADF;
-    case EINVAL:
-        return WSAEINVAL;
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-        return WSAEWOULDBLOCK;
-    case EMSGSIZE:
-        return WSAEMSGSIZE;
-    case EADDRINUSE:
-        return WSAEADDRINUSE;
-    case EADDRNOTAVAIL:
-        return WSAEADDRNOTAVAIL;
-    case ENETUNREACH:
-        return WSAENETUNREACH;
-    case ECONNREFUSED:
-        return WSAECONNREFUSED;
-    case ETIMEDOUT:
-        return WSAETIMEDOUT;
-    case EHOSTUNREACH:
-        return WSAEHOSTUNREACH;
-    default:
-        return 10000 + err;
+    for (const Named& n : named) {
+        if (n.err == err) {
+            return n.code;
+        }
     }
+    return 10000 + err;
 }
 
 void setSocketError(int code) {
@@ -62,30 +59,10 @@ int WSAGetLastError() {
 }
 
 // The errno value behind a code (the named ones mapped back, the others 10000 + errno);
-// the two codes that have none get words of their own.
+// the one code that has none gets words of its own.
 const char* wsaErrorText(int code) {
-    struct Named {
-        int code;
-        int err;
-    };
-    static constexpr Named named[] = {
-        {WSAEINTR, EINTR},
-        {WSAEBADF, EBADF},
-        {WSAEINVAL, EINVAL},
-        {WSAEWOULDBLOCK, EAGAIN},
-        {WSAEMSGSIZE, EMSGSIZE},
-        {WSAEADDRINUSE, EADDRINUSE},
-        {WSAEADDRNOTAVAIL, EADDRNOTAVAIL},
-        {WSAENETUNREACH, ENETUNREACH},
-        {WSAECONNREFUSED, ECONNREFUSED},
-        {WSAETIMEDOUT, ETIMEDOUT},
-        {WSAEHOSTUNREACH, EHOSTUNREACH},
-    };
     if (code == WSAHOST_NOT_FOUND) {
         return "host not found";
-    }
-    if (code == WSANOTINITIALISED) {
-        return "network library not started";
     }
     for (const Named& n : named) {
         if (n.code == code) {

@@ -39,6 +39,9 @@ void forgetAsyncSocket(SOCKET s);
 // s is being closed: forgets its registration and any datagram read ahead.
 void asyncSocketClosed(SOCKET s);
 
+// Forgets every async registration (platformReset).
+void socketsReset();
+
 // Longest wait of a stream socket's connect, in milliseconds (10000 unless changed).
 // For tests; values below 1 restore the default.
 void setStreamConnectTimeout(int ms);

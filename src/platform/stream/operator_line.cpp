@@ -1,9 +1,9 @@
 // Lines for the operator on standard error ("confserver: cannot bind 127.0.0.1:5198: Address
 // already in use"): what failed, where, and why, beside the message boxes and status lines.
-#include "platform/stream/escape.h"
-#include "platform/internal.h"
-#include "platform/stream/output_stream.h"
 #include "platform/runtime.h"
+#include "platform/stream/escape.h"
+#include "platform/stream/output_stream.h"
+#include "platform/window/frontend.h"
 
 #include <cerrno>
 #include <cstdio>

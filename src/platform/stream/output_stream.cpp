@@ -9,7 +9,7 @@
 // description itself.
 #include "platform/stream/output_stream.h"
 
-#include "platform/internal.h"
+#include "platform/loop/loop.h"
 #include "platform/stream/line_queue.h"
 
 #include <cerrno>

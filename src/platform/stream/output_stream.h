@@ -27,5 +27,7 @@ void streamRedirect(Stream stream, int fd);
 size_t formatStamp(char* out, size_t size);
 // Forgets waiting lines and the state of both streams (platformReset).
 void resetStreams();
+// Forgets the operator-line hook and the lines kept for the end (platformReset).
+void resetOperatorLines();
 
 } // namespace platform

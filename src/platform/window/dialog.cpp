@@ -2,7 +2,7 @@
 // lookup of resources.
 #include "platform/window/dialog.h"
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window_table.h"
 
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // The current front end, the hooks of tests, and message boxes.
-#include "platform/loop/loop.h"
-#include "platform/window/dialog.h"
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 #include "platform/runtime.h"
+#include "platform/window/dialog.h"
+#include "platform/window/window_table.h"
 
 namespace {
 

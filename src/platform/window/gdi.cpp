@@ -1,8 +1,8 @@
 // Drawing contexts and solid brushes: enough for colour requests. Contexts record their
 // text and background colours; brushes record their colour until deleted.
-#include "platform/loop/loop.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
+#include "platform/window/window_table.h"
 
 #include <unordered_set>
 

@@ -2,8 +2,9 @@
 //
 // Every procedure call can re-enter the table (create, destroy, walk), so no record
 // pointer is kept across a call: the handle is looked up again afterwards.
+#include "platform/desktop/desktop.h"
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window_table.h"
 
 #include <algorithm>

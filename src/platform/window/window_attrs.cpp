@@ -1,6 +1,7 @@
 // Window relations, extra slots, titles, showing, focus and the search by class.
+#include "platform/desktop/desktop.h"
 #include "platform/loop/loop.h"
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window_table.h"
 
 #include <algorithm>

@@ -5,8 +5,8 @@
 // above the platform layer includes this file.
 #pragma once
 
-#include "platform/window/dialog.h"
 #include "platform/types.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 
 #include <cstddef>
@@ -98,7 +98,15 @@ LRESULT mdiClientProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT controlProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT dialogWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
+// A window record that stands for a top-level window of another program.
+HWND newRemoteWindow(const char* className);
+bool isRemoteWindow(HWND hwnd);
+
 // Forgets every window (destroying the local ones first) and every registered class.
 void resetWindows();
+// Forgets the front end and the hooks of tests; dialogs; drawing objects (platformReset).
+void resetFrontEnd();
+void resetDialogs();
+void resetGdi();
 
 } // namespace platform

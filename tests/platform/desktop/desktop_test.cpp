@@ -1,8 +1,10 @@
 // The desktop registry: windows of another program found by class, asked whether they are
 // minimised, told to restore or take the focus; the wire names and requests byte for byte.
-#include "platform/internal.h"
+#include "platform/desktop/desktop.h"
+#include "platform/loop/loop.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
+#include "platform/window/window_table.h"
 #include "support/foreign_holder.h"
 
 #include <atomic>

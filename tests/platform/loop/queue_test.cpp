@@ -1,6 +1,6 @@
 // The message queue: posting order, sending, filters, the quit message, messages for
 // dead windows, nested loops, and descriptor watching through a pipe.
-#include "platform/internal.h"
+#include "platform/loop/loop.h"
 #include "support/window_recorder.h"
 
 #include "platform/runtime.h"

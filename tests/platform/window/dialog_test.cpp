@@ -2,7 +2,7 @@
 // modal dialogs with and without a front end that shows them, colour requests and
 // brushes, message boxes, and the resources of an instance.
 #include "platform/window/dialog.h"
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 #include "support/window_recorder.h"
 
 using recorder::topLevel;

@@ -1,6 +1,6 @@
 // Windows: classes, creation messages, relations, extra slots, destruction order and its
 // re-entrancy, the MDI client, default processing, showing and the search by class.
-#include "platform/internal.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window_table.h"
 #include "support/screen_front_end.h"
 #include "support/window_recorder.h"

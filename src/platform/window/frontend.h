@@ -1,0 +1,42 @@
+// The interface between the window core and a front end: the front end draws windows and
+// dialogs and turns input into messages; the window core tells it what changed. The
+// minimised front end (the default) draws nothing, writes the status line and answers
+// message boxes on standard error.
+#pragma once
+
+#include "platform/types.h"
+
+namespace platform {
+
+class FrontEnd {
+  public:
+    virtual ~FrontEnd() = default;
+    // True when modal dialogs can be shown to a person.
+    virtual bool canShowDialogs() const = 0;
+    // True when every top-level window counts as minimised.
+    virtual bool windowsAreIconic() const = 0;
+    // A shown top-level window's title changed (only called with a changed text).
+    virtual void titleChanged(HWND hwnd, const char* title) = 0;
+    virtual void windowShown(HWND hwnd) = 0;
+    virtual void windowDestroyed(HWND hwnd) = 0;
+    virtual void dialogCreated(HWND dialog) = 0;
+    // A modal box; may run a nested message loop until the person answers.
+    virtual int messageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;
+    // Called before the pump blocks: draw what changed.
+    virtual void idle() {}
+    // A window changed in a way the calls above do not report: a child window's text, or a
+    // window hidden.
+    virtual void windowChanged(HWND) {}
+};
+
+// nullptr restores the minimised front end.
+void setFrontEnd(FrontEnd* frontEnd);
+FrontEnd* frontEnd();
+// The default front end; reset forgets what it has written.
+FrontEnd* minimisedFrontEnd();
+void resetMinimisedFrontEnd();
+// The status hook set by tests, or nullptr.
+using StatusHook = void (*)(const char* text);
+StatusHook statusHook();
+
+} // namespace platform
