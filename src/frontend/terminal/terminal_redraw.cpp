@@ -2,80 +2,24 @@
 // screen is drawn when the message loop runs out of messages (so a burst of status texts
 // is drawn once), or by a short timer while messages keep coming (so a busy relay still
 // sees its status, at most a few times a second, and is never slowed down by drawing).
-// A resize signal and waiting keys wake the loop through a pipe.
+// Both are call timers of the loop; a resize comes through the loop's signal pipe.
 #include "frontend/terminal/terminal_screen.h"
 #include "frontend/terminal/terminal_state.h"
 #include "platform/loop/loop.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
-
 namespace platform::term {
 namespace {
 
-constexpr long kRedrawDelayNs = 40L * 1000 * 1000;
+constexpr UINT kRedrawDelayMs = 40;
 
-int wakeRead = -1;
-int wakeWrite = -1;
-int redrawTimer = -1;
-bool timerArmed = false;
-volatile sig_atomic_t resizePending = 0;
-
-void onResizeSignal(int) {
-    int saved = errno;
-    resizePending = 1;
-    char byte = 1;
-    ssize_t n = ::write(wakeWrite, &byte, 1);
-    (void)n; // a full pipe already holds a wake-up
-    errno = saved;
+void onResize() {
+    screenResize();
+    markDirty();
 }
 
-void armTimer(long delayNs) {
-    if (redrawTimer < 0 || timerArmed) {
-        return;
-    }
-    itimerspec setting{};
-    setting.it_value.tv_nsec = delayNs;
-    timerArmed = timerfd_settime(redrawTimer, 0, &setting, nullptr) == 0;
-}
-
-void disarmTimer() {
-    if (redrawTimer < 0 || !timerArmed) {
-        return;
-    }
-    itimerspec setting{};
-    timerfd_settime(redrawTimer, 0, &setting, nullptr);
-    timerArmed = false;
-}
-
-void wake() {
-    char byte = 1;
-    ssize_t n = ::write(wakeWrite, &byte, 1);
-    (void)n;
-}
-
-void onWake(int fd) {
-    char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
-    }
-    if (resizePending != 0) {
-        resizePending = 0;
-        screenResize();
-        markDirty();
-    }
-    handleWaitingInput();
-}
-
-void onRedrawTimer(int fd) {
-    uint64_t expirations = 0;
-    ssize_t n = ::read(fd, &expirations, sizeof expirations);
-    (void)n;
-    timerArmed = false;
+void onRedrawTimer() {
     // Work handed to the message loop has had its time; keys typed after it go on.
     terminal().holdInput = false;
     handleWaitingInput();
@@ -116,7 +60,7 @@ void markDirty() {
     Terminal& t = terminal();
     t.dirty = true;
     if (t.started && !t.lost) {
-        armTimer(kRedrawDelayNs);
+        callAfter(onRedrawTimer, kRedrawDelayMs);
     }
 }
 
@@ -126,30 +70,14 @@ void redrawIfDirty() {
         return;
     }
     t.dirty = false;
-    disarmTimer();
+    cancelCall(onRedrawTimer);
     if (t.started && !t.lost && screenStarted()) {
         drawAll();
     }
 }
 
 bool startRedrawSources() {
-    int fds[2];
-    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
-        return false;
-    }
-    wakeRead = fds[0];
-    wakeWrite = fds[1];
-    watchFd(wakeRead, onWake);
-    redrawTimer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (redrawTimer >= 0) {
-        watchFd(redrawTimer, onRedrawTimer);
-    }
-    struct sigaction action {};
-    action.sa_handler = onResizeSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGWINCH, &action, nullptr);
-    return true;
+    return watchResizeSignal(onResize);
 }
 
 void terminalIdle() {
@@ -165,7 +93,7 @@ void terminalIdle() {
     }
     t.holdInput = false;
     if (!t.input.empty()) {
-        wake(); // handled from the pump, which then looks at the queue again
+        callAfter(handleWaitingInput, 0); // from the pump, which then looks at the queue
     }
     redrawIfDirty();
 }

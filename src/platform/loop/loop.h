@@ -30,6 +30,10 @@ void killWindowTimers(HWND hwnd);
 // The clock or the time scale changed: every timer is next due one (new) period from now.
 void rebaseTimers();
 void resetTimers();
+// Calls fn once from the pump, delayMs from now (0: at the next look); setting the same fn
+// again moves its time. Not a window timer: no message is posted.
+void callAfter(void (*fn)(), UINT delayMs);
+void cancelCall(void (*fn)());
 
 // --- Queue (queue.cpp) ---
 // Appends a message; fromTimer marks a timer's own WM_TIMER.
@@ -67,7 +71,11 @@ void resetWatches();
 // --- Signals (signals.cpp) ---
 // Posts a caught signal's WM_CLOSE once a shown top-level window exists.
 void deliverPendingSignal();
-// Forgets a pending signal and watches the signal pipe again (after resetWatches).
+// Forgets a pending signal and the resize handler, and watches the signal pipe again
+// (after resetWatches).
 void resetSignals();
+// Calls handler from the pump after each SIGWINCH (the terminal was resized); false when
+// the signal pipe cannot be made.
+bool watchResizeSignal(void (*handler)());
 
 } // namespace platform

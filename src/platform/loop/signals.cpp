@@ -1,10 +1,12 @@
-// SIGINT, SIGTERM and SIGHUP become WM_CLOSE to the shown top-level windows; SIGPIPE is
-// ignored, so a reader of standard output or error that goes away (`confserver -m | head
-// -1`) costs the lines it would have read and nothing else (the writes see EPIPE).
+// SIGINT, SIGTERM and SIGHUP become WM_CLOSE to the shown top-level windows; SIGWINCH
+// calls the front end's resize handler from the pump; SIGPIPE is ignored, so a reader of
+// standard output or error that goes away (`confserver -m | head -1`) costs the lines it
+// would have read and nothing else (the writes see EPIPE).
 //
-// The handler only writes a byte to a self-pipe (async-signal-safe); the pipe is a
-// watched descriptor whose callback, run by the pump, posts the messages. A signal
-// caught before any top-level window has been shown stays pending until one is.
+// The handlers only set a flag and write a byte to the loop's one self-pipe
+// (async-signal-safe); the pipe is a watched descriptor whose callback, run by the pump,
+// acts on the flags. A close signal caught before any top-level window has been shown
+// stays pending until one is.
 // During start-up (platformSetSignalAction) a signal ends the process instead: from the
 // pump, or from the handler itself while the program may be held up outside the pump.
 #include "platform/loop/loop.h"
@@ -24,6 +26,9 @@ namespace {
 int pipeRead = -1;
 int pipeWrite = -1;
 bool pending = false;
+volatile sig_atomic_t closeCaught = 0;
+volatile sig_atomic_t resizeCaught = 0;
+void (*resizeHandler)() = nullptr;
 volatile sig_atomic_t signalAction = SIGNALS_CLOSE_WINDOWS;
 // The line written when a signal ends start-up, made before it is needed (the handler
 // cannot format).
@@ -40,10 +45,8 @@ size_t endLineLength = 0;
     std::exit(0);
 }
 
-void onSignal(int) {
-    if (signalAction == SIGNALS_END_PROCESS_AT_ONCE) {
-        endForSignal(true);
-    }
+// Wakes the pump (async-signal-safe).
+void wakePump() {
     int saved = errno;
     char byte = 1;
     ssize_t written = write(pipeWrite, &byte, 1);
@@ -51,20 +54,63 @@ void onSignal(int) {
     errno = saved;
 }
 
-// Empties the self-pipe; true when it held a wake-up.
-bool drainPipe() {
-    char buf[64];
-    bool any = false;
-    while (pipeRead >= 0 && read(pipeRead, buf, sizeof(buf)) > 0) {
-        any = true;
+void onSignal(int) {
+    if (signalAction == SIGNALS_END_PROCESS_AT_ONCE) {
+        endForSignal(true);
     }
-    return any;
+    closeCaught = 1;
+    wakePump();
+}
+
+void onResize(int) {
+    resizeCaught = 1;
+    wakePump();
+}
+
+void drainPipe() {
+    char buf[64];
+    while (pipeRead >= 0 && read(pipeRead, buf, sizeof(buf)) > 0) {
+    }
+}
+
+// A close signal caught since the last look becomes pending.
+void takeCloseSignal() {
+    if (closeCaught != 0) {
+        closeCaught = 0;
+        pending = true;
+    }
 }
 
 void onPipeReadable(int) {
     drainPipe();
-    pending = true;
+    takeCloseSignal();
+    if (resizeCaught != 0 && resizeHandler != nullptr) {
+        resizeCaught = 0;
+        resizeHandler();
+    }
     platform::deliverPendingSignal();
+}
+
+// Makes the self-pipe once and watches it; false when no pipe can be had.
+bool watchPipe() {
+    if (pipeRead < 0) {
+        int fds[2];
+        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+            return false;
+        }
+        pipeRead = fds[0];
+        pipeWrite = fds[1];
+    }
+    platform::watchFd(pipeRead, onPipeReadable);
+    return true;
+}
+
+void catchSignal(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signal, &action, nullptr);
 }
 
 // Top-level windows of this process that have been shown and have no owner (an owned
@@ -109,9 +155,21 @@ void resetSignals() {
     pending = false;
     signalAction = SIGNALS_CLOSE_WINDOWS;
     drainPipe();
+    closeCaught = 0;
+    resizeCaught = 0;
+    resizeHandler = nullptr;
     if (pipeRead >= 0) {
         watchFd(pipeRead, onPipeReadable);
     }
+}
+
+bool watchResizeSignal(void (*handler)()) {
+    if (!watchPipe()) {
+        return false;
+    }
+    resizeHandler = handler;
+    catchSignal(SIGWINCH, onResize);
+    return true;
 }
 
 } // namespace platform
@@ -121,22 +179,12 @@ void platformInstallSignalHandlers() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
-    if (pipeRead < 0) {
-        int fds[2];
-        if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
-            return;
-        }
-        pipeRead = fds[0];
-        pipeWrite = fds[1];
+    if (!watchPipe()) {
+        return;
     }
-    platform::watchFd(pipeRead, onPipeReadable);
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    catchSignal(SIGINT, onSignal);
+    catchSignal(SIGTERM, onSignal);
+    catchSignal(SIGHUP, onSignal);
 }
 
 void platformSetSignalAction(int newAction) {
@@ -146,9 +194,7 @@ void platformSetSignalAction(int newAction) {
         endLineLength = n > 0 ? std::strlen(endLine) : 0;
     }
     signalAction = newAction;
-    if (drainPipe()) {
-        pending = true;
-    }
+    takeCloseSignal();
     if (pending && newAction != SIGNALS_CLOSE_WINDOWS) {
         endForSignal(false);
     }

@@ -1,11 +1,13 @@
-// Window timers. A due timer puts one WM_TIMER in the queue and none more until that
-// message has been taken out; periods missed meanwhile are skipped, not made up.
+// The loop's one timer list. A due window timer puts one WM_TIMER in the queue and none
+// more until that message has been taken out; periods missed meanwhile are skipped, not
+// made up. A call timer (callAfter) has no window: it runs its function once from the pump.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -17,6 +19,7 @@ struct Timer {
     uint64_t periodUs;
     uint64_t dueUs;
     bool queued;
+    void (*fn)() = nullptr; // a call timer: hwnd is nullptr, id is the function
 };
 
 std::vector<Timer> timers;
@@ -53,12 +56,23 @@ void postDueTimers() {
     if (now < earliestDueUs) {
         return; // the common case: one comparison
     }
-    // Due timers post in the order of their due times (the earlier first, equal ones in
-    // the order they were set); each is moved past now as it is handled.
+    // Due call timers leave the list before any of them runs, so that a function which
+    // sets itself again runs at the next look, not in this one.
+    void (*calls[4])() = {};
+    size_t callCount = 0;
+    std::erase_if(timers, [&](const Timer& t) {
+        if (t.fn == nullptr || now < t.dueUs || callCount == std::size(calls)) {
+            return false;
+        }
+        calls[callCount++] = t.fn;
+        return true;
+    });
+    // Due window timers post in the order of their due times (the earlier first, equal
+    // ones in the order they were set); each is moved past now as it is handled.
     for (;;) {
         Timer* next = nullptr;
         for (Timer& t : timers) {
-            if (now >= t.dueUs && (next == nullptr || t.dueUs < next->dueUs)) {
+            if (t.fn == nullptr && now >= t.dueUs && (next == nullptr || t.dueUs < next->dueUs)) {
                 next = &t;
             }
         }
@@ -73,6 +87,9 @@ void postDueTimers() {
         next->dueUs += (missed + 1) * next->periodUs;
     }
     updateEarliest();
+    for (size_t i = 0; i < callCount; ++i) {
+        calls[i]();
+    }
 }
 
 uint64_t nextTimerDueUs() {
@@ -100,9 +117,27 @@ void killWindowTimers(HWND hwnd) {
 void rebaseTimers() {
     uint64_t now = nowUs();
     for (Timer& t : timers) {
-        t.periodUs = scaledPeriodUs(t.periodMs);
+        t.periodUs = t.fn != nullptr ? t.periodUs : scaledPeriodUs(t.periodMs);
         t.dueUs = now + t.periodUs;
     }
+    updateEarliest();
+}
+
+// The delay of a call timer is not divided by the time scale: it paces work for a person.
+void callAfter(void (*fn)(), UINT delayMs) {
+    const UINT_PTR id = reinterpret_cast<UINT_PTR>(fn);
+    const uint64_t delay = static_cast<uint64_t>(delayMs) * 1000u;
+    if (Timer* t = findTimer(nullptr, id)) {
+        t->periodUs = delay;
+        t->dueUs = nowUs() + delay;
+    } else {
+        timers.push_back(Timer{nullptr, id, delayMs, delay, nowUs() + delay, false, fn});
+    }
+    updateEarliest();
+}
+
+void cancelCall(void (*fn)()) {
+    std::erase_if(timers, [fn](const Timer& t) { return t.fn == fn; });
     updateEarliest();
 }
 

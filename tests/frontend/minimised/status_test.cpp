@@ -1,5 +1,6 @@
 // The minimised front end's status line (format, the hook, which windows, equal texts)
 // and signals delivered as WM_CLOSE.
+#include "platform/loop/loop.h"
 #include "support/window_recorder.h"
 
 #include <cctype>
@@ -150,6 +151,36 @@ TEST_F(Signals, TermBecomesOneCloseToEachShownTopLevelWindow) {
     platformDispatchPending(100);
     EXPECT_EQ(closesOf("main"), 1);
     EXPECT_TRUE(IsWindow(hidden));
+}
+
+int resizes = 0;
+void countResize() {
+    ++resizes;
+}
+
+TEST_F(Signals, ResizeRunsItsHandlerFromThePumpAndClosesNothing) {
+    resizes = 0;
+    ASSERT_TRUE(platform::watchResizeSignal(countResize));
+    HWND main = topLevel("main", nullptr, kMainStyle);
+    ShowWindow(main, SW_SHOW);
+    events().clear();
+    ASSERT_EQ(raise(SIGWINCH), 0);
+    ASSERT_EQ(raise(SIGWINCH), 0);
+    EXPECT_EQ(resizes, 0); // the handler runs from the pump, never from the signal
+    EXPECT_EQ(platformDispatchPending(100), 0);
+    EXPECT_EQ(resizes, 1); // two signals before one look are one resize
+    EXPECT_EQ(closesOf("main"), 0);
+    // A close signal and a resize through the same pipe: each is acted on once.
+    ASSERT_EQ(raise(SIGTERM), 0);
+    ASSERT_EQ(raise(SIGWINCH), 0);
+    platformDispatchPending(100);
+    EXPECT_EQ(resizes, 2);
+    EXPECT_EQ(events(), (Strings{"main:CLOSE", "main:DESTROY", "main:NCDESTROY"}));
+    platformReset(); // forgets the handler
+    ASSERT_EQ(raise(SIGWINCH), 0);
+    platformInstallSignalHandlers();
+    platformDispatchPending(100);
+    EXPECT_EQ(resizes, 2);
 }
 
 TEST_F(Signals, SignalBeforeAnyWindowWaitsUntilOneIsShown) {

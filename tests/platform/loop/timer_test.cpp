@@ -1,5 +1,6 @@
 // Timers on the manual clock: one WM_TIMER waiting per timer at most, missed periods
 // skipped, the time scale, order with other messages, and the end of a window's timers.
+#include "platform/loop/loop.h"
 #include "support/window_recorder.h"
 
 using recorder::events;
@@ -197,6 +198,63 @@ TEST_F(Timers, DestroyedWindowsTimersStopAndPostedTimerMessagesAreNotTheTimers) 
     platformAdvanceClock(5000);
     EXPECT_EQ(platformDispatchPending(10), 1); // the posted one, dropped at dispatch
     EXPECT_TRUE(events().empty());
+}
+
+std::vector<std::string> calls;
+void callA() {
+    calls.push_back("A");
+}
+void callAgain() {
+    calls.push_back("again");
+    platform::callAfter(callAgain, 0);
+}
+
+TEST_F(Timers, CallTimerRunsOnceAtItsTimeAndPostsNothing) {
+    calls.clear();
+    platform::callAfter(callA, 40);
+    platformAdvanceClock(39);
+    EXPECT_EQ(platformDispatchPending(10), 0);
+    EXPECT_TRUE(calls.empty());
+    platformAdvanceClock(1);
+    MSG m{};
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE)); // runs, posts no message
+    EXPECT_EQ(calls, (Strings{"A"}));
+    platformAdvanceClock(1000);
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, (Strings{"A"})); // once
+    // Setting it again moves its time; a cancelled one never runs.
+    platform::callAfter(callA, 40);
+    platformAdvanceClock(30);
+    platform::callAfter(callA, 40);
+    platformAdvanceClock(30);
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, (Strings{"A"}));
+    platformAdvanceClock(10);
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, (Strings{"A", "A"}));
+    platform::callAfter(callA, 40);
+    platform::cancelCall(callA);
+    platformAdvanceClock(100);
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, (Strings{"A", "A"}));
+}
+
+TEST_F(Timers, CallTimerSetAgainFromItselfRunsAtTheNextLookAndIgnoresTheScale) {
+    calls.clear();
+    platformSetTimeScale(1000);
+    platform::callAfter(callA, 40);
+    platformAdvanceClock(39); // a window timer of 40 ms would be due after 1 ms here
+    platformDispatchPending(10);
+    EXPECT_TRUE(calls.empty());
+    platform::cancelCall(callA);
+    platform::callAfter(callAgain, 0);
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, (Strings{"again"})); // not again within the same look
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, (Strings{"again", "again"}));
+    platform::cancelCall(callAgain);
+    platformDispatchPending(10);
+    EXPECT_EQ(calls.size(), 2u);
 }
 
 } // namespace
