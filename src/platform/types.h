@@ -70,19 +70,13 @@ inline int GetGValue(COLORREF c) { return (c >> 8) & 0xFF; }
 inline int GetBValue(COLORREF c) { return (c >> 16) & 0xFF; }
 
 // Window messages.
-constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_CREATE = 0x0001;
 constexpr UINT WM_DESTROY = 0x0002;
-constexpr UINT WM_SIZE = 0x0005;
-constexpr UINT WM_SETFOCUS = 0x0007;
-constexpr UINT WM_SETTEXT = 0x000C;
 constexpr UINT WM_PAINT = 0x000F;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_NCCREATE = 0x0081;
 constexpr UINT WM_NCDESTROY = 0x0082;
-constexpr UINT WM_KEYDOWN = 0x0100;
-constexpr UINT WM_CHAR = 0x0102;
 constexpr UINT WM_INITDIALOG = 0x0110;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
@@ -102,7 +96,6 @@ constexpr WPARAM SC_RESTORE = 0xF120;
 // Window styles.
 constexpr DWORD WS_POPUP = 0x80000000u;
 constexpr DWORD WS_CHILD = 0x40000000u;
-constexpr DWORD WS_MINIMIZE = 0x20000000u;
 constexpr DWORD WS_VISIBLE = 0x10000000u;
 constexpr DWORD WS_CLIPCHILDREN = 0x02000000u;
 constexpr DWORD WS_CAPTION = 0x00C00000u;
@@ -110,7 +103,6 @@ constexpr DWORD WS_BORDER = 0x00800000u;
 constexpr DWORD WS_SYSMENU = 0x00080000u;
 constexpr DWORD WS_MINIMIZEBOX = 0x00020000u;
 constexpr DWORD WS_TABSTOP = 0x00010000u;
-constexpr DWORD WS_EX_CLIENTEDGE = 0x00000200u;
 constexpr DWORD DS_3DLOOK = 0x0004u;
 constexpr DWORD DS_MODALFRAME = 0x0080u;
 constexpr DWORD DS_SETFONT = 0x0040u;
@@ -135,7 +127,6 @@ constexpr UINT GW_CHILD = 5;
 
 // GetWindowLongPtrA indexes: 0 and up are the window's extra bytes.
 constexpr int GWLP_WNDPROC = -4;
-constexpr int GWL_WNDPROC = GWLP_WNDPROC;
 
 // PeekMessageA flags.
 constexpr UINT PM_NOREMOVE = 0;

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <poll.h>
-#include <string>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -20,15 +19,10 @@ using namespace platform::desktop;
 
 constexpr int answerWaitMs = 500;
 
-// A remote window handed out by desktopFind: its class and the socket connected to the
+// The remote windows handed out by desktopFind, each with its socket connected to the
 // holder that proved to be of this user.
-struct Remote {
-    std::string className;
-    int fd;
-};
-
-std::unordered_map<HWND, Remote>& remotes() {
-    static std::unordered_map<HWND, Remote> table;
+std::unordered_map<HWND, int>& remotes() {
+    static std::unordered_map<HWND, int> table;
     return table;
 }
 
@@ -88,7 +82,7 @@ Answer askIconicOn(int fd) {
 bool sendToRemote(HWND remote, const char* text) {
     const auto found = remotes().find(remote);
     return found != remotes().end() &&
-           ::send(found->second.fd, text, std::strlen(text), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0;
+           ::send(found->second, text, std::strlen(text), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0;
 }
 
 } // namespace
@@ -122,7 +116,7 @@ HWND desktopFind(const char* className) {
         ::close(fd);
         return nullptr;
     }
-    remotes()[remote] = Remote{className, fd};
+    remotes()[remote] = fd;
     return remote;
 }
 
@@ -130,7 +124,7 @@ HWND desktopFind(const char* className) {
 // within 500 ms.
 bool desktopIsIconic(HWND remote) {
     const auto found = remotes().find(remote);
-    return found != remotes().end() && askIconicOn(found->second.fd) == Answer::Iconic;
+    return found != remotes().end() && askIconicOn(found->second) == Answer::Iconic;
 }
 
 // Forwards a restore request (WM_SYSCOMMAND with SC_RESTORE); other messages are not
@@ -148,14 +142,14 @@ void desktopFocus(HWND remote) {
 void desktopForgetRemote(HWND remote) {
     const auto found = remotes().find(remote);
     if (found != remotes().end()) {
-        ::close(found->second.fd);
+        ::close(found->second);
         remotes().erase(found);
     }
 }
 
 void desktopForgetRemotes() {
     for (const auto& entry : remotes()) {
-        ::close(entry.second.fd);
+        ::close(entry.second);
     }
     remotes().clear();
 }

@@ -33,6 +33,18 @@ int resourceId(const char* name) {
     return -1;
 }
 
+// The resource of that name in an instance's list (dialogs or menus), or nullptr.
+template <typename Resource>
+const Resource* findResource(const Resource* const* list, int count, const char* name) {
+    const int id = resourceId(name);
+    for (int i = 0; id >= 0 && i < count; ++i) {
+        if (list[i] != nullptr && list[i]->id == id) {
+            return list[i];
+        }
+    }
+    return nullptr;
+}
+
 bool isColourRequest(UINT msg) {
     return msg == WM_CTLCOLOREDIT || msg == WM_CTLCOLORLISTBOX || msg == WM_CTLCOLORBTN ||
            msg == WM_CTLCOLORDLG || msg == WM_CTLCOLORSTATIC;
@@ -134,29 +146,12 @@ void resetDialogs() {
 } // namespace platform
 
 const DialogTemplate* platformFindDialog(HINSTANCE instance, const char* name) {
-    int id = resourceId(name);
-    if (instance == nullptr || id < 0) {
-        return nullptr;
-    }
-    for (int i = 0; i < instance->dialogCount; ++i) {
-        if (instance->dialogs[i] != nullptr && instance->dialogs[i]->id == id) {
-            return instance->dialogs[i];
-        }
-    }
-    return nullptr;
+    return instance != nullptr ? findResource(instance->dialogs, instance->dialogCount, name)
+                               : nullptr;
 }
 
 const MenuTemplate* platformFindMenu(HINSTANCE instance, const char* name) {
-    int id = resourceId(name);
-    if (instance == nullptr || id < 0) {
-        return nullptr;
-    }
-    for (int i = 0; i < instance->menuCount; ++i) {
-        if (instance->menus[i] != nullptr && instance->menus[i]->id == id) {
-            return instance->menus[i];
-        }
-    }
-    return nullptr;
+    return instance != nullptr ? findResource(instance->menus, instance->menuCount, name) : nullptr;
 }
 
 const MenuTemplate* platformWindowMenu(HWND hwnd) {

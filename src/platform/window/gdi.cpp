@@ -5,6 +5,7 @@
 #include "platform/window/window_table.h"
 
 #include <unordered_set>
+#include <utility>
 
 namespace {
 
@@ -81,22 +82,12 @@ int ReleaseDC(HWND, HDC hdc) {
 
 COLORREF SetTextColor(HDC hdc, COLORREF colour) {
     Context* c = contextOf(hdc);
-    if (c == nullptr) {
-        return kInvalidColour;
-    }
-    COLORREF previous = c->text;
-    c->text = colour;
-    return previous;
+    return c != nullptr ? std::exchange(c->text, colour) : kInvalidColour;
 }
 
 COLORREF SetBkColor(HDC hdc, COLORREF colour) {
     Context* c = contextOf(hdc);
-    if (c == nullptr) {
-        return kInvalidColour;
-    }
-    COLORREF previous = c->background;
-    c->background = colour;
-    return previous;
+    return c != nullptr ? std::exchange(c->background, colour) : kInvalidColour;
 }
 
 COLORREF GetTextColor(HDC hdc) {
