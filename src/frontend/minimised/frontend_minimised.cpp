@@ -6,7 +6,6 @@
 #include "platform/loop/loop.h"
 #include "platform/stream/escape.h"
 #include "platform/internal.h"
-#include "platform/stream/line_queue.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/window_table.h"
 
