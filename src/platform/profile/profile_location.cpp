@@ -7,7 +7,6 @@
 #include <map>
 #include <pwd.h>
 #include <unistd.h>
-#include <vector>
 
 namespace platform::profile {
 
@@ -23,12 +22,11 @@ std::string homeDirectory() {
     if (home != nullptr && home[0] != '\0') {
         return home;
     }
-    long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
+    char buffer[16384]; // far more than an entry takes
     struct passwd entry {};
     struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
         return found->pw_dir;
     }
     return std::string();

@@ -166,10 +166,7 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
 }
 
 UINT parseLeadingInt(std::string_view value) {
-    size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
-        ++i;
-    }
+    size_t i = std::min(value.find_first_not_of(" \t"), value.size());
     bool negative = false;
     if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
         negative = value[i] == '-';

@@ -46,10 +46,6 @@ class LineQueue {
     bool flush(WriteFn write, NoteFn note, void* context);
     // True when nothing waits (the lost-lines note included).
     bool empty() const { return start_ == end_ && lost_ == 0 && noteLength_ == 0; }
-    // Bytes of lines waiting (without the note).
-    size_t waiting() const { return end_ - start_; }
-    // Lines dropped and not yet told.
-    unsigned long lost() const { return lost_; }
     void clear();
 
   private:
