@@ -53,7 +53,7 @@ const bool flushAtExit = std::atexit(writeDeferred) == 0;
 
 } // namespace
 
-// Lines are cut to 600 bytes.
+// The line, prefix and newline included, is cut to lineSize (600) bytes.
 void platformOperatorLine(const char* text) {
     (void)flushAtExit;
     char escaped[lineSize - 16];
