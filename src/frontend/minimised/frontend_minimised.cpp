@@ -4,7 +4,6 @@
 // name may hold any byte), so one status change is exactly one line, and neither stream
 // ever holds the server up (see output_stream.h).
 #include "platform/stream/escape.h"
-#include "platform/stream/line_queue.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window_table.h"

@@ -1,6 +1,7 @@
 // Starting another program without waiting for it, and the floating-point exception masks.
 #include "platform/process/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfenv>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -24,28 +26,18 @@ namespace {
 constexpr UINT execStarted = 33;
 constexpr UINT execFileNotFound = 2;
 
-std::vector<std::string> wordsOf(const char* commandLine) {
+// The blank-separated (blanks and tabs) words of a command line.
+std::vector<std::string> wordsOf(std::string_view rest) {
     std::vector<std::string> words;
-    std::string word;
-    for (const char* p = commandLine; *p != '\0'; ++p) {
-        if (*p == ' ' || *p == '\t') {
-            if (!word.empty()) {
-                words.push_back(word);
-                word.clear();
-            }
-        } else {
-            word += *p;
-        }
-    }
-    if (!word.empty()) {
-        words.push_back(word);
+    for (size_t begin = rest.find_first_not_of(" \t"); begin != std::string_view::npos;
+         begin = rest.find_first_not_of(" \t")) {
+        rest.remove_prefix(begin);
+        const size_t end = std::min(rest.find_first_of(" \t"), rest.size());
+        words.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(end);
     }
     return words;
 }
-
-} // namespace
-
-namespace {
 
 // The program a command word names: the word itself when it holds a '/', else the first
 // regular, executable file of that name in a directory of PATH ("/bin:/usr/bin" when PATH is
@@ -57,19 +49,15 @@ std::string findProgram(const std::string& word) {
         return word;
     }
     const char* path = std::getenv("PATH");
-    const std::string entries = path != nullptr ? path : "/bin:/usr/bin";
-    size_t start = 0;
-    while (start <= entries.size()) {
-        size_t end = entries.find(':', start);
-        if (end == std::string::npos) {
-            end = entries.size();
-        }
-        const std::string directory = entries.substr(start, end - start);
+    const std::string_view entries = path != nullptr ? path : "/bin:/usr/bin";
+    for (size_t start = 0; start <= entries.size();) {
+        const size_t end = std::min(entries.find(':', start), entries.size());
+        const std::string_view directory = entries.substr(start, end - start);
         start = end + 1;
         if (directory.empty() || directory[0] != '/') {
             continue;
         }
-        const std::string candidate = directory + "/" + word;
+        const std::string candidate = std::string(directory) + "/" + word;
         struct stat info {};
         if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0) {
@@ -79,88 +67,20 @@ std::string findProgram(const std::string& word) {
     return "";
 }
 
-} // namespace
-
-// Starts the first blank-separated word of commandLine, looked up as findProgram says and
-// started by its path (posix_spawn), with the other words as its arguments, and does not
-// wait for it. The child's standard input, output and error are /dev/null (it never
-// competes with the terminal front end for keys, and nothing it prints reaches the status
-// lines or the operator's messages); it runs in a process group of its own (a Ctrl-C at the
-// terminal is the server's, not the child's) with default signal handling and an empty
-// signal mask. showCommand has no meaning here. Returns 33 when the program started, 2
-// when it could not be started.
-UINT WinExec(const char* commandLine, UINT /*showCommand*/) {
-    if (commandLine == nullptr) {
-        return execFileNotFound;
-    }
-    std::vector<std::string> words = wordsOf(commandLine);
-    if (words.empty()) {
-        return execFileNotFound;
-    }
-    const std::string program = findProgram(words[0]);
-    if (program.empty()) {
-        return execFileNotFound;
-    }
-    std::vector<char*> argv;
-    for (std::string& w : words) {
-        argv.push_back(w.data());
-    }
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    if (posix_spawn_file_actions_init(&actions) != 0) {
-        return execFileNotFound;
-    }
-    if (posix_spawnattr_init(&attributes) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return execFileNotFound;
-    }
-    sigset_t none;
-    sigset_t defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) {
-        sigaddset(&defaults, signal);
-    }
-    bool ready = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
-    ready = ready && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
-    ready = ready && posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
-    ready = ready &&
-            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                      POSIX_SPAWN_SETSIGDEF) == 0;
-    ready = ready && posix_spawnattr_setpgroup(&attributes, 0) == 0;
-    ready = ready && posix_spawnattr_setsigmask(&attributes, &none) == 0;
-    ready = ready && posix_spawnattr_setsigdefault(&attributes, &defaults) == 0;
-    pid_t child = 0;
-    const bool started = ready && posix_spawn(&child, program.c_str(), &actions, &attributes,
-                                              argv.data(), environ) == 0;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return started ? execStarted : execFileNotFound;
-}
-
-namespace {
-
-// The control word's exception-mask bits, in the x87 layout: a set bit masks (ignores) the
-// exception.
-constexpr unsigned maskInvalid = 0x01;
+// The control word's exception-mask bits, in the x87 layout (see _control87): a set bit
+// masks (ignores) the exception.
 constexpr unsigned maskDenormal = 0x02;
-constexpr unsigned maskZeroDivide = 0x04;
-constexpr unsigned maskOverflow = 0x08;
-constexpr unsigned maskUnderflow = 0x10;
-constexpr unsigned maskInexact = 0x20;
 constexpr unsigned allMasks = 0x3F;
 
 struct FenvBit {
     unsigned mask;
     int except;
 };
-constexpr FenvBit fenvBits[] = {{maskInvalid, FE_INVALID},
-                                {maskZeroDivide, FE_DIVBYZERO},
-                                {maskOverflow, FE_OVERFLOW},
-                                {maskUnderflow, FE_UNDERFLOW},
-                                {maskInexact, FE_INEXACT}};
+constexpr FenvBit fenvBits[] = {{0x01, FE_INVALID},
+                                {0x04, FE_DIVBYZERO},
+                                {0x08, FE_OVERFLOW},
+                                {0x10, FE_UNDERFLOW},
+                                {0x20, FE_INEXACT}};
 
 #if defined(__x86_64__) || defined(__i386__)
 // The denormal-operand exception has no fenv name; it is set in the x87 control word and
@@ -207,10 +127,55 @@ unsigned currentMasks() {
 
 } // namespace
 
-// Sets the exception masks selected by mask to their bits in value (bit 0 invalid
-// operation, 1 denormal operand, 2 divide by zero, 3 overflow, 4 underflow, 5 inexact; a
-// set bit masks the exception) in both the x87 and the SSE unit, and returns the
-// resulting six bits. Bits outside 0x3F are ignored; mask 0 only reads.
+// The child's standard descriptors are /dev/null so that it never competes with the
+// terminal front end for keys nor prints into the status lines; its own process group keeps
+// a Ctrl-C at the terminal the server's. showCommand has no meaning here.
+UINT WinExec(const char* commandLine, UINT /*showCommand*/) {
+    std::vector<std::string> words = wordsOf(commandLine != nullptr ? commandLine : "");
+    const std::string program = words.empty() ? std::string() : findProgram(words[0]);
+    if (program.empty()) {
+        return execFileNotFound;
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return execFileNotFound;
+    }
+    if (posix_spawnattr_init(&attributes) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return execFileNotFound;
+    }
+    sigset_t none;
+    sigset_t defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGCHLD}) {
+        sigaddset(&defaults, signal);
+    }
+    bool ready = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0;
+    ready = ready && posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0) == 0;
+    ready = ready && posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
+    ready = ready &&
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                      POSIX_SPAWN_SETSIGDEF) == 0;
+    ready = ready && posix_spawnattr_setpgroup(&attributes, 0) == 0;
+    ready = ready && posix_spawnattr_setsigmask(&attributes, &none) == 0;
+    ready = ready && posix_spawnattr_setsigdefault(&attributes, &defaults) == 0;
+    pid_t child = 0;
+    const bool started = ready && posix_spawn(&child, program.c_str(), &actions, &attributes,
+                                              argv.data(), environ) == 0;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return started ? execStarted : execFileNotFound;
+}
+
+// Both the x87 and the SSE unit are set.
 unsigned int _control87(unsigned int value, unsigned int mask) {
     mask &= allMasks;
     const unsigned wanted = (currentMasks() & ~mask) | (value & mask);

@@ -1,4 +1,5 @@
-#include "platform/profile/profile_io.h"
+// Reading a private-profile file whole and replacing it atomically.
+#include "platform/profile/profile_internal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,69 +16,41 @@ namespace {
 // kernel's own limit).
 constexpr int MAX_LINK_HOPS = 40;
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports whether the close succeeded (it can report a failed write).
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
+// Blocks SIGINT, SIGTERM and SIGHUP and returns the previous mask; one that comes in
+// meanwhile is delivered when that mask is restored.
+sigset_t holdSignals() {
+    sigset_t held;
+    sigset_t previous;
+    sigemptyset(&held);
+    sigaddset(&held, SIGINT);
+    sigaddset(&held, SIGTERM);
+    sigaddset(&held, SIGHUP);
+    ::pthread_sigmask(SIG_BLOCK, &held, &previous);
+    return previous;
+}
 
-  private:
-    int fd_;
-};
-
-// Holds SIGINT, SIGTERM and SIGHUP back for as long as it exists; one that came in the
-// meantime is delivered when it goes.
-class SignalsHeld {
-  public:
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        sigaddset(&held, SIGINT);
-        sigaddset(&held, SIGTERM);
-        sigaddset(&held, SIGHUP);
-        ::pthread_sigmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-  private:
-    sigset_t previous_;
-};
-
-void setReason(std::string* reason, const std::string& text) {
+// Gives text as the reason (when one is asked for) and returns false.
+bool fail(std::string* reason, const std::string& text) {
     if (reason != nullptr) {
         *reason = text;
     }
+    return false;
+}
+
+// The same for a read that failed.
+ReadResult readFailed(std::string* reason, const std::string& text) {
+    fail(reason, text);
+    return ReadResult::Failed;
 }
 
 // Why something that is not a regular file cannot be used as one.
 std::string notRegular(mode_t mode) {
-    const char* kind = "a special file";
-    if (S_ISDIR(mode)) {
-        kind = "a directory";
-    } else if (S_ISFIFO(mode)) {
-        kind = "a FIFO";
-    } else if (S_ISCHR(mode)) {
-        kind = "a character device";
-    } else if (S_ISBLK(mode)) {
-        kind = "a block device";
-    } else if (S_ISSOCK(mode)) {
-        kind = "a socket";
-    }
+    const char* kind = S_ISDIR(mode)    ? "a directory"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "a special file";
     return std::string(kind) + ", not a regular file";
 }
 
@@ -117,14 +90,12 @@ bool replacementTarget(const std::string& path, std::string* target, std::string
         char link[4096];
         ssize_t n = ::readlink(current.c_str(), link, sizeof link);
         if (n <= 0 || static_cast<size_t>(n) >= sizeof link) {
-            setReason(reason, "its symbolic link cannot be read");
-            return false;
+            return fail(reason, "its symbolic link cannot be read");
         }
         std::string next(link, static_cast<size_t>(n));
         current = next[0] == '/' ? next : directoryOf(current) + next;
     }
-    setReason(reason, std::strerror(ELOOP));
-    return false;
+    return fail(reason, std::strerror(ELOOP));
 }
 
 // Creates the directory (and those missing above it) with mode 0700. True when it
@@ -138,8 +109,8 @@ bool makeDirectories(std::string directory, std::string* reason) {
         return true; // an existing non-directory is reported by the file's creation
     }
     if (errno != ENOENT) {
-        setReason(reason, "cannot reach the directory " + directory + ": " + std::strerror(errno));
-        return false;
+        return fail(reason,
+                    "cannot reach the directory " + directory + ": " + std::strerror(errno));
     }
     size_t slash = directory.rfind('/');
     if (slash != std::string::npos && slash > 0 &&
@@ -147,8 +118,8 @@ bool makeDirectories(std::string directory, std::string* reason) {
         return false;
     }
     if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-        setReason(reason, "cannot create the directory " + directory + ": " + std::strerror(errno));
-        return false;
+        return fail(reason,
+                    "cannot create the directory " + directory + ": " + std::strerror(errno));
     }
     ::chmod(directory.c_str(), 0700); // whatever the umask took away
     return true;
@@ -176,27 +147,24 @@ ReadResult openRegular(const std::string& path, int* fd, struct stat* st, std::s
         if (errno == ENOENT || (errno == ENOTDIR && notDirectoryIsMissing)) {
             return ReadResult::Missing;
         }
-        setReason(reason, std::strerror(errno));
-        return ReadResult::Failed;
+        return readFailed(reason, std::strerror(errno));
     }
     if (!S_ISREG(st->st_mode)) {
-        setReason(reason, notRegular(st->st_mode));
-        return ReadResult::Failed;
+        return readFailed(reason, notRegular(st->st_mode));
     }
     *fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (*fd < 0) {
         if (errno == ENOENT) {
             return ReadResult::Missing;
         }
-        setReason(reason, std::strerror(errno));
-        return ReadResult::Failed;
+        return readFailed(reason, std::strerror(errno));
     }
     if (::fstat(*fd, st) != 0) {
-        setReason(reason, std::strerror(errno));
+        fail(reason, std::strerror(errno));
     } else if (!S_ISREG(st->st_mode)) {
-        setReason(reason, notRegular(st->st_mode));
+        fail(reason, notRegular(st->st_mode));
     } else if (static_cast<unsigned long long>(st->st_size) > MAX_FILE_BYTES) {
-        setReason(reason, "larger than 64 MiB");
+        fail(reason, "larger than 64 MiB");
     } else {
         return ReadResult::Ok;
     }
@@ -228,97 +196,90 @@ ReadResult readWholeFile(const std::string& path, std::string& out, std::string*
     if (opened != ReadResult::Ok) {
         return opened;
     }
-    Descriptor file(fd);
     // The size is only a hint: the file may grow while it is read, so the limit is
     // checked against what is actually read.
     out.reserve(static_cast<size_t>(st.st_size));
     char chunk[65536];
+    ReadResult result = ReadResult::Ok;
     for (;;) {
         ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0 || out.size() + static_cast<size_t>(n) > MAX_FILE_BYTES) {
+            if (n != 0) {
+                fail(reason, n < 0 ? std::strerror(errno) : "larger than 64 MiB");
+                out.clear();
+                result = ReadResult::Failed;
             }
-            setReason(reason, std::strerror(errno));
-            out.clear();
-            return ReadResult::Failed;
-        }
-        if (n == 0) {
-            return ReadResult::Ok;
-        }
-        if (out.size() + static_cast<size_t>(n) > MAX_FILE_BYTES) {
-            setReason(reason, "larger than 64 MiB");
-            out.clear();
-            return ReadResult::Failed;
+            break;
         }
         out.append(chunk, static_cast<size_t>(n));
     }
+    ::close(fd);
+    return result;
 }
 
 bool replaceFile(const std::string& path, const std::string& content, std::string* reason) {
     if (path.empty() || path.back() == '/') {
-        setReason(reason, "no file name");
-        return false;
+        return fail(reason, "no file name");
     }
     std::string target;
     if (!replacementTarget(path, &target, reason)) {
         return false;
     }
-    size_t slash = target.rfind('/');
     std::string directory = directoryOf(target);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string base = target.substr(target.rfind('/') + 1); // all of it without a '/'
 
     mode_t mode = 0600;
     bool existing = false;
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) {
-            setReason(reason, notRegular(st.st_mode));
-            return false;
+            return fail(reason, notRegular(st.st_mode));
         }
         if (st.st_nlink > 1) {
-            setReason(reason, "it has " + std::to_string(st.st_nlink) +
-                                  " hard links, and replacing it would make them two files");
-            return false;
+            return fail(reason, "it has " + std::to_string(st.st_nlink) +
+                                    " hard links, and replacing it would make them two files");
         }
         mode = st.st_mode & 07777;
         existing = true;
     } else if (errno != ENOENT) {
-        setReason(reason, std::strerror(errno));
-        return false;
+        return fail(reason, std::strerror(errno));
     } else if (!makeDirectories(directory, reason)) {
         return false;
     }
 
-    SignalsHeld held;
+    const sigset_t previous = holdSignals();
     std::string temporary = directory + "." + base + ".XXXXXX";
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        setReason(reason, "cannot create a file in " + directory + ": " + std::strerror(errno));
-        return false;
-    }
-    Descriptor file(fd);
-    if (existing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
-        // Who may not give the file away keeps at least its group where it can.
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    bool ok = fd >= 0;
+    if (!ok) {
+        fail(reason, "cannot create a file in " + directory + ": " + std::strerror(errno));
+    } else {
+        if (existing && (st.st_uid != ::geteuid() || st.st_gid != ::getegid())) {
+            // Who may not give the file away keeps at least its group where it can.
+            if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+                (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+            }
+        }
+        ok = ::fchmod(fd, mode) == 0 && writeAll(fd, content.data(), content.size()) &&
+             ::fsync(fd) == 0;
+        ok = ::close(fd) == 0 && ok; // the close can report a failed write
+        if (!ok) {
+            fail(reason, "cannot write a file in " + directory + ": " + std::strerror(errno));
+        } else if (::rename(temporary.c_str(), target.c_str()) != 0) {
+            ok = fail(reason,
+                      "cannot put the new file in place: " + std::string(std::strerror(errno)));
+        }
+        if (!ok) {
+            ::unlink(temporary.c_str());
+        } else {
+            syncDirectory(directory);
         }
     }
-    bool ok =
-        ::fchmod(fd, mode) == 0 && writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
-    ok = file.close() && ok;
-    if (!ok) {
-        setReason(reason, "cannot write a file in " + directory + ": " + std::strerror(errno));
-    } else if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        setReason(reason, "cannot put the new file in place: " + std::string(std::strerror(errno)));
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    syncDirectory(directory);
-    return true;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return ok;
 }
 
 } // namespace platform::profile

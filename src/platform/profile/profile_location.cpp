@@ -1,4 +1,5 @@
-#include "platform/profile/profile_location.h"
+// Where a private-profile file name points on this system.
+#include "platform/profile/profile_internal.h"
 #include "platform/runtime.h"
 
 #include <cstdlib>
@@ -6,17 +7,13 @@
 #include <map>
 #include <pwd.h>
 #include <unistd.h>
-#include <vector>
 
 namespace platform::profile {
 
 namespace {
 
 // Bare names mapped to paths by platformSetProfileFile (the --config option).
-std::map<std::string, std::string>& mappedNames() {
-    static std::map<std::string, std::string> names;
-    return names;
-}
+std::map<std::string, std::string> mappedNames;
 
 // The user's home directory: $HOME, else the password database; empty when neither
 // knows it.
@@ -25,12 +22,11 @@ std::string homeDirectory() {
     if (home != nullptr && home[0] != '\0') {
         return home;
     }
-    long hint = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(hint > 0 ? static_cast<size_t>(hint) : 16384);
+    char buffer[16384]; // far more than an entry takes
     struct passwd entry {};
     struct passwd* found = nullptr;
-    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
+    if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
         return found->pw_dir;
     }
     return std::string();
@@ -40,21 +36,15 @@ std::string homeDirectory() {
 // no home directory is known.
 std::string configDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/') {
-        std::string dir(xdg);
-        if (dir.back() != '/') {
-            dir += '/';
-        }
+    const bool xdgSet = xdg != nullptr && xdg[0] == '/';
+    std::string dir = xdgSet ? std::string(xdg) : homeDirectory();
+    if (dir.empty()) {
         return dir;
     }
-    std::string home = homeDirectory();
-    if (home.empty()) {
-        return std::string();
+    if (dir.back() != '/') {
+        dir += '/';
     }
-    if (home.back() != '/') {
-        home += '/';
-    }
-    return home + ".config/";
+    return xdgSet ? dir : dir + ".config/";
 }
 
 } // namespace
@@ -66,8 +56,8 @@ std::string resolvePath(const char* fileName) {
     if (std::strchr(fileName, '/') != nullptr) {
         return fileName;
     }
-    auto mapped = mappedNames().find(fileName);
-    if (mapped != mappedNames().end()) {
+    auto mapped = mappedNames.find(fileName);
+    if (mapped != mappedNames.end()) {
         return mapped->second;
     }
     return configDirectory() + fileName;
@@ -80,22 +70,10 @@ void platformSetProfileFile(const char* bareName, const char* path) {
     if (bareName == nullptr || bareName[0] == '\0') {
         return;
     }
-    auto& names = platform::profile::mappedNames();
+    auto& names = platform::profile::mappedNames;
     if (path == nullptr || path[0] == '\0') {
         names.erase(bareName);
     } else {
         names[bareName] = path;
     }
-}
-
-// Writes the resolved path cut to size - 1 characters and terminated; nothing when size
-// is 0.
-void platformProfilePath(const char* fileName, char* buf, size_t size) {
-    if (buf == nullptr || size == 0) {
-        return;
-    }
-    std::string path = platform::profile::resolvePath(fileName);
-    size_t n = path.size() < size - 1 ? path.size() : size - 1;
-    std::memcpy(buf, path.data(), n);
-    buf[n] = '\0';
 }

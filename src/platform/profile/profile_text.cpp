@@ -1,5 +1,8 @@
-#include "platform/profile/profile_text.h"
+// The text rules of private-profile files (see profile_internal.h); nothing here touches
+// the file system.
+#include "platform/profile/profile_internal.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace platform::profile {
@@ -19,8 +22,16 @@ struct Line {
     size_t valueBegin = 0;  // key lines: first non-blank byte after '=' (or afterEquals)
 };
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
+// What names and values are trimmed of.
+constexpr std::string_view BLANKS = " \t\r";
+
+// Blanks, tabs and carriage returns removed from both ends.
+std::string_view trimBlanks(std::string_view s) {
+    size_t begin = s.find_first_not_of(BLANKS);
+    if (begin == std::string_view::npos) {
+        return std::string_view();
+    }
+    return s.substr(begin, s.find_last_not_of(BLANKS) - begin + 1);
 }
 
 char asciiLower(char c) {
@@ -28,25 +39,16 @@ char asciiLower(char c) {
 }
 
 bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return asciiLower(x) == asciiLower(y);
+           });
 }
 
 // Sets kind, name and valueBegin of a line from its content.
 void classify(std::string_view text, Line& line) {
     std::string_view content = text.substr(line.begin, line.contentEnd - line.begin);
-    size_t first = 0;
-    while (first < content.size() && isBlank(content[first])) {
-        ++first;
-    }
-    if (first == content.size() || content[first] == ';' || content[first] == '#') {
+    size_t first = content.find_first_not_of(BLANKS);
+    if (first == std::string_view::npos || content[first] == ';' || content[first] == '#') {
         return;
     }
     if (content[first] == '[') {
@@ -67,12 +69,9 @@ void classify(std::string_view text, Line& line) {
     }
     line.kind = Kind::Key;
     line.name = name;
-    size_t value = equals + 1;
-    while (value < content.size() && isBlank(content[value])) {
-        ++value;
-    }
+    size_t value = content.find_first_not_of(BLANKS, equals + 1);
     line.afterEquals = line.begin + equals + 1;
-    line.valueBegin = value < content.size() ? line.begin + value : line.afterEquals;
+    line.valueBegin = value != std::string_view::npos ? line.begin + value : line.afterEquals;
 }
 
 // The line that starts at pos (pos < text.size()).
@@ -93,32 +92,25 @@ Line lineAt(std::string_view text, size_t pos) {
 // Where a section and a key are in the text.
 struct Match {
     bool sectionFound = false;
-    Line header;
     bool keyFound = false;
     Line key;
-    Line lastContent;      // the section's last key line, else its header
-    size_t sectionEnd = 0; // start of the next header or end of the text; valid unless keyFound
+    Line lastContent; // the section's last key line, else its header
 };
 
-// Finds the first section named section and the first key line named key inside it
-// (no key is looked for when key is empty). Stops as soon as the key is found.
+// Finds the first section named section and the first key line named key inside it;
+// stops at the key or at the next section header.
 Match locate(std::string_view text, std::string_view section, std::string_view key) {
     Match m;
-    size_t pos = 0;
-    while (pos < text.size()) {
+    for (size_t pos = 0; pos < text.size();) {
         Line line = lineAt(text, pos);
         if (line.kind == Kind::Section) {
             if (m.sectionFound) {
-                m.sectionEnd = line.begin;
                 return m;
             }
-            if (equalNoCase(line.name, section)) {
-                m.sectionFound = true;
-                m.header = line;
-                m.lastContent = line;
-            }
+            m.sectionFound = equalNoCase(line.name, section);
+            m.lastContent = line;
         } else if (m.sectionFound && line.kind == Kind::Key) {
-            if (!key.empty() && equalNoCase(line.name, key)) {
+            if (equalNoCase(line.name, key)) {
                 m.keyFound = true;
                 m.key = line;
                 return m;
@@ -127,7 +119,6 @@ Match locate(std::string_view text, std::string_view section, std::string_view k
         }
         pos = line.end;
     }
-    m.sectionEnd = text.size();
     return m;
 }
 
@@ -148,32 +139,12 @@ bool lastLineIsBlank(std::string_view text) {
     return trimBlanks(last).empty();
 }
 
-// The UTF-8 byte-order mark that some editors put at the start of a file.
-constexpr std::string_view BYTE_ORDER_MARK = "\xEF\xBB\xBF";
-
-// The byte-order mark at the start of the text, or an empty view.
+// The UTF-8 byte-order mark that some editors put at the start of a file, or an empty view.
 std::string_view markOf(std::string_view text) {
-    return text.substr(0, text.rfind(BYTE_ORDER_MARK, 0) == 0 ? BYTE_ORDER_MARK.size() : 0);
+    return text.substr(0, text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
 }
-
-std::string setValueInBody(std::string_view text, std::string_view section, std::string_view key,
-                           std::string_view value);
-std::string deleteKeyInBody(std::string_view text, std::string_view section, std::string_view key);
-std::string deleteSectionInBody(std::string_view text, std::string_view section);
 
 } // namespace
-
-std::string_view trimBlanks(std::string_view s) {
-    size_t begin = 0;
-    size_t end = s.size();
-    while (begin < end && isBlank(s[begin])) {
-        ++begin;
-    }
-    while (end > begin && isBlank(s[end - 1])) {
-        --end;
-    }
-    return s.substr(begin, end - begin);
-}
 
 std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
                                           std::string_view key) {
@@ -195,10 +166,7 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
 }
 
 UINT parseLeadingInt(std::string_view value) {
-    size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
-        ++i;
-    }
+    size_t i = std::min(value.find_first_not_of(" \t"), value.size());
     bool negative = false;
     if (i < value.size() && (value[i] == '+' || value[i] == '-')) {
         negative = value[i] == '-';
@@ -230,29 +198,12 @@ bool isWritableValue(std::string_view value) {
 
 std::string setValue(std::string_view text, std::string_view section, std::string_view key,
                      std::string_view value) {
-    std::string_view mark = markOf(text);
-    return std::string(mark) + setValueInBody(text.substr(mark.size()), section, key, value);
-}
-
-std::string deleteKey(std::string_view text, std::string_view section, std::string_view key) {
-    std::string_view mark = markOf(text);
-    return std::string(mark) + deleteKeyInBody(text.substr(mark.size()), section, key);
-}
-
-std::string deleteSection(std::string_view text, std::string_view section) {
-    std::string_view mark = markOf(text);
-    return std::string(mark) + deleteSectionInBody(text.substr(mark.size()), section);
-}
-
-namespace {
-
-// The edits on the text after its byte-order mark; contracts as for the public forms.
-std::string setValueInBody(std::string_view text, std::string_view section, std::string_view key,
-                           std::string_view value) {
+    const size_t mark = markOf(text).size();
+    std::string out(text.substr(0, mark));
+    text.remove_prefix(mark);
     section = trimBlanks(section);
     key = trimBlanks(key);
     Match m = locate(text, section, key);
-    std::string out;
     out.reserve(text.size() + section.size() + key.size() + value.size() + 8);
     if (m.keyFound) {
         // Blanks between '=' and the old value stay, unless the new value is empty.
@@ -275,37 +226,15 @@ std::string setValueInBody(std::string_view text, std::string_view section, std:
     }
     std::string_view ending = fileEnding(text);
     out.append(text);
-    if (!out.empty() && out.back() != '\n') {
+    if (!text.empty() && text.back() != '\n') {
         out.append(ending);
     }
-    if (!out.empty() && !lastLineIsBlank(out)) {
+    if (!text.empty() && !lastLineIsBlank(std::string_view(out).substr(mark))) {
         out.append(ending);
     }
     out.append("[").append(section).append("]").append(ending);
     out.append(key).append("=").append(value).append(ending);
     return out;
 }
-
-std::string deleteKeyInBody(std::string_view text, std::string_view section, std::string_view key) {
-    Match m = locate(text, trimBlanks(section), trimBlanks(key));
-    if (!m.keyFound) {
-        return std::string(text);
-    }
-    std::string out(text.substr(0, m.key.begin));
-    out.append(text.substr(m.key.end));
-    return out;
-}
-
-std::string deleteSectionInBody(std::string_view text, std::string_view section) {
-    Match m = locate(text, trimBlanks(section), std::string_view());
-    if (!m.sectionFound) {
-        return std::string(text);
-    }
-    std::string out(text.substr(0, m.header.begin));
-    out.append(text.substr(m.sectionEnd));
-    return out;
-}
-
-} // namespace
 
 } // namespace platform::profile

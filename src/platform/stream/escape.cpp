@@ -12,18 +12,14 @@ size_t escapeBytes(const char* text, size_t length, char* out, size_t size) {
     size_t n = 0;
     for (size_t i = 0; i < length; ++i) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        char piece[4];
-        size_t len = 0;
+        char piece[4] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]}; // a control byte
+        size_t len = 4;
         if (c == '\\') {
-            piece[len++] = '\\';
-            piece[len++] = '\\';
-        } else if (c < 32 || c == 127) {
-            piece[len++] = '\\';
-            piece[len++] = 'x';
-            piece[len++] = kHex[c >> 4];
-            piece[len++] = kHex[c & 15];
-        } else {
-            piece[len++] = static_cast<char>(c);
+            piece[1] = '\\';
+            len = 2;
+        } else if (c >= 32 && c != 127) {
+            piece[0] = static_cast<char>(c);
+            len = 1;
         }
         if (n + len > size - 1) {
             break;

@@ -1,6 +1,6 @@
 // The bounded queue of output lines: fixed storage, the oldest whole lines dropped first,
 // one note for what was dropped, never half a line.
-#include "platform/stream/line_queue.h"
+#include "platform/stream/output_stream.h"
 
 #include <cstring>
 

@@ -18,8 +18,6 @@ constexpr size_t lineSize = 600;
 constexpr int deferredMax = 8;
 constexpr int writeWaitMs = 100;
 
-void (*lineHook)(const char* line) = nullptr;
-
 // Lines kept while the terminal window is up, written once the terminal is given back.
 char deferred[deferredMax][lineSize];
 int deferredCount = 0;
@@ -55,16 +53,11 @@ const bool flushAtExit = std::atexit(writeDeferred) == 0;
 
 } // namespace
 
-// "confserver: " and the text, escaped (one line whatever the text holds) and cut to 600
-// bytes; at once unless a front end that draws on the terminal is in use, then at exit.
+// The line, prefix and newline included, is cut to lineSize (600) bytes.
 void platformOperatorLine(const char* text) {
     (void)flushAtExit;
     char escaped[lineSize - 16];
-    escapeText(text != nullptr ? text : "", escaped, sizeof escaped);
-    if (lineHook != nullptr) {
-        lineHook(escaped);
-        return;
-    }
+    escapeText(text, escaped, sizeof escaped);
     char line[lineSize];
     std::snprintf(line, sizeof line, "confserver: %s\n", escaped);
     if (platform::frontEnd()->canShowDialogs()) {
@@ -83,14 +76,9 @@ void platformErrorLine(const char* line, size_t length) {
     platform::streamLine(platform::Stream::Error, line, length);
 }
 
-void platformSetOperatorLineHook(void (*hook)(const char* line)) {
-    lineHook = hook;
-}
-
 namespace platform {
 
 void resetOperatorLines() {
-    lineHook = nullptr;
     deferredCount = 0;
 }
 

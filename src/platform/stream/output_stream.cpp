@@ -10,7 +10,6 @@
 #include "platform/stream/output_stream.h"
 
 #include "platform/loop/loop.h"
-#include "platform/stream/line_queue.h"
 
 #include <cerrno>
 #include <chrono>
@@ -27,7 +26,8 @@ namespace platform {
 namespace {
 
 struct OutputStream {
-    int target = -1;    // what to write to instead (tests), or -1
+    explicit OutputStream(int standardFd) : standard(standardFd) {}
+    int standard;       // standard output or standard error
     int fd = -1;        // the descriptor written to
     bool ownFd = false; // fd was opened here
     bool socket = false;
@@ -37,12 +37,7 @@ struct OutputStream {
     LineQueue queue;
 };
 
-OutputStream streams[2]; // status lines, message boxes
-
-// The descriptor of the stream as others see it.
-int standardOf(const OutputStream& out) {
-    return &out == &streams[0] ? STDOUT_FILENO : STDERR_FILENO;
-}
+OutputStream streams[2] = {OutputStream(STDOUT_FILENO), OutputStream(STDERR_FILENO)};
 
 OutputStream& streamOf(Stream s) {
     return streams[s == Stream::Status ? 0 : 1];
@@ -61,10 +56,9 @@ void prepare(OutputStream& out) {
     static bool exitHandler = std::atexit(drainAtExit) == 0;
     (void)exitHandler;
     out.prepared = true;
-    int base = out.target >= 0 ? out.target : standardOf(out);
-    out.fd = base;
+    out.fd = out.standard;
     struct stat st {};
-    if (fstat(base, &st) != 0) {
+    if (fstat(out.standard, &st) != 0) {
         out.gone = true; // closed: nothing to write to
         return;
     }
@@ -76,7 +70,7 @@ void prepare(OutputStream& out) {
         return;
     }
     char path[64];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d", base);
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", out.standard);
     int own = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (own >= 0) {
         out.fd = own;
@@ -87,9 +81,9 @@ void prepare(OutputStream& out) {
         out.gone = true; // a pipe with no reader left
         return;
     }
-    int flags = fcntl(base, F_GETFL);
+    int flags = fcntl(out.standard, F_GETFL);
     if (flags >= 0) {
-        fcntl(base, F_SETFL, flags | O_NONBLOCK);
+        fcntl(out.standard, F_SETFL, flags | O_NONBLOCK);
     }
 }
 
@@ -106,6 +100,43 @@ ssize_t writeSome(const char* data, size_t n, void* context) {
     return -1; // EPIPE and every other failure: the reader is gone
 }
 
+size_t note(unsigned long count, char* out, size_t size, void* context) {
+    auto* stream = static_cast<OutputStream*>(context);
+    size_t n = stream->standard == STDOUT_FILENO ? formatStamp(out, size) : 0;
+    int more = std::snprintf(out + n, size - n, "... %lu status line%s lost\n", count,
+                             count == 1 ? "" : "s");
+    size_t total = n + (more < 0 ? 0 : static_cast<size_t>(more));
+    return total < size ? total : size - 1;
+}
+
+void onWritable(OutputStream& out);
+
+// Writes what the descriptor takes; watches it for writing only while lines wait.
+void flush(OutputStream& out) {
+    if (out.gone) {
+        return;
+    }
+    if (!out.queue.flush(writeSome, note, &out)) {
+        out.gone = true;
+    }
+    const bool wanted = !out.gone && !out.queue.empty();
+    if (wanted && !out.watched) {
+        watchFd(out.fd, [&out](int) { onWritable(out); });
+        setFdEvents(out.fd, POLLOUT);
+    } else if (!wanted && out.watched) {
+        unwatchFd(out.fd);
+    }
+    out.watched = wanted;
+}
+
+void onWritable(OutputStream& out) {
+    if ((readyEvents() & (POLLERR | POLLHUP)) != 0 && (readyEvents() & POLLOUT) == 0) {
+        out.queue.clear();
+        out.gone = true;
+    }
+    flush(out);
+}
+
 } // namespace
 
 size_t formatStamp(char* out, size_t size) {
@@ -120,63 +151,6 @@ size_t formatStamp(char* out, size_t size) {
     int n = std::snprintf(out, size, "%s.%03ld ", day, ts.tv_nsec / 1000000L);
     return n < 0 ? 0 : static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
 }
-
-namespace {
-
-size_t note(unsigned long count, char* out, size_t size, void* context) {
-    auto* stream = static_cast<OutputStream*>(context);
-    size_t n = stream == &streams[0] ? formatStamp(out, size) : 0;
-    int more = std::snprintf(out + n, size - n, "... %lu status line%s lost\n", count,
-                             count == 1 ? "" : "s");
-    size_t total = n + (more < 0 ? 0 : static_cast<size_t>(more));
-    return total < size ? total : size - 1;
-}
-
-void onWritable(OutputStream& out);
-
-void watch(OutputStream& out, bool on) {
-    if (on && !out.watched) {
-        out.watched = true;
-        watchFd(out.fd, [&out](int) { onWritable(out); });
-        setFdEvents(out.fd, POLLOUT);
-    } else if (!on && out.watched) {
-        out.watched = false;
-        unwatchFd(out.fd);
-    }
-}
-
-// Writes what the descriptor takes; watches it for writing only while lines wait.
-void flush(OutputStream& out) {
-    if (out.gone) {
-        return;
-    }
-    if (!out.queue.flush(writeSome, note, &out)) {
-        out.gone = true;
-    }
-    watch(out, !out.gone && !out.queue.empty());
-}
-
-void onWritable(OutputStream& out) {
-    if ((readyEvents() & (POLLERR | POLLHUP)) != 0 && (readyEvents() & POLLOUT) == 0) {
-        out.queue.clear();
-        out.gone = true;
-    }
-    flush(out);
-}
-
-void forget(OutputStream& out) {
-    if (out.watched) {
-        unwatchFd(out.fd);
-    }
-    if (out.ownFd) {
-        close(out.fd);
-    }
-    out.queue.clear();
-    out.fd = -1;
-    out.ownFd = out.socket = out.prepared = out.gone = out.watched = false;
-}
-
-} // namespace
 
 void streamLine(Stream stream, const char* text, size_t length) {
     OutputStream& out = streamOf(stream);
@@ -207,27 +181,15 @@ void streamDrain(Stream stream, int ms) {
     }
 }
 
-bool streamWaiting(Stream stream) {
-    const OutputStream& out = streamOf(stream);
-    return out.prepared && !out.gone && !out.queue.empty();
-}
-
-bool streamGone(Stream stream) {
-    return streamOf(stream).gone;
-}
-
-void streamRedirect(Stream stream, int fd) {
-    OutputStream& out = streamOf(stream);
-    forget(out);
-    out.target = fd;
-}
-
 void resetStreams() {
+    // The pump's watches are already cleared by the reset; only the state goes here.
     for (OutputStream& out : streams) {
-        // The pump's watches are already cleared by the reset; only the state goes here.
-        out.watched = false;
-        forget(out);
-        out.target = -1;
+        if (out.ownFd) {
+            close(out.fd);
+        }
+        out.queue.clear();
+        out.fd = -1;
+        out.ownFd = out.socket = out.prepared = out.gone = out.watched = false;
     }
 }
 

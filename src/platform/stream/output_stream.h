@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <sys/types.h>
 
 namespace platform {
 
@@ -15,19 +16,52 @@ void streamLine(Stream stream, const char* text, size_t length);
 // Waits up to ms milliseconds, at most, for waiting lines to be taken (message boxes before
 // a start-up failure ends the program; the end of the program).
 void streamDrain(Stream stream, int ms);
-// True while lines wait to be written.
-bool streamWaiting(Stream stream);
-// True once the reader of the stream has gone; its lines are dropped from then on.
-bool streamGone(Stream stream);
-// Writes the stream to fd from now on instead of standard output or error (tests); -1: the
-// standard descriptor again. Forgets waiting lines and a reader that has gone.
-void streamRedirect(Stream stream, int fd);
 // "YYYY-MM-DD HH:MM:SS.mmm " (local time, one blank after it), as every status line begins;
 // returns its length.
 size_t formatStamp(char* out, size_t size);
 // Forgets waiting lines and the state of both streams (platformReset).
 void resetStreams();
-// Forgets the operator-line hook and the lines kept for the end (platformReset).
+// Forgets the operator lines kept for the end (platformReset).
 void resetOperatorLines();
+
+// The bounded queue of one stream's lines. Fixed storage; when a new line does not fit, the
+// oldest waiting lines are dropped whole and counted, and the next write tells how many
+// with one line of its own at the place where they would have been. A line whose first
+// bytes have been written is never dropped, so the output never holds half a line.
+class LineQueue {
+  public:
+    static constexpr size_t kCapacity = 64 * 1024;
+    // A line longer than this is cut to it (its newline kept).
+    static constexpr size_t kLongestLine = 4096;
+
+    // Writes up to n bytes; returns how many were taken, 0 when none can be taken now, or
+    // -1 when the output is gone for good.
+    using WriteFn = ssize_t (*)(const char* data, size_t n, void* context);
+    // Formats the note that tells of count lost lines into out (size bytes, newline
+    // included); returns its length.
+    using NoteFn = size_t (*)(unsigned long count, char* out, size_t size, void* context);
+
+    // Queues one line (text without its newline; the newline is added).
+    void push(const char* text, size_t length);
+    // Writes what waits, in order, until the output takes no more. Returns false when the
+    // output is gone (everything waiting is then dropped).
+    bool flush(WriteFn write, NoteFn note, void* context);
+    // True when nothing waits (the lost-lines note included).
+    bool empty() const { return start_ == end_ && lost_ == 0 && noteLength_ == 0; }
+    void clear();
+
+  private:
+    void dropOldest();
+    void compact();
+
+    char data_[kCapacity];
+    size_t start_ = 0;  // the first byte not yet written
+    size_t locked_ = 0; // the end of a line partly written (== start_ when none is)
+    size_t end_ = 0;
+    unsigned long lost_ = 0;
+    char note_[96];
+    size_t noteLength_ = 0; // a note being written
+    size_t noteDone_ = 0;
+};
 
 } // namespace platform

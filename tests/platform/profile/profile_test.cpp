@@ -310,25 +310,27 @@ TEST(ProfileWrite, MissingSectionGoesAtTheEnd) {
     EXPECT_EQ(readFile(f), "[a]\nk=9\nK=2\nz=8\n[A]\nk=3\nz=4\n");
 }
 
-TEST(ProfileWrite, NullValueDeletesKeyNullKeyDeletesSection) {
+TEST(ProfileWrite, NullKeyOrValueIsRefusedAndTheFileStaysByteForByte) {
     TempDir dir;
     std::string f = dir.file("d.ini");
     const std::string original = "; c\r\n[a]\r\nx=1\r\ny=2\r\n\r\n[b]\r\nz=3\r\n\r\n[c]\r\nw=4\r\n";
     writeFile(f, original);
-    ASSERT_TRUE(put(f, "A", "X", nullptr));
-    EXPECT_EQ(readFile(f), "; c\r\n[a]\r\ny=2\r\n\r\n[b]\r\nz=3\r\n\r\n[c]\r\nw=4\r\n");
-    ASSERT_TRUE(put(f, "b", nullptr, nullptr));
-    EXPECT_EQ(readFile(f), "; c\r\n[a]\r\ny=2\r\n\r\n[c]\r\nw=4\r\n");
-    EXPECT_EQ(get(f, "b", "z"), "DEF");
-    ASSERT_TRUE(put(f, "c", nullptr, "ignored"));
-    EXPECT_EQ(readFile(f), "; c\r\n[a]\r\ny=2\r\n\r\n");
-    // Deleting what is not there changes nothing and creates nothing.
-    ino_t before = inodeOf(f);
-    EXPECT_TRUE(put(f, "a", "missing", nullptr));
-    EXPECT_TRUE(put(f, "missing", nullptr, nullptr));
+    const ino_t before = inodeOf(f);
+    const std::string refused = f + ": no section, key or value to write";
+    EXPECT_FALSE(put(f, "A", "X", nullptr));
+    EXPECT_EQ(writeError(), refused);
+    EXPECT_FALSE(put(f, "b", nullptr, nullptr));
+    EXPECT_EQ(writeError(), refused);
+    EXPECT_FALSE(put(f, "c", nullptr, "ignored"));
+    EXPECT_EQ(writeError(), refused);
+    EXPECT_EQ(readFile(f), original);
     EXPECT_EQ(inodeOf(f), before);
-    EXPECT_TRUE(put(dir.file("none.ini"), "a", nullptr, nullptr));
+    EXPECT_EQ(get(f, "a", "x"), "1");
+    EXPECT_EQ(get(f, "b", "z"), "3");
+    // A refused write creates nothing either.
+    EXPECT_FALSE(put(dir.file("none.ini"), "a", nullptr, nullptr));
     EXPECT_FALSE(testutil::fileExists(dir.file("none.ini")));
+    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"d.ini"});
 }
 
 TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
@@ -510,11 +512,11 @@ TEST(ProfileRead, ByteOrderMarkIsReadPastAndKept) {
     ASSERT_TRUE(put(f, "callsign", "desc", "CHANGED"));
     ASSERT_TRUE(put(f, "callsign", "user", "*U*"));
     EXPECT_EQ(readFile(f), mark + "[callsign]\r\ndesc=CHANGED\r\nuser=*U*\r\n");
-    ASSERT_TRUE(put(f, "callsign", "desc", nullptr));
-    EXPECT_EQ(readFile(f), mark + "[callsign]\r\nuser=*U*\r\n");
-    ASSERT_TRUE(put(f, "callsign", nullptr, nullptr));
-    EXPECT_EQ(readFile(f), mark);
+    // A refused write leaves the mark and every other byte as they were.
+    EXPECT_FALSE(put(f, "callsign", "desc", nullptr));
+    EXPECT_EQ(readFile(f), mark + "[callsign]\r\ndesc=CHANGED\r\nuser=*U*\r\n");
     // A file of only the mark takes its first section right after it.
+    writeFile(f, mark);
     ASSERT_TRUE(put(f, "server", "ver", "618"));
     EXPECT_EQ(readFile(f), mark + "[server]\nver=618\n");
     // Only a mark at the very start counts: elsewhere it is part of a line.

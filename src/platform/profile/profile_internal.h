@@ -1,0 +1,82 @@
+// The parts of the private-profile functions: where a file name points, reading a file
+// whole and replacing it atomically, and the text rules applied to its bytes in memory.
+//
+// A file is a sequence of lines ended by "\n" (a "\r" before it belongs to the ending).
+// A line whose first non-blank byte is '[' and that has a ']' after it is a section
+// header; the name lies between the '[' and the first ']'. A line whose first non-blank
+// byte is ';' or '#' is a comment. Any other line with a '=' whose text before the first
+// '=' is not blank is a key line. Every other line is kept but carries no meaning. A UTF-8
+// byte-order mark at the very start is not part of the first line: reads look past it and
+// writes keep it. Names are trimmed of blanks, tabs and carriage returns and compared
+// without regard to ASCII case; the first section of a name and, inside it, the first key
+// of a name are the ones that count.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace platform::profile {
+
+// A name with a '/' is a path as given; a bare name set with platformSetProfileFile maps
+// to its path; any other bare name lies in $XDG_CONFIG_HOME (when set to an absolute
+// path), else in $HOME/.config. Empty for a null or empty name.
+std::string resolvePath(const char* fileName);
+
+// Larger files are not read (a read gives the default, a write fails): the server's file
+// holds a few hundred bytes, and a huge one is damage rather than configuration.
+constexpr size_t MAX_FILE_BYTES = 64u << 20;
+
+enum class ReadResult {
+    Ok,      // the file was found (and read whole)
+    Missing, // there is no such file (or a directory on its path is missing)
+    Failed,  // it exists but could not be read whole: no permission, not a file, too large
+};
+
+// What is at a path, found without blocking: only a regular file is opened, a FIFO, a
+// device, a socket or a directory is only named. mode gets the permission bits of a file
+// found (Ok); reason, when given, why it failed ("a FIFO, not a regular file").
+ReadResult inspectFile(const std::string& path, mode_t* mode, std::string* reason);
+// Reads the whole file at path into out, opened as inspectFile says.
+ReadResult readWholeFile(const std::string& path, std::string& out, std::string* reason = nullptr);
+
+// Replaces the file at path by content so that a reader sees either the old or the new
+// file: a temporary file in the same directory is written, flushed and renamed over it.
+// The file keeps its mode, and its owner and group as far as this process may give them
+// (a new one gets mode 0600, missing directories mode 0700). A chain of symbolic links is
+// followed and its target replaced; a file with several hard links is refused. SIGINT,
+// SIGTERM and SIGHUP wait while the temporary file exists. False, with why in reason, on
+// any failure; no temporary file is left behind then.
+bool replaceFile(const std::string& path, const std::string& content,
+                 std::string* reason = nullptr);
+
+// The value of key in section as a read returns it: cut at its first NUL byte, trimmed,
+// and stripped of one pair of surrounding double quotes. Nothing when either is missing.
+std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
+                                          std::string_view key);
+
+// The number at the start of a value: blanks skipped, an optional sign, then decimal
+// digits accumulated modulo 2^32 (as a 32-bit register would); 0 when there are none.
+UINT parseLeadingInt(std::string_view value);
+
+// True when a write may store these names and this value without changing the meaning
+// of other lines: no line breaks, no ']' in a section name, and a key name that is not
+// blank, has no '=' and does not start like a header or a comment.
+bool isWritableSection(std::string_view section);
+bool isWritableKey(std::string_view key);
+bool isWritableValue(std::string_view value);
+
+// Sets key to value in section and returns the new text. The first key line of that
+// name keeps its bytes up to the value (the blanks after '=' too, unless the new value is
+// empty) and its line ending. A missing key is added after the section's last key line
+// (after its header when it has none); a missing section at the end of the file, after a
+// line ending if the file lacks one and after a blank line if the last line is not blank.
+// New lines take the ending of the line they follow, else the file's first, else "\n".
+std::string setValue(std::string_view text, std::string_view section, std::string_view key,
+                     std::string_view value);
+
+} // namespace platform::profile
