@@ -236,6 +236,7 @@ bool denormalMasked() {
 }
 void setDenormalMasked(bool) {}
 
+// Elsewhere the same four operations are the math library's fenv calls.
 int enabledExceptions() {
     return fegetexcept();
 }
