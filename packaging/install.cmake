@@ -93,8 +93,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES TRUE)
-# postinst creates the system user with adduser, or useradd where adduser is missing.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser | passwd")
+# postinst creates the system user with adduser, or useradd where adduser is missing. The
+# HTTP library and the journal's are opened at run time (when the HTTP view starts, when the
+# event log goes to the journal), so dpkg-shlibdeps, which reads only the linked libraries,
+# does not see them: their packages are named here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser | passwd, libmicrohttpd12, libsystemd0")
 find_program(CONFSERVER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CONFSERVER_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

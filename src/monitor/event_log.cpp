@@ -1,5 +1,6 @@
 #include "monitor/event_log.h"
 
+#include "monitor/journal_library.h"
 #include "platform/runtime.h"
 
 #include <arpa/inet.h>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <systemd/sd-journal.h>
 #include <unistd.h>
 
 namespace {
@@ -23,7 +23,10 @@ void writeStandardError(const char* line, size_t length) {
 }
 
 void (*lineSink)(const char*, size_t) = writeStandardError;
-int (*journalSink)(const struct iovec*, int) = sd_journal_sendv;
+// A test's journal sink; null means the journal library's own, loaded on first use.
+int (*journalSink)(const struct iovec*, int) = nullptr;
+JournalLibrary journalLibrary{};
+const char* journalLibraryFile = JOURNAL_LIBRARY_FILE;
 bool toJournal = false;
 bool quiet = false;
 
@@ -161,6 +164,17 @@ bool eventLogStreamIsJournal(const char* journalStream, int fd) {
 
 void eventLogOpen() {
     toJournal = eventLogStreamIsJournal(std::getenv("JOURNAL_STREAM"), STDERR_FILENO);
+    if (!toJournal || journalSink != nullptr || journalLibrary.sendv != nullptr) {
+        return;
+    }
+    // Standard error is the journal's stream, so a line there still reaches it, as text.
+    char why[256];
+    if (!journalLibraryResolve(journalLibraryFile, &journalLibrary, why, sizeof why)) {
+        toJournal = false;
+        char text[320];
+        std::snprintf(text, sizeof text, "event log: %s; records go to standard error", why);
+        platformOperatorLine(text);
+    }
 }
 
 void eventLogWrite(const MonitorEvent& event) {
@@ -172,7 +186,11 @@ void eventLogWrite(const MonitorEvent& event) {
             vector[i].iov_base = fields.field[i];
             vector[i].iov_len = std::strlen(fields.field[i]);
         }
-        journalSink(vector, fields.count);
+        if (journalSink != nullptr) {
+            journalSink(vector, fields.count);
+        } else {
+            journalLibrary.sendv(vector, fields.count);
+        }
         return;
     }
     if (quiet) {
@@ -185,7 +203,10 @@ void eventLogWrite(const MonitorEvent& event) {
 
 void eventLogReset() {
     lineSink = writeStandardError;
-    journalSink = sd_journal_sendv;
+    journalSink = nullptr;
+    if (journalLibraryFile != JOURNAL_LIBRARY_FILE) {
+        eventLogSetJournalLibrary(nullptr);
+    }
     toJournal = false;
     quiet = false;
 }
@@ -199,5 +220,10 @@ void eventLogSetLineSink(void (*sink)(const char*, size_t)) {
 }
 
 void eventLogSetJournalSink(int (*sink)(const struct iovec*, int)) {
-    journalSink = sink != nullptr ? sink : sd_journal_sendv;
+    journalSink = sink;
+}
+
+void eventLogSetJournalLibrary(const char* file) {
+    journalLibraryFile = file != nullptr ? file : JOURNAL_LIBRARY_FILE;
+    journalLibrary = JournalLibrary{};
 }

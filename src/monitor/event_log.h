@@ -10,7 +10,9 @@
 
 struct iovec;
 
-// Chooses the journal or standard error, once per start.
+// Chooses the journal or standard error, once per start. The journal's library is loaded
+// here, the first time the journal is chosen; when it cannot be, one operator line says why
+// and the records go to standard error (the journal's stream) as lines.
 void eventLogOpen();
 // Writes one record where eventLogOpen decided.
 void eventLogWrite(const MonitorEvent& event);
@@ -39,6 +41,9 @@ void eventJournalFields(const MonitorEvent& event, EventJournalFields* out);
 bool eventLogStreamIsJournal(const char* journalStream, int fd);
 
 // Where records go, for tests: a line sink (the line and its length, without the line
-// end) replaces the writes to standard error, a journal sink replaces sd_journal_sendv.
+// end) replaces the writes to standard error, a journal sink replaces the library's
+// sd_journal_sendv (null: the library's again). The library file can be another one (null:
+// the usual one); it is loaded again at the next eventLogOpen that chooses the journal.
 void eventLogSetLineSink(void (*sink)(const char* line, size_t length));
 void eventLogSetJournalSink(int (*sink)(const struct iovec* fields, int count));
+void eventLogSetJournalLibrary(const char* file);

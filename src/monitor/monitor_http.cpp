@@ -3,6 +3,7 @@
 // once a tick it also runs, which honours its connection timeout (whole seconds) to within
 // a tick. Read-only: GET and HEAD of /, /api/status, /api/events and /metrics.
 #include "monitor/dashboard_page.h"
+#include "monitor/http_library.h"
 #include "monitor/monitor_internal.h"
 #include "monitor/monitor_view.h"
 #include "platform/runtime.h"
@@ -51,9 +52,9 @@ void runDaemon() {
         return;
     }
     for (int round = 0; round < 4; ++round) {
-        MHD_run(httpDaemon);
+        httpLibrary.run(httpDaemon);
         MHD_UNSIGNED_LONG_LONG due = 0;
-        if (MHD_get_timeout(httpDaemon, &due) != MHD_YES || due != 0) {
+        if (httpLibrary.getTimeout(httpDaemon, &due) != MHD_YES || due != 0) {
             break;
         }
     }
@@ -84,7 +85,7 @@ void broadcast(const std::string& message) {
         }
         if (client.suspended) {
             client.suspended = false;
-            MHD_resume_connection(client.connection);
+            httpLibrary.resumeConnection(client.connection);
             runWaiting = true;
         }
     }
@@ -117,7 +118,7 @@ ssize_t readStream(void* context, uint64_t, char* out, size_t max) {
     }
     if (client->length == 0) {
         client->suspended = true;
-        MHD_suspend_connection(client->connection);
+        httpLibrary.suspendConnection(client->connection);
         return 0;
     }
     size_t n = client->length < max ? client->length : max;
@@ -136,18 +137,18 @@ void releaseStream(void* context) {
 
 MHD_Result queueText(MHD_Connection* connection, unsigned status, const char* type,
                      const char* body, size_t length) {
-    MHD_Response* response =
-        MHD_create_response_from_buffer(length, const_cast<char*>(body), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response = httpLibrary.createResponseFromBuffer(length, const_cast<char*>(body),
+                                                                  MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) {
         return MHD_NO;
     }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    httpLibrary.addResponseHeader(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    httpLibrary.addResponseHeader(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED) {
-        MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+        httpLibrary.addResponseHeader(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     }
-    MHD_Result result = MHD_queue_response(connection, status, response);
-    MHD_destroy_response(response);
+    MHD_Result result = httpLibrary.queueResponse(connection, status, response);
+    httpLibrary.destroyResponse(response);
     return result;
 }
 
@@ -179,16 +180,16 @@ MHD_Result openStream(MHD_Connection* connection, bool head) {
     client->connection = connection;
     std::memcpy(client->buffer, hello, sizeof hello - 1);
     client->length = sizeof hello - 1;
-    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 4096, readStream,
-                                                               client, releaseStream);
+    MHD_Response* response = httpLibrary.createResponseFromCallback(
+        MHD_SIZE_UNKNOWN, 4096, readStream, client, releaseStream);
     if (response == nullptr) {
         releaseStream(client);
         return MHD_NO;
     }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
-    MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
-    MHD_destroy_response(response);
+    httpLibrary.addResponseHeader(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
+    httpLibrary.addResponseHeader(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+    MHD_Result result = httpLibrary.queueResponse(connection, MHD_HTTP_OK, response);
+    httpLibrary.destroyResponse(response);
     return result;
 }
 
@@ -208,7 +209,8 @@ MHD_Result handle(void*, MHD_Connection* connection, const char* url, const char
         return queueText(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "text/plain", text,
                          sizeof text - 1);
     }
-    if (MHD_get_connection_values(connection, MHD_HEADER_KIND, nullptr, nullptr) > HEADERS_MAX) {
+    if (httpLibrary.getConnectionValues(connection, MHD_HEADER_KIND, nullptr, nullptr) >
+        HEADERS_MAX) {
         static const char text[] = "too many header fields\n";
         return queueText(connection, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE, "text/plain", text,
                          sizeof text - 1);
@@ -246,12 +248,17 @@ bool monitorHttpOpen(const char* address, char* why, size_t size) {
         std::snprintf(why, size, "HTTP view: not an address and port: %s", address);
         return false;
     }
+    char loadWhy[256];
+    if (!httpLibraryLoad(loadWhy, sizeof loadWhy)) {
+        std::snprintf(why, size, "HTTP view: %s", loadWhy);
+        return false;
+    }
     sockaddr_in listenAt{};
     listenAt.sin_family = AF_INET;
     listenAt.sin_addr.s_addr = host;
     listenAt.sin_port = htons(port);
     std::memset(clients, 0, sizeof clients);
-    httpDaemon = MHD_start_daemon(
+    httpDaemon = httpLibrary.startDaemon(
         MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, port, nullptr, nullptr, handle, nullptr,
         MHD_OPTION_SOCK_ADDR, &listenAt, MHD_OPTION_CONNECTION_LIMIT, CONNECTIONS_MAX,
         MHD_OPTION_CONNECTION_TIMEOUT, CONNECTION_TIMEOUT_S, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
@@ -260,10 +267,10 @@ bool monitorHttpOpen(const char* address, char* why, size_t size) {
         std::snprintf(why, size, "HTTP view: cannot listen on %s", address);
         return false;
     }
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(httpDaemon, MHD_DAEMON_INFO_EPOLL_FD);
+    const MHD_DaemonInfo* info = httpLibrary.getDaemonInfo(httpDaemon, MHD_DAEMON_INFO_EPOLL_FD);
     epollFd = info != nullptr ? info->epoll_fd : -1;
     if (epollFd < 0) {
-        MHD_stop_daemon(httpDaemon);
+        httpLibrary.stopDaemon(httpDaemon);
         httpDaemon = nullptr;
         std::snprintf(why, size, "HTTP view: no event descriptor");
         return false;
@@ -303,12 +310,12 @@ void monitorHttpClose() {
             client.dropped = true;
             if (client.suspended) {
                 client.suspended = false;
-                MHD_resume_connection(client.connection);
+                httpLibrary.resumeConnection(client.connection);
             }
         }
     }
-    MHD_run(httpDaemon);
-    MHD_stop_daemon(httpDaemon);
+    httpLibrary.run(httpDaemon);
+    httpLibrary.stopDaemon(httpDaemon);
     httpDaemon = nullptr;
     epollFd = -1;
 }

@@ -29,7 +29,7 @@ bool started = false;
 constexpr size_t HTTP_ADDRESS_SIZE = 64;
 char httpAddress[HTTP_ADDRESS_SIZE] = ""; // from the command line; "" lets the file decide
 bool httpAddressGiven = false;
-char startError[160] = "";
+char startError[320] = "";
 
 void (*eventListener)(const MonitorEvent&) = nullptr;
 void (*statusListener)(const char*, int64_t) = nullptr;

@@ -331,3 +331,35 @@ TEST_F(HttpView, HostileClientsNeverCostAListenerADatagram) {
     EXPECT_EQ(get(address, httpPort, "/api/status").rfind("HTTP/1.1 200", 0), 0u);
     close(sleeper);
 }
+
+namespace {
+
+// The shared objects mapped into process pid, one path per line.
+std::string mappedFiles(int pid) {
+    return testutil::readFile("/proc/" + std::to_string(pid) + "/maps");
+}
+
+} // namespace
+
+// The HTTP library (and what it pulls in) is loaded only for the view, and the journal's
+// library only under the journal: a server without either maps neither.
+TEST_F(HttpView, TheHttpLibraryIsLoadedOnlyWhenTheViewIsOn) {
+    std::string config = dir.file("plain.ini");
+    testutil::writeFile(config, ACCOUNT);
+    ServerProcess plain({"-m", "--config", config, "--bind", "127.111.65.1"});
+    ASSERT_TRUE(plain.waitForStatus("cVARDE", 5000)) << plain.standardError();
+    std::string maps = mappedFiles(plain.pid());
+    ASSERT_NE(maps.find("libc.so.6"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("libmicrohttpd"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("libsystemd"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("libgnutls"), std::string::npos) << maps;
+    EXPECT_EQ(plain.stop(SIGTERM, 15000), 0);
+
+    start("127.111.65.2", 8265);
+    maps = mappedFiles(server->pid());
+    EXPECT_NE(maps.find("libmicrohttpd.so.12"), std::string::npos) << maps;
+    EXPECT_EQ(maps.find("libsystemd"), std::string::npos) << maps;
+    std::string metrics = get(address, httpPort, "/metrics");
+    EXPECT_EQ(metrics.rfind("HTTP/1.1 200", 0), 0u) << metrics;
+    EXPECT_NE(bodyOf(metrics).find("confserver_stations 0\n"), std::string::npos) << metrics;
+}

@@ -2,10 +2,12 @@
 // between them by JOURNAL_STREAM.
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
+#include "platform/runtime.h"
 
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -164,4 +166,79 @@ TEST(EventLog, RecordsGoToTheJournalOnlyWhenStandardErrorIsItsStream) {
     EXPECT_EQ(journalRecords[0][5], "CONFSERVER_ADDRESS=192.0.2.1");
     EXPECT_EQ(lines,
               (std::vector<std::string>{"event join - 192.0.2.1", "event join - 192.0.2.1"}));
+}
+
+namespace {
+
+std::vector<std::string> operatorLines;
+void captureOperatorLine(const char* text) {
+    operatorLines.emplace_back(text);
+}
+
+// JOURNAL_STREAM naming this process's standard error, as the service manager sets it.
+void standardErrorIsTheJournal() {
+    struct stat st {};
+    ASSERT_EQ(fstat(STDERR_FILENO, &st), 0);
+    std::string own = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    setenv("JOURNAL_STREAM", own.c_str(), 1);
+}
+
+} // namespace
+
+TEST(EventLog, UnderTheJournalRecordsGoThroughTheLoadedLibrary) {
+    lines.clear();
+    operatorLines.clear();
+    eventLogSetLineSink(captureLine);
+    platformSetOperatorLineHook(captureOperatorLine);
+    eventLogSetJournalLibrary(CONFSERVER_FAKE_JOURNAL);
+    standardErrorIsTheJournal();
+
+    eventLogOpen();
+    void* fake = dlopen(CONFSERVER_FAKE_JOURNAL, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(fake, nullptr) << "the journal library was not loaded";
+    auto records = reinterpret_cast<int (*)()>(dlsym(fake, "fakeJournalRecords"));
+    auto last = reinterpret_cast<const char* (*)()>(dlsym(fake, "fakeJournalLast"));
+    ASSERT_NE(records, nullptr);
+    ASSERT_NE(last, nullptr);
+    int before = records();
+    eventLogWrite(stationEvent(MonitorEventKind::Name, "*KENT*", "192.0.2.1"));
+    EXPECT_EQ(records(), before + 1);
+    EXPECT_STREQ(last(), "MESSAGE=event name *KENT* 192.0.2.1\nPRIORITY=6\n"
+                         "SYSLOG_IDENTIFIER=confserver\nCONFSERVER_EVENT=name\n"
+                         "CONFSERVER_STATION=*KENT*\nCONFSERVER_ADDRESS=192.0.2.1\n");
+    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(operatorLines.empty());
+
+    unsetenv("JOURNAL_STREAM");
+    eventLogOpen();
+    eventLogWrite(stationEvent(MonitorEventKind::Join, nullptr, "192.0.2.2"));
+    EXPECT_EQ(records(), before + 1);
+    EXPECT_EQ(lines, std::vector<std::string>{"event join - 192.0.2.2"});
+    dlclose(fake);
+    eventLogReset();
+    platformSetOperatorLineHook(nullptr);
+}
+
+TEST(EventLog, AJournalLibraryThatCannotBeLoadedLeavesTheRecordsOnStandardError) {
+    lines.clear();
+    operatorLines.clear();
+    eventLogSetLineSink(captureLine);
+    platformSetOperatorLineHook(captureOperatorLine);
+    eventLogSetJournalLibrary("libconfserver-absent.so.0");
+    standardErrorIsTheJournal();
+
+    eventLogOpen();
+    eventLogWrite(stationEvent(MonitorEventKind::Join, nullptr, "192.0.2.1"));
+    eventLogWrite(stationEvent(MonitorEventKind::Bye, "*KENT*", "192.0.2.1"));
+    eventLogOpen(); // a second start tries again and says so again
+    unsetenv("JOURNAL_STREAM");
+    eventLogReset();
+    platformSetOperatorLineHook(nullptr);
+
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"event join - 192.0.2.1", "event bye *KENT* 192.0.2.1"}));
+    ASSERT_EQ(operatorLines.size(), 2u);
+    const std::string& why = operatorLines[0];
+    EXPECT_EQ(why.rfind("event log: cannot load libconfserver-absent.so.0: ", 0), 0u) << why;
+    EXPECT_NE(why.find("; records go to standard error"), std::string::npos) << why;
 }

@@ -152,3 +152,24 @@ TEST(Control87, MaskDecidesWhetherDivisionByZeroTraps) {
     });
     EXPECT_TRUE(WIFEXITED(masked) && WEXITSTATUS(masked) == 0);
 }
+
+TEST(Control87, AFlagRaisedWhileMaskedDoesNotTrapWhenUnmasked) {
+    // Division by zero raised (masked) in both units, then unmasked: the stale flags are
+    // cleared first, so the next harmless operation of either unit completes.
+    const int status = inChild([] {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, 2);
+        volatile long double x87Zero = 0.0L;
+        volatile long double x87Result = 1.0L / x87Zero;
+        volatile double sseZero = 0.0;
+        volatile double sseResult = 1.0 / sseZero;
+        if (fetestexcept(FE_DIVBYZERO) == 0) {
+            _exit(2);
+        }
+        _control87(0x3B, 0x3F);
+        volatile long double x87Next = x87Result > 0 ? 2.0L * 3.0L : 0.0L;
+        volatile double sseNext = sseResult > 0 ? 2.0 * 3.0 : 0.0;
+        _exit(x87Next == 6.0L && sseNext == 6.0 && fetestexcept(FE_DIVBYZERO) == 0 ? 0 : 1);
+    });
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}

@@ -1,0 +1,28 @@
+#include "monitor/journal_library.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <type_traits>
+
+bool journalLibraryResolve(const char* file, JournalLibrary* out, char* why, size_t size) {
+    void* handle = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* error = dlerror();
+        std::snprintf(why, size, "cannot load %s: %s", file, error != nullptr ? error : "?");
+        return false;
+    }
+    // The name is the declared function's (a macro's argument is not expanded by #), and the
+    // slot's type is checked against its declaration.
+#define JOURNAL_LIBRARY_SYMBOL(function) #function
+    static_assert(std::is_same_v<decltype(out->sendv), decltype(&sd_journal_sendv)>);
+    const char* symbol = JOURNAL_LIBRARY_SYMBOL(sd_journal_sendv);
+#undef JOURNAL_LIBRARY_SYMBOL
+    void* address = dlsym(handle, symbol);
+    if (address == nullptr) {
+        std::snprintf(why, size, "%s has no function %s", file, symbol);
+        dlclose(handle);
+        return false;
+    }
+    out->sendv = reinterpret_cast<decltype(&sd_journal_sendv)>(address);
+    return true; // the handle stays open: the function is used until the process ends
+}
