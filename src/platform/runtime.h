@@ -40,7 +40,9 @@ void platformErrorLine(const char* line, size_t length);
 // One line for the operator on standard error: "confserver: " and text, escaped so that it
 // stays one line, bounded. Written at once (waiting at most a moment for room) in minimised
 // mode; while the terminal window is up, kept and written after the terminal is given back.
+// A hook, when set (tests), receives the escaped text (without the prefix) instead.
 void platformOperatorLine(const char* text);
+void platformSetOperatorLineHook(void (*hook)(const char* text));
 
 // Message boxes are answered by the hook instead of the front end, when it is set.
 void platformSetMessageBoxHook(int (*hook)(HWND owner, const char* text, const char* caption,

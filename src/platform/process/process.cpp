@@ -107,72 +107,16 @@ void setDenormalMasked(bool masked) {
     _mm_setcsr(masked ? (csr | mxcsrDenormalMask)
                       : (csr & ~(mxcsrDenormalMask | mxcsrDenormalFlag)));
 }
-
-// The four fenv operations that _control87 needs, on the x87 control and status words and
-// MXCSR themselves, as the math library does them: the program then needs no math library
-// at all (it is neither mapped nor relocated at start). The FE_ bits are the x87 mask and
-// flag bits; in MXCSR the flags sit at the same bits and the masks 7 bits higher.
-constexpr int mxcsrMaskShift = 7;
-
-// The exceptions that trap (those whose mask bit is clear).
-int enabledExceptions() {
-    fpu_control_t word;
-    _FPU_GETCW(word);
-    return static_cast<int>(~word) & FE_ALL_EXCEPT;
-}
-
-// Unmasks (traps) the exceptions in excepts, in both units.
-void enableExceptions(int excepts) {
-    const unsigned bits = static_cast<unsigned>(excepts & FE_ALL_EXCEPT);
-    fpu_control_t word;
-    _FPU_GETCW(word);
-    word = static_cast<fpu_control_t>(word & ~bits);
-    _FPU_SETCW(word);
-    _mm_setcsr(_mm_getcsr() & ~(bits << mxcsrMaskShift));
-}
-
-// Masks (ignores) the exceptions in excepts, in both units.
-void disableExceptions(int excepts) {
-    const unsigned bits = static_cast<unsigned>(excepts & FE_ALL_EXCEPT);
-    fpu_control_t word;
-    _FPU_GETCW(word);
-    word = static_cast<fpu_control_t>(word | bits);
-    _FPU_SETCW(word);
-    _mm_setcsr(_mm_getcsr() | (bits << mxcsrMaskShift));
-}
-
-// Clears the raised flags of the exceptions in excepts, in both units.
-void clearExceptions(int excepts) {
-    const unsigned bits = static_cast<unsigned>(excepts & FE_ALL_EXCEPT);
-    fenv_t state;
-    __asm__ __volatile__("fnstenv %0" : "=m"(state));
-    state.__status_word = static_cast<unsigned short>(state.__status_word & ~bits);
-    __asm__ __volatile__("fldenv %0" : : "m"(state));
-    _mm_setcsr(_mm_getcsr() & ~bits);
-}
 #else
 bool denormalMasked() {
     return true;
 }
 void setDenormalMasked(bool) {}
 
-// Elsewhere the same four operations are the math library's fenv calls.
-int enabledExceptions() {
-    return fegetexcept();
-}
-void enableExceptions(int excepts) {
-    feenableexcept(excepts);
-}
-void disableExceptions(int excepts) {
-    fedisableexcept(excepts);
-}
-void clearExceptions(int excepts) {
-    feclearexcept(excepts);
-}
 #endif
 
 unsigned currentMasks() {
-    const int enabled = enabledExceptions();
+    const int enabled = fegetexcept();
     unsigned word = denormalMasked() ? maskDenormal : 0;
     for (const FenvBit& b : fenvBits) {
         if ((enabled & b.except) == 0) {
@@ -248,12 +192,12 @@ unsigned int _control87(unsigned int value, unsigned int mask) {
         }
     }
     if (disable != 0) {
-        disableExceptions(disable);
+        fedisableexcept(disable);
     }
     if (enable != 0) {
         // An exception flag already raised would trap at once when unmasked.
-        clearExceptions(enable);
-        enableExceptions(enable);
+        feclearexcept(enable);
+        feenableexcept(enable);
     }
     if ((mask & maskDenormal) != 0) {
         setDenormalMasked((wanted & maskDenormal) != 0);

@@ -21,6 +21,7 @@ constexpr int writeWaitMs = 100;
 // Lines kept while the terminal window is up, written once the terminal is given back.
 char deferred[deferredMax][lineSize];
 int deferredCount = 0;
+void (*lineHook)(const char* line) = nullptr; // tests
 
 // Writes one whole line to standard error, waiting at most 100 ms for room: a reader that
 // does not read loses the line rather than holding the server up.
@@ -58,6 +59,10 @@ void platformOperatorLine(const char* text) {
     (void)flushAtExit;
     char escaped[lineSize - 16];
     escapeText(text, escaped, sizeof escaped);
+    if (lineHook != nullptr) {
+        lineHook(escaped);
+        return;
+    }
     char line[lineSize];
     std::snprintf(line, sizeof line, "confserver: %s\n", escaped);
     if (platform::frontEnd()->canShowDialogs()) {
@@ -72,6 +77,10 @@ void platformOperatorLine(const char* text) {
     platform::streamDrain(platform::Stream::Error, writeWaitMs);
 }
 
+void platformSetOperatorLineHook(void (*hook)(const char* line)) {
+    lineHook = hook;
+}
+
 void platformErrorLine(const char* line, size_t length) {
     platform::streamLine(platform::Stream::Error, line, length);
 }
@@ -80,6 +89,7 @@ namespace platform {
 
 void resetOperatorLines() {
     deferredCount = 0;
+    lineHook = nullptr;
 }
 
 } // namespace platform

@@ -21,7 +21,7 @@ void streamDrain(Stream stream, int ms);
 size_t formatStamp(char* out, size_t size);
 // Forgets waiting lines and the state of both streams (platformReset).
 void resetStreams();
-// Forgets the operator lines kept for the end (platformReset).
+// Forgets the operator-line hook and the lines kept for the end (platformReset).
 void resetOperatorLines();
 
 // The bounded queue of one stream's lines. Fixed storage; when a new line does not fit, the
