@@ -207,8 +207,11 @@ class Dashboard(unittest.TestCase):
         support.wait_for(lambda: self.script(
             "return document.getElementById('status-text').textContent;") == "FIREWALL 299",
             WAIT, "the last status text")
-        shown = self.script("return Array.from(document.querySelectorAll('#events li'))"
-                            ".map((li) => li.textContent);")
+        listed = ("return Array.from(document.querySelectorAll('#events li'))"
+                  ".map((li) => li.textContent);")
+        # The list is drawn on its own frame, which may come after the status text's.
+        support.wait_for(lambda: len(self.script(listed)) == 30, WAIT, "the event list")
+        shown = self.script(listed)
         self.assertEqual(len(shown), 30)  # the newest 30, newest first
         self.assertTrue(shown[0].endswith("FIREWALL 299"), shown[0])
         self.assertTrue(shown[29].endswith("FIREWALL 270"), shown[29])
