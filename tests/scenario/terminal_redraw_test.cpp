@@ -1,10 +1,9 @@
 // The terminal front end on a pseudo-terminal, in this process: status changes are drawn
 // when the message loop is idle, so a burst of them is drawn once; while messages keep
 // coming, the redraw timer still draws them.
+#include "frontend/terminal/terminal.h"
 #include "platform/internal.h"
 #include "platform/runtime.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
 #include "platform/window/window.h"
 
 #include <chrono>

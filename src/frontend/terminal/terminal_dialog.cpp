@@ -12,10 +12,7 @@
 // command, and the key with its label shows on the dialog's bottom border. An edit field
 // takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
 // only as many as its width shows.
-#include "platform/window/dialog.h"
-#include "frontend/terminal/terminal_curses.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
@@ -30,34 +27,25 @@ constexpr int kAutoScrollLimit = 255;
 
 enum class Kind { Static, Edit, Button, ListBox, Other };
 
-Kind kindOf(const Window* w) {
-    const char* name = w->className.c_str();
-    if (strcasecmp(name, "STATIC") == 0) {
-        return Kind::Static;
-    }
-    if (strcasecmp(name, "EDIT") == 0) {
-        return Kind::Edit;
-    }
-    if (strcasecmp(name, "BUTTON") == 0) {
-        return Kind::Button;
-    }
-    if (strcasecmp(name, "LISTBOX") == 0) {
-        return Kind::ListBox;
-    }
-    return Kind::Other;
-}
+// A control kind by class name, and the colour request sent before a control is painted.
+struct KindInfo {
+    const char* className;
+    Kind kind;
+    UINT colourMessage;
+};
+constexpr KindInfo kKinds[] = {{"STATIC", Kind::Static, WM_CTLCOLORSTATIC},
+                               {"EDIT", Kind::Edit, WM_CTLCOLOREDIT},
+                               {"BUTTON", Kind::Button, WM_CTLCOLORBTN},
+                               {"LISTBOX", Kind::ListBox, WM_CTLCOLORLISTBOX},
+                               {"", Kind::Other, WM_CTLCOLORSTATIC}};
 
-UINT colourMessage(Kind kind) {
-    switch (kind) {
-    case Kind::Edit:
-        return WM_CTLCOLOREDIT;
-    case Kind::Button:
-        return WM_CTLCOLORBTN;
-    case Kind::ListBox:
-        return WM_CTLCOLORLISTBOX;
-    default:
-        return WM_CTLCOLORSTATIC;
+const KindInfo& kindOf(const Window* w) {
+    for (const KindInfo& k : kKinds) {
+        if (strcasecmp(w->className.c_str(), k.className) == 0) {
+            return k;
+        }
     }
+    return kKinds[4];
 }
 
 // Asks the dialog for a control's colours. When it answers with a brush, *text gets its
@@ -135,7 +123,7 @@ int defaultCommand(HWND dialog) {
     if (w != nullptr) {
         for (HWND c : w->children) {
             Window* cw = findWindow(c);
-            if (cw != nullptr && kindOf(cw) == Kind::Button &&
+            if (cw != nullptr && kindOf(cw).kind == Kind::Button &&
                 (cw->style & 0x0F) == BS_DEFPUSHBUTTON) {
                 return cw->controlId;
             }
@@ -170,7 +158,7 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
     DialogView* view = viewOf(dialog);
     bool focused = active && view != nullptr && view->focus == control;
     CellRect r = controlRect(box, cw);
-    Kind kind = kindOf(cw);
+    Kind kind = kindOf(cw).kind;
     Paint text = face;
     if (kind == Kind::Edit || kind == Kind::ListBox) {
         text = fieldPaint();
@@ -178,7 +166,7 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
         text = buttonPaint(focused);
     }
     Paint fill = text;
-    bool coloured = askColours(dialog, colourMessage(kind), control, &text, &fill);
+    bool coloured = askColours(dialog, kindOf(cw).colourMessage, control, &text, &fill);
     cw = findWindow(control); // the colour request may have changed the dialog
     if (cw == nullptr) {
         return;
@@ -285,6 +273,20 @@ void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
     screenPut(r.y + r.h - 1, r.x + 2, line.substr(0, static_cast<size_t>(room)), face);
 }
 
+// Posts the command of a function key given to the dialog; false when it has none.
+bool dialogFunctionKey(HWND dialog, int key) {
+    auto it = terminal().dialogKeys.find(dialog);
+    if (it == terminal().dialogKeys.end()) {
+        return false;
+    }
+    for (const DialogKey& k : it->second) {
+        if (key == KEY_F(k.functionKey)) {
+            return postCommand(dialog, k.command);
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void placeNewDialog(HWND dialog) {
@@ -348,49 +350,26 @@ CellRect dialogRect(HWND dialog) {
 }
 
 void drawDialog(HWND dialog, bool active) {
-    Window* w = findWindow(dialog);
-    if (w == nullptr || viewOf(dialog) == nullptr) {
+    if (findWindow(dialog) == nullptr || viewOf(dialog) == nullptr) {
         return;
     }
     CellRect r = dialogRect(dialog);
-    screenCover(r);
     Paint face = facePaint();
     Paint fill = face;
     if (!askColours(dialog, WM_CTLCOLORDLG, dialog, &face, &fill)) {
         fill = face;
     }
-    w = findWindow(dialog);
+    Window* w = findWindow(dialog);
     if (w == nullptr) {
         return;
     }
-    screenFill(r, fill);
-    Paint caption = captionPaint(active);
-    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
-    std::string title = cellText(w->title.c_str());
-    title.resize(std::min(title.size(), static_cast<size_t>(std::max(r.w - 5, 0))));
-    screenPut(r.y, r.x + 1, title, caption);
-    if ((w->style & WS_SYSMENU) != 0) {
-        screenPut(r.y, r.x + r.w - 4, "[X]", caption);
-    }
-    screenFrame(r, face);
+    bool closeBox = (w->style & WS_SYSMENU) != 0;
+    screenWindow(r, cellText(w->title.c_str()), r.w - 5, closeBox, active, face, fill);
     std::vector<HWND> children = w->children;
     for (HWND c : children) {
         drawControl(dialog, r, c, active, face);
     }
     drawFunctionKeys(dialog, r, face);
-}
-
-bool dialogFunctionKey(HWND dialog, int key) {
-    auto it = terminal().dialogKeys.find(dialog);
-    if (it == terminal().dialogKeys.end()) {
-        return false;
-    }
-    for (const DialogKey& k : it->second) {
-        if (key == KEY_F(k.functionKey)) {
-            return postCommand(dialog, k.command);
-        }
-    }
-    return false;
 }
 
 bool dialogKey(HWND dialog, const InputEvent& event) {
@@ -403,7 +382,7 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
         view->focus = nullptr;
         fw = nullptr;
     }
-    Kind focusKind = fw != nullptr ? kindOf(fw) : Kind::Other;
+    Kind focusKind = fw != nullptr ? kindOf(fw).kind : Kind::Other;
     switch (event.key) {
     case '\t':
     case KEY_DOWN:
@@ -461,7 +440,7 @@ bool dialogClick(HWND dialog, int x, int y) {
         if (cw == nullptr || !cw->visible || !contains(controlRect(r, cw), x, y)) {
             continue;
         }
-        Kind kind = kindOf(cw);
+        Kind kind = kindOf(cw).kind;
         if (kind == Kind::Button) {
             focusControl(*view, c);
             return postCommand(dialog, cw->controlId);

@@ -7,11 +7,9 @@
 // every way out: the end of main and exit() (an exit handler), and the signals that close
 // the program (they take the normal close path to that end). When the screen cannot be set
 // up after all, the minimised front end does everything instead.
-#include "platform/loop/loop.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/internal.h"
-#include "platform/runtime.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "platform/loop/loop.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
@@ -114,12 +112,11 @@ class TerminalFrontEnd : public platform::FrontEnd {
             if (std::find(t.dialogs.begin(), t.dialogs.end(), hwnd) == t.dialogs.end()) {
                 t.dialogs.push_back(hwnd);
             }
-            t.mainActive = false; // a dialog that shows takes the keys
-            t.panelActive = false;
+            t.active = Active::Dialog; // a dialog that shows takes the keys
             t.menuActive = false;
         } else if (t.mainWindow == nullptr && isStatusWindow(w)) {
             t.mainWindow = hwnd;
-            t.mainActive = true;
+            t.active = Active::Main;
         }
         markDirty();
     }

@@ -6,13 +6,11 @@
 // menu command, a dialog button) posts a message. The keys typed after it wait until the
 // message loop has handled it, so typeahead goes to the window that is on top by then
 // (for example a message box that the command opened).
+#include "frontend/terminal/terminal.h"
 #include "platform/internal.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
-#include "frontend/terminal/terminal_curses.h"
 #include <algorithm>
 #include <csignal>
 #include <poll.h>
@@ -26,11 +24,6 @@ constexpr int kCtrlL = 12;
 constexpr int kMaxKeysPerRead = 4096;
 constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
 
-bool mainShown() {
-    Window* w = findWindow(terminal().mainWindow);
-    return w != nullptr && w->visible && !w->destroying;
-}
-
 bool isModalDialog(HWND dialog) {
     Window* w = findWindow(dialog);
     return w != nullptr && w->dialog && w->dialog->modal;
@@ -39,7 +32,7 @@ bool isModalDialog(HWND dialog) {
 HWND topDialog() {
     const std::vector<HWND>& dialogs = terminal().dialogs;
     for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (dialogVisible(*it)) {
+        if (isShown(*it)) {
             return *it;
         }
     }
@@ -60,22 +53,19 @@ void raiseDialog(HWND dialog) {
 void nextWindow() {
     Terminal& t = terminal();
     std::vector<HWND> order;
-    if (mainShown()) {
-        order.push_back(t.mainWindow);
-    }
-    // The panel is no window: it takes the place of a null handle in the order.
-    bool panel = panelShown();
-    if (panel) {
-        order.push_back(nullptr);
-    }
-    std::vector<HWND> dialogs;
     for (HWND d : t.dialogs) {
-        if (dialogVisible(d)) {
-            dialogs.push_back(d);
+        if (isShown(d)) {
+            order.push_back(d);
         }
     }
-    std::sort(dialogs.begin(), dialogs.end());
-    order.insert(order.end(), dialogs.begin(), dialogs.end());
+    std::sort(order.begin(), order.end());
+    // The panel is no window: it takes the place of a null handle in the order.
+    if (panelShown()) {
+        order.insert(order.begin(), nullptr);
+    }
+    if (isShown(t.mainWindow)) {
+        order.insert(order.begin(), t.mainWindow);
+    }
     if (order.empty()) {
         return;
     }
@@ -84,15 +74,13 @@ void nextWindow() {
                                               : std::find(order.begin(), order.end(), target.hwnd);
     size_t next =
         at == order.end() ? 0 : static_cast<size_t>(at - order.begin() + 1) % order.size();
-    closeMenuBar();
-    t.panelActive = false;
+    t.menuActive = false;
     if (order[next] == nullptr) {
-        t.mainActive = false;
-        t.panelActive = true;
+        t.active = Active::Panel;
     } else if (order[next] == t.mainWindow) {
-        t.mainActive = true;
+        t.active = Active::Main;
     } else {
-        t.mainActive = false;
+        t.active = Active::Dialog;
         raiseDialog(order[next]);
     }
 }
@@ -110,24 +98,28 @@ bool handleClick(int x, int y, const Target& target, bool modal) {
     }
     std::vector<HWND> dialogs = t.dialogs;
     for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (dialogVisible(*it) && contains(dialogRect(*it), x, y)) {
-            closeMenuBar();
-            t.mainActive = false;
-            t.panelActive = false;
+        if (isShown(*it) && contains(dialogRect(*it), x, y)) {
+            t.menuActive = false;
+            t.active = Active::Dialog;
             raiseDialog(*it);
             return dialogClick(*it, x, y);
         }
     }
     if (panelShown() && contains(panelLayout().rect, x, y)) {
-        closeMenuBar();
+        t.menuActive = false;
         return panelClick(x, y);
     }
-    if (mainShown() && contains(mainWindowRect(), x, y)) {
-        t.mainActive = true;
-        t.panelActive = false;
+    if (isShown(t.mainWindow) && contains(mainWindowRect(), x, y)) {
+        t.active = Active::Main;
         return mainWindowClick(x, y);
     }
     return false;
+}
+
+// True when the target is a message box or a modal dialog (the other windows take no input).
+bool targetIsModal(const Target& target) {
+    return target.kind == TargetKind::Box ||
+           (target.kind == TargetKind::Dialog && isModalDialog(target.hwnd));
 }
 
 // One key or press. True when it handed work to the message loop.
@@ -151,23 +143,14 @@ bool handleEvent(const InputEvent& event) {
         t.input.push_front(InputEvent{event.key - kAltKey});
         return handleEvent(InputEvent{kEscape});
     }
-    if (!modal && mainShown()) {
-        if (event.key == KEY_F(10)) {
-            if (target.kind == TargetKind::Main && t.menuActive) {
-                closeMenuBar();
-            } else {
-                t.mainActive = true;
-                t.panelActive = false;
-                openMenuBar(0);
-            }
-            return false;
+    if (!modal && isShown(t.mainWindow) && (event.key == KEY_F(10) || event.key >= kAltKey)) {
+        if (event.key == KEY_F(10) && target.kind == TargetKind::Main && t.menuActive) {
+            t.menuActive = false;
+        } else {
+            t.active = Active::Main;
+            openMenuBar(event.key >= kAltKey ? event.key - kAltKey : 0);
         }
-        if (event.key >= kAltKey) {
-            t.mainActive = true;
-            t.panelActive = false;
-            openMenuBar(event.key - kAltKey);
-            return false;
-        }
+        return false;
     }
     if (!modal && event.key == KEY_F(6)) {
         nextWindow();
@@ -196,14 +179,11 @@ void checkHangup() {
     if (poll(&p, 1, 0) < 0) {
         return;
     }
-    bool gone = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    if (!gone && (p.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
-        available == 0) {
-        gone = true;
-    }
+    bool gone = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+                ((p.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
+                 available == 0);
     if (gone) {
-        Terminal& t = terminal();
-        t.lost = true;
+        terminal().lost = true;
         unwatchFd(STDIN_FILENO);
         kill(getpid(), SIGHUP);
     }
@@ -262,15 +242,15 @@ Target keyTarget() {
         return Target{TargetKind::Box, nullptr, t.boxes.back()};
     }
     for (auto it = t.dialogs.rbegin(); it != t.dialogs.rend(); ++it) {
-        if (dialogVisible(*it) && isModalDialog(*it)) {
+        if (isShown(*it) && isModalDialog(*it)) {
             return Target{TargetKind::Dialog, *it, nullptr};
         }
     }
-    if (t.panelActive && panelShown()) {
+    if (t.active == Active::Panel && panelShown()) {
         return Target{TargetKind::Panel, nullptr, nullptr};
     }
     HWND dialog = topDialog();
-    if (mainShown() && (t.mainActive || dialog == nullptr)) {
+    if (isShown(t.mainWindow) && (t.active == Active::Main || dialog == nullptr)) {
         return Target{TargetKind::Main, t.mainWindow, nullptr};
     }
     if (dialog != nullptr) {
@@ -279,13 +259,8 @@ Target keyTarget() {
     return Target{};
 }
 
-bool targetIsModal(const Target& target) {
-    return target.kind == TargetKind::Box ||
-           (target.kind == TargetKind::Dialog && isModalDialog(target.hwnd));
-}
-
-bool dialogVisible(HWND dialog) {
-    Window* w = findWindow(dialog);
+bool isShown(HWND hwnd) {
+    Window* w = findWindow(hwnd);
     return w != nullptr && w->visible && !w->destroying;
 }
 

@@ -1,13 +1,11 @@
 // The main window in the terminal: a box at the top left of the screen. Its title bar
 // shows the status line (the window's title, clipped to the box) and a close box; below
 // it the menu bar with the window's menu, then the line of keys, then the bottom border.
-#include "platform/window/dialog.h"
-#include "frontend/terminal/terminal_curses.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace platform::term {
@@ -21,10 +19,14 @@ std::vector<MenuSlot> menuSlots() {
     return layoutMenuBar(mainMenu(), mainWindowRect().w - 2);
 }
 
-// The close box "[X]" at the right-hand end of the title bar.
-CellRect closeBox() {
-    CellRect r = mainWindowRect();
-    return CellRect{r.x + r.w - 4, r.y, 3, 1};
+// The item whose caption starts with the letter (in either case), or -1.
+int slotWithLetter(const std::vector<MenuSlot>& slots, int letter) {
+    for (size_t i = 0; letter != 0 && i < slots.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(slots[i].label[1])) == std::toupper(letter)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
 }
 
 bool choose(int index) {
@@ -41,7 +43,8 @@ bool choose(int index) {
 } // namespace
 
 CellRect mainWindowRect() {
-    return CellRect{0, 0, mainWindowWidth(mainMenu()), kMainWindowRows};
+    // Rows: title bar, menu bar, the key line, the bottom border.
+    return CellRect{0, 0, mainWindowWidth(mainMenu()), 4};
 }
 
 void drawMainWindow(bool active) {
@@ -51,30 +54,15 @@ void drawMainWindow(bool active) {
         return;
     }
     CellRect r = mainWindowRect();
-    screenCover(r);
-    screenFill(r, facePaint());
-    Paint caption = captionPaint(active);
-    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
-    std::string status = cellText(w->title.c_str());
-    int statusWidth = r.w - 6;
-    if (static_cast<int>(status.size()) > statusWidth) {
-        status.resize(static_cast<size_t>(statusWidth));
-    }
-    screenPut(r.y, r.x + 1, status, caption);
-    CellRect close = closeBox();
-    screenPut(close.y, close.x, "[X]", caption);
-
+    screenWindow(r, cellText(w->title.c_str()), r.w - 6, true, active, facePaint(), facePaint());
     std::vector<MenuSlot> slots = menuSlots();
     for (size_t i = 0; i < slots.size(); ++i) {
         bool selected = active && t.menuActive && static_cast<int>(i) == t.menuIndex;
-        screenPut(r.y + 1, r.x + 1 + slots[i].x, slots[i].label, menuItemPaint(selected));
+        screenPut(r.y + 1, r.x + 1 + slots[i].x, slots[i].label,
+                  selected ? captionPaint(true) : facePaint());
     }
-    std::string keys = kMainKeyLine;
-    if (static_cast<int>(keys.size()) > r.w - 2) {
-        keys.resize(static_cast<size_t>(r.w - 2));
-    }
-    screenPut(r.y + 2, r.x + 1, keys, facePaint());
-    screenFrame(r, facePaint());
+    std::string keys = "F10:menu <->:move Enter Esc F6:next";
+    screenPut(r.y + 2, r.x + 1, keys.substr(0, static_cast<size_t>(r.w - 2)), facePaint());
 }
 
 void openMenuBar(int letter) {
@@ -87,17 +75,7 @@ void openMenuBar(int letter) {
         SendMessageA(t.mainWindow, WM_INITMENU, 0, 0);
     }
     t.menuActive = true;
-    t.menuIndex = 0;
-    for (size_t i = 0; letter != 0 && i < slots.size(); ++i) {
-        if (std::toupper(static_cast<unsigned char>(slots[i].label[1])) == std::toupper(letter)) {
-            t.menuIndex = static_cast<int>(i);
-            break;
-        }
-    }
-}
-
-void closeMenuBar() {
-    terminal().menuActive = false;
+    t.menuIndex = std::max(slotWithLetter(slots, letter), 0);
 }
 
 bool mainWindowKey(const InputEvent& event) {
@@ -126,27 +104,19 @@ bool mainWindowKey(const InputEvent& event) {
     case ' ':
         return choose(t.menuIndex);
     case kEscape:
-        closeMenuBar();
+        t.menuActive = false;
         return false;
     default:
         break;
     }
-    if (event.key > 0x20 && event.key < 0x7F) {
-        std::vector<MenuSlot> slots = menuSlots();
-        for (size_t i = 0; i < slots.size(); ++i) {
-            if (std::toupper(static_cast<unsigned char>(slots[i].label[1])) ==
-                std::toupper(event.key)) {
-                return choose(static_cast<int>(i));
-            }
-        }
-    }
-    return false;
+    int letter = event.key > 0x20 && event.key < 0x7F ? slotWithLetter(menuSlots(), event.key) : -1;
+    return letter >= 0 && choose(letter);
 }
 
 bool mainWindowClick(int x, int y) {
     Terminal& t = terminal();
     CellRect r = mainWindowRect();
-    if (contains(closeBox(), x, y)) {
+    if (contains(CellRect{r.x + r.w - 4, r.y, 3, 1}, x, y)) { // the close box
         t.menuActive = false;
         PostMessageA(t.mainWindow, WM_CLOSE, 0, 0);
         return true;

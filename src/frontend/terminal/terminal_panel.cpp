@@ -4,10 +4,7 @@
 // first and last; Enter, Del, c and d ask for the operator's action on the selected line,
 // which runs when the message loop is next idle (it may confirm with a message box); Esc
 // gives the keys back to the main window. A click on a line selects it.
-#include "platform/runtime.h"
-#include "frontend/terminal/terminal_curses.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 
 #include <algorithm>
 #include <cctype>
@@ -79,21 +76,17 @@ void drawPanel(bool active) {
     if (r.h <= 0 || r.w <= 0) {
         return;
     }
-    screenCover(r);
     Paint face = facePaint();
-    screenFill(r, face);
-    Paint caption = captionPaint(active);
-    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
     std::string title = t.panel.panel.title != nullptr ? fieldText(t.panel.panel.title) : "";
     if (layout.visible > 0 && count > layout.visible) {
         // Which lines show, when not all of them fit (formatted in place: GCC 12 at -O3
         // warns falsely, -Wrestrict, about "literal + string").
         char shown[48];
-        std::snprintf(shown, sizeof shown, " %d-%d/%d", layout.top + 1,
-                      layout.top + layout.visible, count);
+        std::snprintf(shown, sizeof shown, " %d-%d/%d", layout.top + 1, layout.top + layout.visible,
+                      count);
         title += shown;
     }
-    screenPut(r.y, r.x + 1, title.substr(0, static_cast<size_t>(std::max(r.w - 2, 0))), caption);
+    screenWindow(r, title, r.w - 2, false, active, face, face);
     int width = std::max(r.w - 2, 0);
     for (int i = 0; i < layout.visible && layout.top + i < count; ++i) {
         int index = layout.top + i;
@@ -102,9 +95,8 @@ void drawPanel(bool active) {
         if (selected) {
             text.resize(static_cast<size_t>(width), ' ');
         }
-        screenPut(r.y + 1 + i, r.x + 1, text, selected ? menuItemPaint(true) : face);
+        screenPut(r.y + 1 + i, r.x + 1, text, selected ? captionPaint(true) : face);
     }
-    screenFrame(r, face);
 }
 
 bool panelKey(const InputEvent& event) {
@@ -134,8 +126,7 @@ bool panelKey(const InputEvent& event) {
         select(count - 1, count);
         return false;
     case kEscape:
-        t.panelActive = false;
-        t.mainActive = true;
+        t.active = Active::Main;
         return false;
     case '\r':
     case '\n':
@@ -157,8 +148,7 @@ bool panelClick(int x, int y) {
     Terminal& t = terminal();
     int count = lineCount();
     PanelLayout layout = layoutNow(count);
-    t.panelActive = true;
-    t.mainActive = false;
+    t.active = Active::Panel;
     int row = y - layout.rect.y - 1;
     if (contains(layout.rect, x, y) && row >= 0 && row < layout.visible &&
         layout.top + row < count) {
@@ -187,8 +177,8 @@ void platformSetPanel(const PlatformPanel* panel) {
     p.panel = panel != nullptr ? *panel : PlatformPanel{nullptr, nullptr, nullptr};
     p.selected = 0;
     p.top = 0;
-    if (!p.shown) {
-        terminal().panelActive = false;
+    if (!p.shown && terminal().active == platform::term::Active::Panel) {
+        terminal().active = platform::term::Active::Dialog;
     }
     platform::term::markDirty();
 }

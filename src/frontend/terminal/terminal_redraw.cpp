@@ -3,9 +3,8 @@
 // is drawn once), or by a short timer while messages keep coming (so a busy relay still
 // sees its status, at most a few times a second, and is never slowed down by drawing).
 // A resize signal and waiting keys wake the loop through a pipe.
+#include "frontend/terminal/terminal.h"
 #include "platform/internal.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
@@ -26,37 +25,28 @@ int redrawTimer = -1;
 bool timerArmed = false;
 volatile sig_atomic_t resizePending = 0;
 
-void onResizeSignal(int) {
-    int saved = errno;
-    resizePending = 1;
+void wake() {
     char byte = 1;
     ssize_t n = ::write(wakeWrite, &byte, 1);
     (void)n; // a full pipe already holds a wake-up
+}
+
+void onResizeSignal(int) {
+    int saved = errno;
+    resizePending = 1;
+    wake();
     errno = saved;
 }
 
-void armTimer(long delayNs) {
-    if (redrawTimer < 0 || timerArmed) {
+// Arms the redraw timer to expire once after delayNs, or disarms it (0).
+void setTimer(long delayNs) {
+    if (redrawTimer < 0 || timerArmed == (delayNs > 0)) {
         return;
     }
     itimerspec setting{};
     setting.it_value.tv_nsec = delayNs;
-    timerArmed = timerfd_settime(redrawTimer, 0, &setting, nullptr) == 0;
-}
-
-void disarmTimer() {
-    if (redrawTimer < 0 || !timerArmed) {
-        return;
-    }
-    itimerspec setting{};
-    timerfd_settime(redrawTimer, 0, &setting, nullptr);
-    timerArmed = false;
-}
-
-void wake() {
-    char byte = 1;
-    ssize_t n = ::write(wakeWrite, &byte, 1);
-    (void)n;
+    bool set = timerfd_settime(redrawTimer, 0, &setting, nullptr) == 0;
+    timerArmed = set && delayNs > 0;
 }
 
 void onWake(int fd) {
@@ -69,17 +59,6 @@ void onWake(int fd) {
         markDirty();
     }
     handleWaitingInput();
-}
-
-void onRedrawTimer(int fd) {
-    uint64_t expirations = 0;
-    ssize_t n = ::read(fd, &expirations, sizeof expirations);
-    (void)n;
-    timerArmed = false;
-    // Work handed to the message loop has had its time; keys typed after it go on.
-    terminal().holdInput = false;
-    handleWaitingInput();
-    redrawIfDirty();
 }
 
 void drawAll() {
@@ -95,7 +74,7 @@ void drawAll() {
     }
     std::vector<HWND> dialogs = t.dialogs; // a colour request may change the list
     for (HWND d : dialogs) {
-        if (dialogVisible(d)) {
+        if (isShown(d)) {
             drawDialog(d, target.kind == TargetKind::Dialog && target.hwnd == d);
         }
     }
@@ -110,25 +89,37 @@ void drawAll() {
     ++t.draws;
 }
 
-} // namespace
-
-void markDirty() {
-    Terminal& t = terminal();
-    t.dirty = true;
-    if (t.started && !t.lost) {
-        armTimer(kRedrawDelayNs);
-    }
-}
-
+// Draws now when something changed.
 void redrawIfDirty() {
     Terminal& t = terminal();
     if (!t.dirty) {
         return;
     }
     t.dirty = false;
-    disarmTimer();
+    setTimer(0);
     if (t.started && !t.lost && screenStarted()) {
         drawAll();
+    }
+}
+
+void onRedrawTimer(int fd) {
+    uint64_t expirations = 0;
+    ssize_t n = ::read(fd, &expirations, sizeof expirations);
+    (void)n;
+    timerArmed = false;
+    // Work handed to the message loop has had its time; keys typed after it go on.
+    terminal().holdInput = false;
+    handleWaitingInput();
+    redrawIfDirty();
+}
+
+} // namespace
+
+void markDirty() {
+    Terminal& t = terminal();
+    t.dirty = true;
+    if (t.started && !t.lost) {
+        setTimer(kRedrawDelayNs);
     }
 }
 

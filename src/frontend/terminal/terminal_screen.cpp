@@ -2,9 +2,9 @@
 // and sent by doupdate, which sends only what changed. True colour goes around ncurses
 // (which has only its palette here): after each update the exact-colour spans are written
 // again with their own colour sequences, and the cursor is put back where ncurses left it.
-#include "frontend/terminal/terminal_screen.h"
+#include "frontend/terminal/terminal.h"
 
-#include "frontend/terminal/terminal_curses.h"
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +21,7 @@ struct ScreenState {
     SCREEN* screen = nullptr;
     bool started = false;
     bool stopped = false;
-    ColourDepth depth = ColourDepth::Mono;
+    bool trueColour = false;
     bool colours = false;
     std::map<std::pair<int, int>, short> pairs;
     short nextPair = 1;
@@ -110,6 +110,25 @@ void putCell(int y, int x, chtype c, attr_t a) {
     }
 }
 
+// The side and bottom borders of a window whose top row is its title bar.
+void screenFrame(const CellRect& r, const Paint& paint) {
+    if (!screenStarted() || r.w < 2 || r.h < 2) {
+        return;
+    }
+    attr_t a = attributesOf(paint);
+    int right = r.x + r.w - 1;
+    int bottom = r.y + r.h - 1;
+    for (int row = r.y + 1; row < bottom; ++row) {
+        putCell(row, r.x, ACS_VLINE, a);
+        putCell(row, right, ACS_VLINE, a);
+    }
+    putCell(bottom, r.x, ACS_LLCORNER, a);
+    for (int col = r.x + 1; col < right; ++col) {
+        putCell(bottom, col, ACS_HLINE, a);
+    }
+    putCell(bottom, right, ACS_LRCORNER, a);
+}
+
 std::string cursorTo(int y, int x) {
     char text[32];
     std::snprintf(text, sizeof text, "\x1b[%d;%dH", y + 1, x + 1);
@@ -127,13 +146,6 @@ Paint captionPaint(bool active) {
         return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
     }
     return Paint{RGB(0, 0, 0), RGB(0, 128, 128), false, false, false, false};
-}
-
-Paint menuItemPaint(bool selected) {
-    if (selected) {
-        return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
-    }
-    return facePaint();
 }
 
 Paint fieldPaint() {
@@ -180,7 +192,7 @@ bool screenStart(std::string* why) {
     }
     mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED, nullptr);
     mouseinterval(0);
-    s.depth = chooseColourDepth(std::getenv("COLORTERM"), s.colours, s.colours ? COLORS : 0,
+    s.trueColour = isTrueColour(std::getenv("COLORTERM"), s.colours ? COLORS : 0,
                                 tigetflag(const_cast<char*>("RGB")) > 0);
 
     const char* tsl = tigetstr(const_cast<char*>("tsl"));
@@ -218,10 +230,6 @@ int screenCols() {
 
 int screenRows() {
     return screenStarted() ? LINES : 0;
-}
-
-ColourDepth screenDepth() {
-    return screen().depth;
 }
 
 void screenResize() {
@@ -268,7 +276,7 @@ void screenPut(int y, int x, const std::string& text, const Paint& paint) {
     attrset(attributesOf(paint));
     mvaddnstr(y, x + skip, part.c_str(), visible);
     attrset(A_NORMAL);
-    if (paint.exact && s.depth == ColourDepth::TrueColour) {
+    if (paint.exact && s.trueColour) {
         s.spans.push_back(
             ColourSpan{y, x + skip, part, paint.fg, paint.bg, paint.bold || paint.underline});
     }
@@ -282,24 +290,6 @@ void screenFill(const CellRect& r, const Paint& paint) {
     for (int row = r.y; row < r.y + r.h; ++row) {
         screenPut(row, r.x, blanks, paint);
     }
-}
-
-void screenFrame(const CellRect& r, const Paint& paint) {
-    if (!screenStarted() || r.w < 2 || r.h < 2) {
-        return;
-    }
-    attr_t a = attributesOf(paint);
-    int right = r.x + r.w - 1;
-    int bottom = r.y + r.h - 1;
-    for (int row = r.y + 1; row < bottom; ++row) {
-        putCell(row, r.x, ACS_VLINE, a);
-        putCell(row, right, ACS_VLINE, a);
-    }
-    putCell(bottom, r.x, ACS_LLCORNER, a);
-    for (int col = r.x + 1; col < right; ++col) {
-        putCell(bottom, col, ACS_HLINE, a);
-    }
-    putCell(bottom, right, ACS_LRCORNER, a);
 }
 
 void screenCursor(int y, int x) {
@@ -339,6 +329,19 @@ void screenEndFrame() {
     getyx(curscr, cy, cx);
     out += cursorTo(cy, cx);
     writeAll(out);
+}
+
+void screenWindow(const CellRect& r, const std::string& title, int titleRoom, bool closeBox,
+                  bool active, const Paint& face, const Paint& fill) {
+    screenCover(r);
+    screenFill(r, fill);
+    Paint caption = captionPaint(active);
+    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
+    screenPut(r.y, r.x + 1, title.substr(0, static_cast<size_t>(std::max(titleRoom, 0))), caption);
+    if (closeBox) {
+        screenPut(r.y, r.x + r.w - 4, "[X]", caption);
+    }
+    screenFrame(r, face);
 }
 
 void screenSetTitle(const std::string& text) {

@@ -1,9 +1,8 @@
 // Whether the terminal named by TERM can be driven, asked of terminfo without touching the
 // screen (term.h's capability macros stay in this one file).
-#include "frontend/terminal/terminal_screen.h"
+#include "frontend/terminal/terminal.h"
 
 #include <cstdlib>
-#include <curses.h>
 #include <term.h>
 #include <unistd.h>
 
