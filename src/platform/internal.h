@@ -56,6 +56,9 @@ class FrontEnd {
     // window hidden.
     virtual void windowChanged(HWND) {}
 };
+// For the front ends: whether a window is a dialog, made modal (DialogBoxParamA) or not.
+enum class DialogMode { None, Modeless, Modal };
+DialogMode dialogMode(HWND hwnd);
 // Forgets the operator-line hook and the lines kept for the end (platformReset).
 void resetOperatorLines();
 // nullptr restores the minimised front end.

@@ -60,27 +60,27 @@ TEST(TerminalRedraw, ABurstOfStatusTextsIsDrawnOnceAndABusyLoopStillDraws) {
     ShowWindow(main, SW_SHOWNORMAL);
     platform::frontEnd()->idle();
     std::string first = drain(master);
-    long drawsBefore = platform::term::terminal().draws;
+    long drawsBefore = platform::term::ui.draws;
 
     // A burst: a hundred texts set while messages are handled, then the loop is idle.
     for (int i = 1; i <= 100; ++i) {
         SetWindowTextA(main, ("STATUS " + std::to_string(i) + " OF THE BURST").c_str());
     }
     platformDispatchPending(100);
-    long drawsDuringBurst = platform::term::terminal().draws;
+    long drawsDuringBurst = platform::term::ui.draws;
     platform::frontEnd()->idle();
-    long drawsAfterIdle = platform::term::terminal().draws;
+    long drawsAfterIdle = platform::term::ui.draws;
     std::string burst = drain(master);
 
     // Busy: the loop never gets idle, the timer draws within its delay.
     SetWindowTextA(main, "BUSY TEXT");
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (platform::term::terminal().draws == drawsAfterIdle &&
+    while (platform::term::ui.draws == drawsAfterIdle &&
            std::chrono::steady_clock::now() < end) {
         platformDispatchPending(100);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    long drawsWhileBusy = platform::term::terminal().draws;
+    long drawsWhileBusy = platform::term::ui.draws;
     std::string busy = drain(master);
 
     DestroyWindow(main);

@@ -3,12 +3,12 @@
 // the status line to standard output. Every text is escaped on its way out (a station's
 // name may hold any byte), so one status change is exactly one line, and neither stream
 // ever holds the server up (see output_stream.h).
+#include "platform/internal.h"
 #include "platform/loop/loop.h"
 #include "platform/stream/escape.h"
-#include "platform/internal.h"
 #include "platform/stream/line_queue.h"
 #include "platform/stream/output_stream.h"
-#include "platform/window/window_table.h"
+#include "platform/window/window.h"
 
 #include <cstring>
 #include <set>
@@ -32,12 +32,12 @@ int answerAtOnce(UINT type) {
     }
 }
 
-// A window whose title is the status line: a top-level window of this process with a
-// caption, neither owned nor a dialog.
+// A shown top-level window whose title is the status line: one with a caption, neither
+// owned nor a dialog.
 bool isStatusWindow(HWND hwnd) {
-    const platform::Window* w = platform::findWindow(hwnd);
-    return w != nullptr && w->parent == nullptr && w->owner == nullptr && !w->remote &&
-           !w->dialog && (w->style & WS_CAPTION) == WS_CAPTION;
+    return GetWindow(hwnd, GW_OWNER) == nullptr &&
+           platform::dialogMode(hwnd) == platform::DialogMode::None &&
+           (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
 }
 
 // One line "YYYY-MM-DD HH:MM:SS.mmm TEXT" (the text escaped) to standard output.
@@ -78,7 +78,9 @@ class MinimisedFrontEnd : public platform::FrontEnd {
             return;
         }
         statusWindows_.insert(hwnd);
-        emit(platform::findWindow(hwnd)->title.c_str());
+        char title[platform::LineQueue::kLongestLine];
+        GetWindowTextA(hwnd, title, sizeof title);
+        emit(title);
     }
 
     void windowDestroyed(HWND hwnd) override { statusWindows_.erase(hwnd); }

@@ -119,7 +119,7 @@ int nearestXterm256(COLORREF colour);
 // ESC [ 38;2;r;g;b;48;2;r;g;b m: a true-colour foreground and background.
 std::string trueColourSgr(COLORREF fg, COLORREF bg);
 
-// --- Screen (terminal_screen.cpp, terminal_terminfo.cpp) ---
+// --- Screen (terminal_screen.cpp) ---
 // How cells look, in red-green-blue values mapped to the terminal's nearest colours; exact
 // colours (given by a dialog) are drawn in true colour where the terminal has it.
 struct Paint {
@@ -212,9 +212,8 @@ struct PanelView {
     void* actContext = nullptr;
     int selected = 0;
     int top = 0; // the first line shown
-    bool actionPending = false;
     int pendingIndex = 0;
-    int pendingKey = 0;
+    int pendingKey = 0; // the key of an action that waits to run (0: none)
 };
 
 // The window that takes the keys when no modal window does: the main window, the panel
@@ -244,7 +243,7 @@ struct Terminal {
 };
 
 // The one terminal front end state (never destroyed: the exit handler uses it).
-Terminal& terminal();
+extern Terminal& ui;
 
 // Who takes the keys: the top message box, else the top modal dialog, else the panel when
 // it is active, else the main window when it is active (or no dialog shows), else the top
@@ -256,8 +255,9 @@ struct Target {
     BoxView* box = nullptr;
 };
 Target keyTarget();
-// A shown window that exists and is not being destroyed.
-bool isShown(HWND hwnd);
+// A window's text (cut at 4095 bytes) and style, read through the window operations.
+std::string windowText(HWND hwnd);
+DWORD windowStyle(HWND hwnd);
 
 // --- Redraw (terminal_redraw.cpp) ---
 // Something changed: it is drawn when the message loop is idle, or after a short delay

@@ -13,8 +13,8 @@
 // takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
 // only as many as its width shows.
 #include "frontend/terminal/terminal.h"
+#include "platform/internal.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 #include <algorithm>
 #include <cctype>
@@ -39,13 +39,36 @@ constexpr KindInfo kKinds[] = {{"STATIC", Kind::Static, WM_CTLCOLORSTATIC},
                                {"LISTBOX", Kind::ListBox, WM_CTLCOLORLISTBOX},
                                {"", Kind::Other, WM_CTLCOLORSTATIC}};
 
-const KindInfo& kindOf(const Window* w) {
+// The kind of a control (Other for another class, or no window).
+const KindInfo& kindOf(HWND control) {
+    char name[16] = "";
+    GetClassNameA(control, name, sizeof name);
     for (const KindInfo& k : kKinds) {
-        if (strcasecmp(w->className.c_str(), k.className) == 0) {
+        if (strcasecmp(name, k.className) == 0) {
             return k;
         }
     }
     return kKinds[4];
+}
+
+int controlId(HWND control) {
+    return static_cast<int>(GetWindowLongPtrA(control, GWL_ID));
+}
+
+// A window's rectangle, in dialog units, as cells.
+CellRect cellsOf(HWND hwnd) {
+    RECT rc{};
+    GetWindowRect(hwnd, &rc);
+    return dialogUnitsToCells(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+}
+
+// The dialog's controls, in the template's order.
+std::vector<HWND> controlsOf(HWND dialog) {
+    std::vector<HWND> controls;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        controls.push_back(c);
+    }
+    return controls;
 }
 
 // Asks the dialog for a control's colours. When it answers with a brush, *text gets its
@@ -67,14 +90,12 @@ bool askColours(HWND dialog, UINT msg, HWND control, Paint* text, Paint* fill) {
 }
 
 DialogView* viewOf(HWND dialog) {
-    auto it = terminal().views.find(dialog);
-    return it == terminal().views.end() ? nullptr : &it->second;
+    auto it = ui.views.find(dialog);
+    return it == ui.views.end() ? nullptr : &it->second;
 }
 
-CellRect controlRect(const CellRect& dialog, const Window* control) {
-    CellRect c = dialogUnitsToCells(control->rect.left, control->rect.top,
-                                    control->rect.right - control->rect.left,
-                                    control->rect.bottom - control->rect.top);
+CellRect controlRect(const CellRect& dialog, HWND control) {
+    CellRect c = cellsOf(control);
     c.x += dialog.x + 1;
     c.y += dialog.y + 1;
     return c;
@@ -82,27 +103,17 @@ CellRect controlRect(const CellRect& dialog, const Window* control) {
 
 std::vector<HWND> tabStops(HWND dialog) {
     std::vector<HWND> stops;
-    Window* w = findWindow(dialog);
-    if (w == nullptr) {
-        return stops;
-    }
-    for (HWND c : w->children) {
-        Window* cw = findWindow(c);
-        if (cw != nullptr && cw->visible && (cw->style & WS_TABSTOP) != 0) {
+    for (HWND c : controlsOf(dialog)) {
+        if (IsWindowVisible(c) && (windowStyle(c) & WS_TABSTOP) != 0) {
             stops.push_back(c);
         }
     }
     return stops;
 }
 
-int textLength(HWND control) {
-    Window* w = findWindow(control);
-    return w != nullptr ? static_cast<int>(w->title.size()) : 0;
-}
-
 void focusControl(DialogView& view, HWND control) {
     view.focus = control;
-    view.cursor = textLength(control);
+    view.cursor = static_cast<int>(windowText(control).size());
     SetFocus(control);
 }
 
@@ -119,14 +130,9 @@ void moveFocus(HWND dialog, DialogView& view, int step) {
 
 // The command of the default push button, or IDOK when the dialog has none.
 int defaultCommand(HWND dialog) {
-    Window* w = findWindow(dialog);
-    if (w != nullptr) {
-        for (HWND c : w->children) {
-            Window* cw = findWindow(c);
-            if (cw != nullptr && kindOf(cw).kind == Kind::Button &&
-                (cw->style & 0x0F) == BS_DEFPUSHBUTTON) {
-                return cw->controlId;
-            }
+    for (HWND c : controlsOf(dialog)) {
+        if (kindOf(c).kind == Kind::Button && (windowStyle(c) & 0x0F) == BS_DEFPUSHBUTTON) {
+            return controlId(c);
         }
     }
     return IDOK;
@@ -151,14 +157,14 @@ std::string buttonLine(const std::string& label, int width) {
 }
 
 void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, const Paint& face) {
-    Window* cw = findWindow(control);
-    if (cw == nullptr || !cw->visible) {
+    if (!IsWindowVisible(control)) {
         return;
     }
     DialogView* view = viewOf(dialog);
     bool focused = active && view != nullptr && view->focus == control;
-    CellRect r = controlRect(box, cw);
-    Kind kind = kindOf(cw).kind;
+    CellRect r = controlRect(box, control);
+    const KindInfo& info = kindOf(control);
+    Kind kind = info.kind;
     Paint text = face;
     if (kind == Kind::Edit || kind == Kind::ListBox) {
         text = fieldPaint();
@@ -166,13 +172,12 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
         text = buttonPaint(focused);
     }
     Paint fill = text;
-    bool coloured = askColours(dialog, kindOf(cw).colourMessage, control, &text, &fill);
-    cw = findWindow(control); // the colour request may have changed the dialog
-    if (cw == nullptr) {
-        return;
+    bool coloured = askColours(dialog, info.colourMessage, control, &text, &fill);
+    if (!IsWindow(control)) {
+        return; // the colour request may have changed the dialog
     }
-    std::string label =
-        kind == Kind::Edit ? fieldText(cw->title.c_str()) : cellText(cw->title.c_str());
+    std::string title = windowText(control);
+    std::string label = kind == Kind::Edit ? fieldText(title.c_str()) : cellText(title.c_str());
     switch (kind) {
     case Kind::Static: {
         if (coloured) {
@@ -208,17 +213,11 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
 
 // Editing keys of the focused edit field; nothing here needs the message loop.
 void editKey(HWND control, DialogView& view, int key) {
-    Window* w = findWindow(control);
-    if (w == nullptr) {
-        return;
-    }
-    std::string text = w->title;
+    std::string text = windowText(control);
+    DWORD style = windowStyle(control);
     int length = static_cast<int>(text.size());
     int cursor = std::clamp(view.cursor, 0, length);
-    int limit = (w->style & ES_AUTOHSCROLL) != 0
-                    ? kAutoScrollLimit
-                    : dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, 8).w;
-    bool changed = false;
+    int limit = (style & ES_AUTOHSCROLL) != 0 ? kAutoScrollLimit : cellsOf(control).w;
     if (key == KEY_LEFT) {
         cursor = std::max(cursor - 1, 0);
     } else if (key == KEY_RIGHT) {
@@ -229,34 +228,27 @@ void editKey(HWND control, DialogView& view, int key) {
         cursor = length;
     } else if (key == KEY_BACKSPACE || key == 127 || key == 8) {
         if (cursor > 0) {
-            text.erase(static_cast<size_t>(cursor - 1), 1);
-            --cursor;
-            changed = true;
+            text.erase(static_cast<size_t>(--cursor), 1);
         }
     } else if (key == KEY_DC) {
         if (cursor < length) {
             text.erase(static_cast<size_t>(cursor), 1);
-            changed = true;
         }
     } else if (key >= 0x20 && key < 0x7F && length < limit) {
         char c = static_cast<char>(key);
-        if ((w->style & ES_UPPERCASE) != 0) {
+        if ((style & ES_UPPERCASE) != 0) {
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
-        text.insert(static_cast<size_t>(cursor), 1, c);
-        ++cursor;
-        changed = true;
+        text.insert(static_cast<size_t>(cursor++), 1, c);
     }
     view.cursor = cursor;
-    if (changed) {
-        SetWindowTextA(control, text.c_str());
-    }
+    SetWindowTextA(control, text.c_str()); // an unchanged text changes nothing
 }
 
 // The dialog's function keys with their labels, on its bottom border.
 void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
-    auto it = terminal().dialogKeys.find(dialog);
-    if (it == terminal().dialogKeys.end() || r.h < 2) {
+    auto it = ui.dialogKeys.find(dialog);
+    if (it == ui.dialogKeys.end() || r.h < 2) {
         return;
     }
     std::string line;
@@ -275,8 +267,8 @@ void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
 
 // Posts the command of a function key given to the dialog; false when it has none.
 bool dialogFunctionKey(HWND dialog, int key) {
-    auto it = terminal().dialogKeys.find(dialog);
-    if (it == terminal().dialogKeys.end()) {
+    auto it = ui.dialogKeys.find(dialog);
+    if (it == ui.dialogKeys.end()) {
         return false;
     }
     for (const DialogKey& k : it->second) {
@@ -290,28 +282,27 @@ bool dialogFunctionKey(HWND dialog, int key) {
 } // namespace
 
 void placeNewDialog(HWND dialog) {
-    Terminal& t = terminal();
-    Window* w = findWindow(dialog);
-    if (w == nullptr) {
+    if (!IsWindow(dialog)) {
         return;
     }
-    CellRect at = dialogUnitsToCells(w->rect.left, w->rect.top, 1, 1);
+    CellRect at = cellsOf(dialog);
     int x = at.x;
     int y = at.y;
-    if (w->owner != nullptr && w->owner == t.mainWindow) {
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner != nullptr && owner == ui.mainWindow) {
         CellRect main = mainWindowRect(); // relative to the client area, below the menu bar
         x += main.x + 1;
         y += main.y + 2;
-    } else if (w->owner != nullptr && t.views.count(w->owner) != 0) {
-        CellRect owner = dialogRect(w->owner);
-        x += owner.x + 1;
-        y += owner.y + 1;
+    } else if (owner != nullptr && ui.views.count(owner) != 0) {
+        CellRect ownerRect = dialogRect(owner);
+        x += ownerRect.x + 1;
+        y += ownerRect.y + 1;
     }
     // A dialog opened where another one already is goes a little lower and to the right,
     // so that each of them shows.
     for (int tries = 0; tries < 32; ++tries) {
         bool taken = false;
-        for (const auto& [other, view] : t.views) {
+        for (const auto& [other, view] : ui.views) {
             taken = taken || (other != dialog && view.originX == x && view.originY == y);
         }
         if (!taken) {
@@ -320,15 +311,13 @@ void placeNewDialog(HWND dialog) {
         x += 2;
         y += 1;
     }
-    DialogView& view = t.views[dialog];
+    DialogView& view = ui.views[dialog];
     view.originX = x;
     view.originY = y;
-    HWND focus = focusedWindow();
-    Window* fw = findWindow(focus);
-    if (fw == nullptr || fw->parent != dialog) {
+    HWND focus = GetFocus();
+    if (GetParent(focus) != dialog) {
         std::vector<HWND> stops = tabStops(dialog);
-        focus =
-            !stops.empty() ? stops.front() : (w->children.empty() ? nullptr : w->children.front());
+        focus = !stops.empty() ? stops.front() : GetWindow(dialog, GW_CHILD);
     }
     if (focus != nullptr) {
         focusControl(view, focus);
@@ -336,21 +325,19 @@ void placeNewDialog(HWND dialog) {
 }
 
 CellRect dialogRect(HWND dialog) {
-    Window* w = findWindow(dialog);
     DialogView* view = viewOf(dialog);
-    if (w == nullptr || view == nullptr) {
+    if (!IsWindow(dialog) || view == nullptr) {
         return CellRect{};
     }
-    CellRect size =
-        dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top);
+    CellRect size = cellsOf(dialog);
     // Wide enough for the caption and the close box, when the template is narrower.
-    int captionWidth = static_cast<int>(cellText(w->title.c_str()).size()) + 6;
+    int captionWidth = static_cast<int>(cellText(windowText(dialog).c_str()).size()) + 6;
     CellRect r{view->originX, view->originY, std::max(size.w + 2, captionWidth), size.h + 2};
     return placeOnScreen(r, screenCols(), screenRows());
 }
 
 void drawDialog(HWND dialog, bool active) {
-    if (findWindow(dialog) == nullptr || viewOf(dialog) == nullptr) {
+    if (!IsWindow(dialog) || viewOf(dialog) == nullptr) {
         return;
     }
     CellRect r = dialogRect(dialog);
@@ -359,14 +346,12 @@ void drawDialog(HWND dialog, bool active) {
     if (!askColours(dialog, WM_CTLCOLORDLG, dialog, &face, &fill)) {
         fill = face;
     }
-    Window* w = findWindow(dialog);
-    if (w == nullptr) {
+    if (!IsWindow(dialog)) {
         return;
     }
-    bool closeBox = (w->style & WS_SYSMENU) != 0;
-    screenWindow(r, cellText(w->title.c_str()), r.w - 5, closeBox, active, face, fill);
-    std::vector<HWND> children = w->children;
-    for (HWND c : children) {
+    bool closeBox = (windowStyle(dialog) & WS_SYSMENU) != 0;
+    screenWindow(r, cellText(windowText(dialog).c_str()), r.w - 5, closeBox, active, face, fill);
+    for (HWND c : controlsOf(dialog)) {
         drawControl(dialog, r, c, active, face);
     }
     drawFunctionKeys(dialog, r, face);
@@ -377,12 +362,10 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
     if (view == nullptr) {
         return false;
     }
-    Window* fw = findWindow(view->focus);
-    if (fw == nullptr || fw->parent != dialog) {
+    if (GetParent(view->focus) != dialog) {
         view->focus = nullptr;
-        fw = nullptr;
     }
-    Kind focusKind = fw != nullptr ? kindOf(fw).kind : Kind::Other;
+    Kind focusKind = kindOf(view->focus).kind;
     switch (event.key) {
     case '\t':
     case KEY_DOWN:
@@ -395,8 +378,8 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
     case '\r':
     case '\n':
     case KEY_ENTER:
-        return postCommand(dialog,
-                           focusKind == Kind::Button ? fw->controlId : defaultCommand(dialog));
+        return postCommand(dialog, focusKind == Kind::Button ? controlId(view->focus)
+                                                             : defaultCommand(dialog));
     case kEscape:
         if (GetDlgItem(dialog, IDCANCEL) == nullptr) {
             PostMessageA(dialog, WM_CLOSE, 0, 0);
@@ -405,7 +388,7 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
         return postCommand(dialog, IDCANCEL);
     case ' ':
         if (focusKind == Kind::Button) {
-            return postCommand(dialog, fw->controlId);
+            return postCommand(dialog, controlId(view->focus));
         }
         break;
     default:
@@ -421,33 +404,31 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
 }
 
 bool dialogClick(HWND dialog, int x, int y) {
-    Window* w = findWindow(dialog);
     DialogView* view = viewOf(dialog);
-    if (w == nullptr || view == nullptr) {
+    if (!IsWindow(dialog) || view == nullptr) {
         return false;
     }
     CellRect r = dialogRect(dialog);
     if (y == r.y) {
-        if ((w->style & WS_SYSMENU) != 0 && x >= r.x + r.w - 4 && x < r.x + r.w - 1) {
+        if ((windowStyle(dialog) & WS_SYSMENU) != 0 && x >= r.x + r.w - 4 && x < r.x + r.w - 1) {
             PostMessageA(dialog, WM_CLOSE, 0, 0);
             return true;
         }
         return false;
     }
-    std::vector<HWND> children = w->children;
-    for (HWND c : children) {
-        Window* cw = findWindow(c);
-        if (cw == nullptr || !cw->visible || !contains(controlRect(r, cw), x, y)) {
+    for (HWND c : controlsOf(dialog)) {
+        if (!IsWindowVisible(c) || !contains(controlRect(r, c), x, y)) {
             continue;
         }
-        Kind kind = kindOf(cw).kind;
+        Kind kind = kindOf(c).kind;
         if (kind == Kind::Button) {
             focusControl(*view, c);
-            return postCommand(dialog, cw->controlId);
+            return postCommand(dialog, controlId(c));
         }
         if (kind == Kind::Edit) {
             focusControl(*view, c);
-            view->cursor = std::min(x - controlRect(r, cw).x, textLength(c));
+            view->cursor =
+                std::min(x - controlRect(r, c).x, static_cast<int>(windowText(c).size()));
             return false;
         }
     }
@@ -456,18 +437,18 @@ bool dialogClick(HWND dialog, int x, int y) {
 
 } // namespace platform::term
 
+using namespace platform::term;
+
 void platformSetDialogKey(HWND dialog, int functionKey, WORD command,
                           size_t (*label)(char* out, size_t size, void* context), void* context) {
-    using platform::term::terminal;
-    if (!terminal().chosen || functionKey < 1 || functionKey > 12 || !IsWindow(dialog)) {
+    if (!ui.chosen || functionKey < 1 || functionKey > 12 || !IsWindow(dialog)) {
         return;
     }
-    std::vector<platform::term::DialogKey>& keys = terminal().dialogKeys[dialog];
-    keys.erase(std::remove_if(keys.begin(), keys.end(),
-                              [functionKey](const platform::term::DialogKey& k) {
-                                  return k.functionKey == functionKey;
-                              }),
-               keys.end());
-    keys.push_back(platform::term::DialogKey{functionKey, command, label, context});
-    platform::term::markDirty();
+    std::vector<DialogKey>& keys = ui.dialogKeys[dialog];
+    keys.erase(
+        std::remove_if(keys.begin(), keys.end(),
+                       [functionKey](const DialogKey& k) { return k.functionKey == functionKey; }),
+        keys.end());
+    keys.push_back(DialogKey{functionKey, command, label, context});
+    markDirty();
 }

@@ -9,7 +9,6 @@
 #include "frontend/terminal/terminal.h"
 #include "platform/internal.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 #include <algorithm>
 #include <csignal>
@@ -24,15 +23,10 @@ constexpr int kCtrlL = 12;
 constexpr int kMaxKeysPerRead = 4096;
 constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
 
-bool isModalDialog(HWND dialog) {
-    Window* w = findWindow(dialog);
-    return w != nullptr && w->dialog && w->dialog->modal;
-}
-
 HWND topDialog() {
-    const std::vector<HWND>& dialogs = terminal().dialogs;
+    const std::vector<HWND>& dialogs = ui.dialogs;
     for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (isShown(*it)) {
+        if (IsWindowVisible(*it)) {
             return *it;
         }
     }
@@ -40,10 +34,10 @@ HWND topDialog() {
 }
 
 void raiseDialog(HWND dialog) {
-    std::vector<HWND>& dialogs = terminal().dialogs;
+    std::vector<HWND>& dialogs = ui.dialogs;
     dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), dialog), dialogs.end());
     dialogs.push_back(dialog);
-    DialogView& view = terminal().views[dialog];
+    DialogView& view = ui.views[dialog];
     if (view.focus != nullptr && IsWindow(view.focus)) {
         SetFocus(view.focus);
     }
@@ -51,10 +45,9 @@ void raiseDialog(HWND dialog) {
 
 // F6: the main window, the panel, then each shown dialog in the order they were opened.
 void nextWindow() {
-    Terminal& t = terminal();
     std::vector<HWND> order;
-    for (HWND d : t.dialogs) {
-        if (isShown(d)) {
+    for (HWND d : ui.dialogs) {
+        if (IsWindowVisible(d)) {
             order.push_back(d);
         }
     }
@@ -63,8 +56,8 @@ void nextWindow() {
     if (panelShown()) {
         order.insert(order.begin(), nullptr);
     }
-    if (isShown(t.mainWindow)) {
-        order.insert(order.begin(), t.mainWindow);
+    if (IsWindowVisible(ui.mainWindow)) {
+        order.insert(order.begin(), ui.mainWindow);
     }
     if (order.empty()) {
         return;
@@ -74,13 +67,13 @@ void nextWindow() {
                                               : std::find(order.begin(), order.end(), target.hwnd);
     size_t next =
         at == order.end() ? 0 : static_cast<size_t>(at - order.begin() + 1) % order.size();
-    t.menuActive = false;
+    ui.menuActive = false;
     if (order[next] == nullptr) {
-        t.active = Active::Panel;
-    } else if (order[next] == t.mainWindow) {
-        t.active = Active::Main;
+        ui.active = Active::Panel;
+    } else if (order[next] == ui.mainWindow) {
+        ui.active = Active::Main;
     } else {
-        t.active = Active::Dialog;
+        ui.active = Active::Dialog;
         raiseDialog(order[next]);
     }
 }
@@ -88,7 +81,6 @@ void nextWindow() {
 // A mouse press: the top-most window under it takes it (only the modal one, when there is
 // one). True when work was posted.
 bool handleClick(int x, int y, const Target& target, bool modal) {
-    Terminal& t = terminal();
     if (modal) {
         if (target.kind == TargetKind::Box) {
             return messageBoxClick(target.box, x, y);
@@ -96,21 +88,21 @@ bool handleClick(int x, int y, const Target& target, bool modal) {
         return target.kind == TargetKind::Dialog && contains(dialogRect(target.hwnd), x, y) &&
                dialogClick(target.hwnd, x, y);
     }
-    std::vector<HWND> dialogs = t.dialogs;
+    std::vector<HWND> dialogs = ui.dialogs;
     for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (isShown(*it) && contains(dialogRect(*it), x, y)) {
-            t.menuActive = false;
-            t.active = Active::Dialog;
+        if (IsWindowVisible(*it) && contains(dialogRect(*it), x, y)) {
+            ui.menuActive = false;
+            ui.active = Active::Dialog;
             raiseDialog(*it);
             return dialogClick(*it, x, y);
         }
     }
     if (panelShown() && contains(panelLayout().rect, x, y)) {
-        t.menuActive = false;
+        ui.menuActive = false;
         return panelClick(x, y);
     }
-    if (isShown(t.mainWindow) && contains(mainWindowRect(), x, y)) {
-        t.active = Active::Main;
+    if (IsWindowVisible(ui.mainWindow) && contains(mainWindowRect(), x, y)) {
+        ui.active = Active::Main;
         return mainWindowClick(x, y);
     }
     return false;
@@ -119,12 +111,12 @@ bool handleClick(int x, int y, const Target& target, bool modal) {
 // True when the target is a message box or a modal dialog (the other windows take no input).
 bool targetIsModal(const Target& target) {
     return target.kind == TargetKind::Box ||
-           (target.kind == TargetKind::Dialog && isModalDialog(target.hwnd));
+           (target.kind == TargetKind::Dialog &&
+            platform::dialogMode(target.hwnd) == platform::DialogMode::Modal);
 }
 
 // One key or press. True when it handed work to the message loop.
 bool handleEvent(const InputEvent& event) {
-    Terminal& t = terminal();
     if (event.key == KEY_RESIZE) {
         screenResize();
         return false;
@@ -140,14 +132,15 @@ bool handleEvent(const InputEvent& event) {
     }
     if (event.key >= kAltKey && modal) {
         // Escape typed just before a key: the modal window sees both.
-        t.input.push_front(InputEvent{event.key - kAltKey});
+        ui.input.push_front(InputEvent{event.key - kAltKey});
         return handleEvent(InputEvent{kEscape});
     }
-    if (!modal && isShown(t.mainWindow) && (event.key == KEY_F(10) || event.key >= kAltKey)) {
-        if (event.key == KEY_F(10) && target.kind == TargetKind::Main && t.menuActive) {
-            t.menuActive = false;
+    if (!modal && IsWindowVisible(ui.mainWindow) &&
+        (event.key == KEY_F(10) || event.key >= kAltKey)) {
+        if (event.key == KEY_F(10) && target.kind == TargetKind::Main && ui.menuActive) {
+            ui.menuActive = false;
         } else {
-            t.active = Active::Main;
+            ui.active = Active::Main;
             openMenuBar(event.key >= kAltKey ? event.key - kAltKey : 0);
         }
         return false;
@@ -183,14 +176,13 @@ void checkHangup() {
                 ((p.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
                  available == 0);
     if (gone) {
-        terminal().lost = true;
+        ui.lost = true;
         unwatchFd(STDIN_FILENO);
         kill(getpid(), SIGHUP);
     }
 }
 
 void readKeys(int) {
-    Terminal& t = terminal();
     int count = 0;
     int pending = ERR;
     while (count < kMaxKeysPerRead) {
@@ -212,7 +204,7 @@ void readKeys(int) {
             }
             for (int i = n - 1; i >= 0; --i) {
                 if ((events[i].bstate & BUTTON1_PRESSED) != 0) {
-                    t.input.push_back(InputEvent{kMousePress, events[i].x, events[i].y});
+                    ui.input.push_back(InputEvent{kMousePress, events[i].x, events[i].y});
                 }
             }
             continue;
@@ -221,12 +213,12 @@ void readKeys(int) {
             // Terminals send Alt+key as Escape and the key together.
             int next = getch();
             if (next >= 0x20 && next < 0x7F) {
-                t.input.push_back(InputEvent{kAltKey + next});
+                ui.input.push_back(InputEvent{kAltKey + next});
                 continue;
             }
             pending = next;
         }
-        t.input.push_back(InputEvent{c});
+        ui.input.push_back(InputEvent{c});
     }
     if (count == 0) {
         checkHangup();
@@ -237,21 +229,20 @@ void readKeys(int) {
 } // namespace
 
 Target keyTarget() {
-    Terminal& t = terminal();
-    if (!t.boxes.empty()) {
-        return Target{TargetKind::Box, nullptr, t.boxes.back()};
+    if (!ui.boxes.empty()) {
+        return Target{TargetKind::Box, nullptr, ui.boxes.back()};
     }
-    for (auto it = t.dialogs.rbegin(); it != t.dialogs.rend(); ++it) {
-        if (isShown(*it) && isModalDialog(*it)) {
+    for (auto it = ui.dialogs.rbegin(); it != ui.dialogs.rend(); ++it) {
+        if (IsWindowVisible(*it) && platform::dialogMode(*it) == platform::DialogMode::Modal) {
             return Target{TargetKind::Dialog, *it, nullptr};
         }
     }
-    if (t.active == Active::Panel && panelShown()) {
+    if (ui.active == Active::Panel && panelShown()) {
         return Target{TargetKind::Panel, nullptr, nullptr};
     }
     HWND dialog = topDialog();
-    if (isShown(t.mainWindow) && (t.active == Active::Main || dialog == nullptr)) {
-        return Target{TargetKind::Main, t.mainWindow, nullptr};
+    if (IsWindowVisible(ui.mainWindow) && (ui.active == Active::Main || dialog == nullptr)) {
+        return Target{TargetKind::Main, ui.mainWindow, nullptr};
     }
     if (dialog != nullptr) {
         return Target{TargetKind::Dialog, dialog, nullptr};
@@ -259,24 +250,18 @@ Target keyTarget() {
     return Target{};
 }
 
-bool isShown(HWND hwnd) {
-    Window* w = findWindow(hwnd);
-    return w != nullptr && w->visible && !w->destroying;
-}
-
 void startInput() {
     watchFd(STDIN_FILENO, readKeys);
 }
 
 void handleWaitingInput() {
-    Terminal& t = terminal();
     int budget = kMaxKeysPerRead;
-    while (!t.holdInput && !t.input.empty() && budget-- > 0) {
-        InputEvent event = t.input.front();
-        t.input.pop_front();
+    while (!ui.holdInput && !ui.input.empty() && budget-- > 0) {
+        InputEvent event = ui.input.front();
+        ui.input.pop_front();
         if (handleEvent(event)) {
-            t.holdInput = true;
-            t.workHanded = true;
+            ui.holdInput = true;
+            ui.workHanded = true;
         }
         markDirty();
     }

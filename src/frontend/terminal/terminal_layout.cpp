@@ -51,40 +51,25 @@ bool clipSpan(int x, int length, int limit, int* skip, int* visible) {
 
 std::vector<std::string> wrapText(const std::string& text, int width, int maxLines) {
     std::vector<std::string> lines;
-    if (width <= 0) {
-        return lines;
-    }
+    size_t w = static_cast<size_t>(std::max(width, 0));
     size_t pos = 0;
-    size_t n = text.size();
-    while (pos < n && (maxLines <= 0 || static_cast<int>(lines.size()) < maxLines)) {
-        while (pos < n && text[pos] == ' ') {
-            ++pos; // blanks at a break
-        }
-        if (pos >= n) {
+    while (w > 0 && (maxLines <= 0 || static_cast<int>(lines.size()) < maxLines)) {
+        pos = text.find_first_not_of(' ', pos); // blanks at a break
+        if (pos == std::string::npos) {
             break;
         }
-        size_t w = static_cast<size_t>(width);
-        if (n - pos <= w) {
+        if (text.size() - pos <= w) {
             lines.push_back(text.substr(pos));
             break;
         }
         // The last blank within the width (or just after it) ends the line.
-        size_t cut = std::string::npos;
-        for (size_t i = pos + w; i > pos; --i) {
-            if (text[i] == ' ') {
-                cut = i;
-                break;
-            }
-        }
-        if (cut == std::string::npos) {
+        size_t cut = text.rfind(' ', pos + w);
+        if (cut == std::string::npos || cut < pos) {
             lines.push_back(text.substr(pos, w)); // one long word
             pos += w;
             continue;
         }
-        size_t end = cut;
-        while (end > pos && text[end - 1] == ' ') {
-            --end;
-        }
+        size_t end = text.find_last_not_of(' ', cut) + 1;
         lines.push_back(text.substr(pos, end - pos));
         pos = cut;
     }
@@ -228,9 +213,8 @@ MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string&
         buttonsWidth += static_cast<int>(b.size());
     }
     buttonsWidth += kGap * (static_cast<int>(buttons.size()) - 1);
-    int inner = static_cast<int>(text.size());
-    inner = std::max(inner, static_cast<int>(caption.size()) + 4);
-    inner = std::max(inner, buttonsWidth);
+    int inner = std::max(
+        {static_cast<int>(text.size()), static_cast<int>(caption.size()) + 4, buttonsWidth});
     inner = std::clamp(inner, kNarrowest, kWidest);
     inner = std::max(std::min(inner, cols - 4), 1);
 

@@ -3,7 +3,6 @@
 // it the menu bar with the window's menu, then the line of keys, then the bottom border.
 #include "frontend/terminal/terminal.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 #include <algorithm>
 #include <cctype>
@@ -12,7 +11,7 @@ namespace platform::term {
 namespace {
 
 const MenuTemplate* mainMenu() {
-    return platformWindowMenu(terminal().mainWindow);
+    return platformWindowMenu(ui.mainWindow);
 }
 
 std::vector<MenuSlot> menuSlots() {
@@ -30,13 +29,12 @@ int slotWithLetter(const std::vector<MenuSlot>& slots, int letter) {
 }
 
 bool choose(int index) {
-    Terminal& t = terminal();
     std::vector<MenuSlot> slots = menuSlots();
-    t.menuActive = false;
+    ui.menuActive = false;
     if (index < 0 || index >= static_cast<int>(slots.size())) {
         return false;
     }
-    PostMessageA(t.mainWindow, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(slots[index].id), 0), 0);
+    PostMessageA(ui.mainWindow, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(slots[index].id), 0), 0);
     return true;
 }
 
@@ -48,16 +46,15 @@ CellRect mainWindowRect() {
 }
 
 void drawMainWindow(bool active) {
-    Terminal& t = terminal();
-    Window* w = findWindow(t.mainWindow);
-    if (w == nullptr) {
+    if (!IsWindow(ui.mainWindow)) {
         return;
     }
     CellRect r = mainWindowRect();
-    screenWindow(r, cellText(w->title.c_str()), r.w - 6, true, active, facePaint(), facePaint());
+    screenWindow(r, cellText(windowText(ui.mainWindow).c_str()), r.w - 6, true, active, facePaint(),
+                 facePaint());
     std::vector<MenuSlot> slots = menuSlots();
     for (size_t i = 0; i < slots.size(); ++i) {
-        bool selected = active && t.menuActive && static_cast<int>(i) == t.menuIndex;
+        bool selected = active && ui.menuActive && static_cast<int>(i) == ui.menuIndex;
         screenPut(r.y + 1, r.x + 1 + slots[i].x, slots[i].label,
                   selected ? captionPaint(true) : facePaint());
     }
@@ -66,25 +63,23 @@ void drawMainWindow(bool active) {
 }
 
 void openMenuBar(int letter) {
-    Terminal& t = terminal();
     std::vector<MenuSlot> slots = menuSlots();
     if (slots.empty()) {
         return;
     }
-    if (!t.menuActive) {
-        SendMessageA(t.mainWindow, WM_INITMENU, 0, 0);
+    if (!ui.menuActive) {
+        SendMessageA(ui.mainWindow, WM_INITMENU, 0, 0);
     }
-    t.menuActive = true;
-    t.menuIndex = std::max(slotWithLetter(slots, letter), 0);
+    ui.menuActive = true;
+    ui.menuIndex = std::max(slotWithLetter(slots, letter), 0);
 }
 
 bool mainWindowKey(const InputEvent& event) {
-    Terminal& t = terminal();
     int count = static_cast<int>(menuSlots().size());
     if (count == 0) {
         return false;
     }
-    if (!t.menuActive) {
+    if (!ui.menuActive) {
         if (event.key == KEY_LEFT || event.key == KEY_RIGHT) {
             openMenuBar(0);
         }
@@ -92,19 +87,19 @@ bool mainWindowKey(const InputEvent& event) {
     }
     switch (event.key) {
     case KEY_LEFT:
-        t.menuIndex = (t.menuIndex + count - 1) % count;
+        ui.menuIndex = (ui.menuIndex + count - 1) % count;
         return false;
     case KEY_RIGHT:
-        t.menuIndex = (t.menuIndex + 1) % count;
+        ui.menuIndex = (ui.menuIndex + 1) % count;
         return false;
     case '\r':
     case '\n':
     case KEY_ENTER:
     case KEY_DOWN:
     case ' ':
-        return choose(t.menuIndex);
+        return choose(ui.menuIndex);
     case kEscape:
-        t.menuActive = false;
+        ui.menuActive = false;
         return false;
     default:
         break;
@@ -114,11 +109,10 @@ bool mainWindowKey(const InputEvent& event) {
 }
 
 bool mainWindowClick(int x, int y) {
-    Terminal& t = terminal();
     CellRect r = mainWindowRect();
     if (contains(CellRect{r.x + r.w - 4, r.y, 3, 1}, x, y)) { // the close box
-        t.menuActive = false;
-        PostMessageA(t.mainWindow, WM_CLOSE, 0, 0);
+        ui.menuActive = false;
+        PostMessageA(ui.mainWindow, WM_CLOSE, 0, 0);
         return true;
     }
     if (y == r.y + 1) {
@@ -129,7 +123,7 @@ bool mainWindowClick(int x, int y) {
             }
         }
     }
-    t.menuActive = false;
+    ui.menuActive = false;
     return false;
 }
 

@@ -36,20 +36,19 @@ bool answer(BoxView* box, int button) {
 } // namespace
 
 int runMessageBox(const char* text, const char* caption, UINT type) {
-    Terminal& t = terminal();
     BoxView box;
     box.caption = cellText(caption);
     box.text = cellText(text);
     box.type = type;
-    t.boxLog.push_back(box.caption.empty() ? box.text : box.caption + ": " + box.text);
-    if (t.lost) {
+    ui.boxLog.push_back(box.caption.empty() ? box.text : box.caption + ": " + box.text);
+    if (ui.lost) {
         return answerOf(&box, 1); // nobody can answer it: No, Cancel or OK
     }
-    t.menuActive = false;
-    t.boxes.push_back(&box);
+    ui.menuActive = false;
+    ui.boxes.push_back(&box);
     markDirty();
-    platform::runModalLoop([&box, &t] { return box.answer != 0 || t.lost; });
-    t.boxes.erase(std::remove(t.boxes.begin(), t.boxes.end(), &box), t.boxes.end());
+    platform::runModalLoop([&box] { return box.answer != 0 || ui.lost; });
+    ui.boxes.erase(std::remove(ui.boxes.begin(), ui.boxes.end(), &box), ui.boxes.end());
     markDirty();
     return box.answer != 0 ? box.answer : answerOf(&box, 1);
 }
@@ -57,7 +56,7 @@ int runMessageBox(const char* text, const char* caption, UINT type) {
 void drawMessageBox(BoxView* box) {
     MessageBoxLayout layout = layoutOf(box);
     const CellRect& r = layout.rect;
-    bool top = !terminal().boxes.empty() && terminal().boxes.back() == box;
+    bool top = !ui.boxes.empty() && ui.boxes.back() == box;
     Paint face = facePaint();
     screenWindow(r, box->caption, r.w - 2, false, top, face, face);
     for (size_t i = 0; i < layout.lines.size(); ++i) {

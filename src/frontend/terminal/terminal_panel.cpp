@@ -16,7 +16,7 @@ namespace {
 constexpr size_t kLineSize = 512;
 
 int lineCount() {
-    const PanelView& p = terminal().panel;
+    const PanelView& p = ui.panel;
     if (!p.shown || p.panel.count == nullptr) {
         return 0;
     }
@@ -24,7 +24,7 @@ int lineCount() {
 }
 
 std::string lineText(int index) {
-    const PanelView& p = terminal().panel;
+    const PanelView& p = ui.panel;
     char buf[kLineSize];
     buf[0] = '\0';
     if (p.panel.line != nullptr) {
@@ -36,32 +36,29 @@ std::string lineText(int index) {
 
 // The panel's scroll position follows the layout (selection kept in view).
 PanelLayout layoutNow(int count) {
-    Terminal& t = terminal();
-    PanelLayout layout = layoutPanel(count, t.panel.selected, t.panel.top, mainWindowRect().h,
+    PanelLayout layout = layoutPanel(count, ui.panel.selected, ui.panel.top, mainWindowRect().h,
                                      screenCols(), screenRows());
-    t.panel.top = layout.top;
+    ui.panel.top = layout.top;
     return layout;
 }
 
 void select(int index, int count) {
-    terminal().panel.selected = count > 0 ? std::clamp(index, 0, count - 1) : 0;
+    ui.panel.selected = count > 0 ? std::clamp(index, 0, count - 1) : 0;
 }
 
 bool ask(int key, int count) {
-    Terminal& t = terminal();
-    if (count <= 0 || t.panel.act == nullptr) {
+    if (count <= 0 || ui.panel.act == nullptr) {
         return false;
     }
-    t.panel.actionPending = true;
-    t.panel.pendingIndex = std::clamp(t.panel.selected, 0, count - 1);
-    t.panel.pendingKey = key;
+    ui.panel.pendingIndex = std::clamp(ui.panel.selected, 0, count - 1);
+    ui.panel.pendingKey = key;
     return true;
 }
 
 } // namespace
 
 bool panelShown() {
-    return terminal().panel.shown && screenStarted();
+    return ui.panel.shown && screenStarted();
 }
 
 PanelLayout panelLayout() {
@@ -69,7 +66,6 @@ PanelLayout panelLayout() {
 }
 
 void drawPanel(bool active) {
-    Terminal& t = terminal();
     int count = lineCount();
     PanelLayout layout = layoutNow(count);
     const CellRect& r = layout.rect;
@@ -77,7 +73,7 @@ void drawPanel(bool active) {
         return;
     }
     Paint face = facePaint();
-    std::string title = t.panel.panel.title != nullptr ? fieldText(t.panel.panel.title) : "";
+    std::string title = ui.panel.panel.title != nullptr ? fieldText(ui.panel.panel.title) : "";
     if (layout.visible > 0 && count > layout.visible) {
         // Which lines show, when not all of them fit (formatted in place: GCC 12 at -O3
         // warns falsely, -Wrestrict, about "literal + string").
@@ -91,7 +87,7 @@ void drawPanel(bool active) {
     for (int i = 0; i < layout.visible && layout.top + i < count; ++i) {
         int index = layout.top + i;
         std::string text = lineText(index).substr(0, static_cast<size_t>(width));
-        bool selected = active && index == t.panel.selected;
+        bool selected = active && index == ui.panel.selected;
         if (selected) {
             text.resize(static_cast<size_t>(width), ' ');
         }
@@ -100,22 +96,21 @@ void drawPanel(bool active) {
 }
 
 bool panelKey(const InputEvent& event) {
-    Terminal& t = terminal();
     int count = lineCount();
     int page = std::max(layoutNow(count).visible, 1);
     int key = event.key;
     switch (key) {
     case KEY_UP:
-        select(t.panel.selected - 1, count);
+        select(ui.panel.selected - 1, count);
         return false;
     case KEY_DOWN:
-        select(t.panel.selected + 1, count);
+        select(ui.panel.selected + 1, count);
         return false;
     case KEY_PPAGE:
-        select(t.panel.selected - page, count);
+        select(ui.panel.selected - page, count);
         return false;
     case KEY_NPAGE:
-        select(t.panel.selected + page, count);
+        select(ui.panel.selected + page, count);
         return false;
     case KEY_HOME:
     case KEY_FIND: // Home on terminals that send it as "find"
@@ -126,7 +121,7 @@ bool panelKey(const InputEvent& event) {
         select(count - 1, count);
         return false;
     case kEscape:
-        t.active = Active::Main;
+        ui.active = Active::Main;
         return false;
     case '\r':
     case '\n':
@@ -145,10 +140,9 @@ bool panelKey(const InputEvent& event) {
 }
 
 bool panelClick(int x, int y) {
-    Terminal& t = terminal();
     int count = lineCount();
     PanelLayout layout = layoutNow(count);
-    t.active = Active::Panel;
+    ui.active = Active::Panel;
     int row = y - layout.rect.y - 1;
     if (contains(layout.rect, x, y) && row >= 0 && row < layout.visible &&
         layout.top + row < count) {
@@ -158,38 +152,37 @@ bool panelClick(int x, int y) {
 }
 
 void runPendingPanelAction() {
-    PanelView& p = terminal().panel;
-    if (!p.actionPending) {
-        return;
-    }
-    p.actionPending = false; // taken before the action runs: it may run a message loop
-    if (p.act != nullptr) {
-        p.act(p.pendingIndex, p.pendingKey, p.actContext);
+    PanelView& p = ui.panel;
+    int key = p.pendingKey;
+    p.pendingKey = 0; // taken before the action runs: it may run a message loop
+    if (key != 0 && p.act != nullptr) {
+        p.act(p.pendingIndex, key, p.actContext);
     }
 }
 
 } // namespace platform::term
 
+using namespace platform::term;
+
 void platformSetPanel(const PlatformPanel* panel) {
-    using platform::term::terminal;
-    platform::term::PanelView& p = terminal().panel;
+    PanelView& p = ui.panel;
     p.shown = panel != nullptr;
     p.panel = panel != nullptr ? *panel : PlatformPanel{nullptr, nullptr, nullptr};
     p.selected = 0;
     p.top = 0;
-    if (!p.shown && terminal().active == platform::term::Active::Panel) {
-        terminal().active = platform::term::Active::Dialog;
+    if (!p.shown && ui.active == Active::Panel) {
+        ui.active = Active::Dialog;
     }
-    platform::term::markDirty();
+    markDirty();
 }
 
 void platformPanelChanged() {
-    platform::term::markDirty();
+    markDirty();
 }
 
 void platformSetPanelAction(void (*act)(int index, int key, void* context), void* context) {
-    platform::term::PanelView& p = platform::term::terminal().panel;
+    PanelView& p = ui.panel;
     p.act = act;
     p.actContext = context;
-    p.actionPending = false;
+    p.pendingKey = 0;
 }

@@ -6,7 +6,6 @@
 #include "frontend/terminal/terminal.h"
 #include "platform/internal.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 #include <cerrno>
 #include <csignal>
@@ -62,42 +61,38 @@ void onWake(int fd) {
 }
 
 void drawAll() {
-    Terminal& t = terminal();
     Target target = keyTarget();
     screenBeginFrame();
-    Window* main = findWindow(t.mainWindow);
-    if (main != nullptr && main->visible) {
+    if (IsWindowVisible(ui.mainWindow)) {
         drawMainWindow(target.kind == TargetKind::Main);
     }
     if (panelShown()) {
         drawPanel(target.kind == TargetKind::Panel);
     }
-    std::vector<HWND> dialogs = t.dialogs; // a colour request may change the list
+    std::vector<HWND> dialogs = ui.dialogs; // a colour request may change the list
     for (HWND d : dialogs) {
-        if (isShown(d)) {
+        if (IsWindowVisible(d)) {
             drawDialog(d, target.kind == TargetKind::Dialog && target.hwnd == d);
         }
     }
-    for (BoxView* box : t.boxes) {
+    for (BoxView* box : ui.boxes) {
         drawMessageBox(box);
     }
     screenEndFrame();
-    main = findWindow(t.mainWindow);
-    if (main != nullptr) {
-        screenSetTitle(titleText(main->title.c_str()));
+    if (IsWindow(ui.mainWindow)) {
+        screenSetTitle(titleText(windowText(ui.mainWindow).c_str()));
     }
-    ++t.draws;
+    ++ui.draws;
 }
 
 // Draws now when something changed.
 void redrawIfDirty() {
-    Terminal& t = terminal();
-    if (!t.dirty) {
+    if (!ui.dirty) {
         return;
     }
-    t.dirty = false;
+    ui.dirty = false;
     setTimer(0);
-    if (t.started && !t.lost && screenStarted()) {
+    if (ui.started && !ui.lost && screenStarted()) {
         drawAll();
     }
 }
@@ -108,7 +103,7 @@ void onRedrawTimer(int fd) {
     (void)n;
     timerArmed = false;
     // Work handed to the message loop has had its time; keys typed after it go on.
-    terminal().holdInput = false;
+    ui.holdInput = false;
     handleWaitingInput();
     redrawIfDirty();
 }
@@ -116,9 +111,8 @@ void onRedrawTimer(int fd) {
 } // namespace
 
 void markDirty() {
-    Terminal& t = terminal();
-    t.dirty = true;
-    if (t.started && !t.lost) {
+    ui.dirty = true;
+    if (ui.started && !ui.lost) {
         setTimer(kRedrawDelayNs);
     }
 }
@@ -144,18 +138,20 @@ bool startRedrawSources() {
 }
 
 void terminalIdle() {
-    Terminal& t = terminal();
+    if (!ui.started) {
+        return;
+    }
     // An action that a panel key asked for runs first, so that the keys after it go to
     // the box it may open.
     runPendingPanelAction();
-    if (t.workHanded) {
+    if (ui.workHanded) {
         // What a key handed to the message loop is done: what it changed shows (such as a
         // value in a dialog's label), even when no window reported a change.
-        t.workHanded = false;
-        t.dirty = true;
+        ui.workHanded = false;
+        ui.dirty = true;
     }
-    t.holdInput = false;
-    if (!t.input.empty()) {
+    ui.holdInput = false;
+    if (!ui.input.empty()) {
         wake(); // handled from the pump, which then looks at the queue again
     }
     redrawIfDirty();

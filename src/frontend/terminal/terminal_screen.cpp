@@ -2,6 +2,7 @@
 // and sent by doupdate, which sends only what changed. True colour goes around ncurses
 // (which has only its palette here): after each update the exact-colour spans are written
 // again with their own colour sequences, and the cursor is put back where ncurses left it.
+// Whether TERM can be driven at all is asked of terminfo without touching the screen.
 #include "frontend/terminal/terminal.h"
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+#include <term.h> // last: its capability macros have short names
 
 namespace platform::term {
 namespace {
@@ -35,10 +38,7 @@ struct ScreenState {
 };
 
 // Never destroyed: the exit handler restores the terminal after static objects are gone.
-ScreenState& screen() {
-    static auto* s = new ScreenState;
-    return *s;
-}
+ScreenState& scr = *new ScreenState;
 
 bool capabilityPresent(const char* value) {
     return value != nullptr && value != reinterpret_cast<const char*>(-1);
@@ -61,7 +61,7 @@ void writeAll(const std::string& text) {
 
 // The terminal colour for an RGB value, or -1 without colours.
 int colourIndex(COLORREF colour) {
-    if (!screen().colours) {
+    if (!scr.colours) {
         return -1;
     }
     if (COLORS >= 256 && COLORS < 0x10000) {
@@ -73,24 +73,23 @@ int colourIndex(COLORREF colour) {
 // The colour pair of a foreground and background, made when first needed; 0 (the
 // terminal's own colours) when the terminal has no pair left.
 short pairFor(int fg, int bg) {
-    ScreenState& s = screen();
     auto key = std::make_pair(fg, bg);
-    auto it = s.pairs.find(key);
-    if (it != s.pairs.end()) {
+    auto it = scr.pairs.find(key);
+    if (it != scr.pairs.end()) {
         return it->second;
     }
-    if (s.nextPair >= COLOR_PAIRS || s.nextPair >= 0x7FFF) {
+    if (scr.nextPair >= COLOR_PAIRS || scr.nextPair >= 0x7FFF) {
         return 0;
     }
-    short pair = s.nextPair++;
+    short pair = scr.nextPair++;
     init_pair(pair, static_cast<short>(fg), static_cast<short>(bg));
-    s.pairs[key] = pair;
+    scr.pairs[key] = pair;
     return pair;
 }
 
 attr_t attributesOf(const Paint& paint) {
     attr_t a = A_NORMAL;
-    if (screen().colours) {
+    if (scr.colours) {
         a |= static_cast<attr_t>(COLOR_PAIR(pairFor(colourIndex(paint.fg), colourIndex(paint.bg))));
     } else if (paint.reverseInMono) {
         a |= A_REVERSE;
@@ -137,15 +136,43 @@ std::string cursorTo(int y, int x) {
 
 } // namespace
 
+bool screenUsable(std::string* why) {
+    if (isatty(STDOUT_FILENO) == 0 || isatty(STDIN_FILENO) == 0) {
+        *why = "standard input and output are not both a terminal";
+        return false;
+    }
+    const char* name = std::getenv("TERM");
+    if (name == nullptr || name[0] == '\0') {
+        *why = "TERM is not set";
+        return false;
+    }
+    int status = 0;
+    TERMINAL* previous = cur_term;
+    if (setupterm(name, STDOUT_FILENO, &status) != OK) {
+        *why = status == -1 ? "no terminal description database was found"
+                            : "unknown terminal type \"" + cellText(name) + "\"";
+        return false;
+    }
+    bool canMove = capabilityPresent(tigetstr(const_cast<char*>("cup")));
+    bool generic = tigetflag(const_cast<char*>("gn")) > 0;
+    bool hardcopy = tigetflag(const_cast<char*>("hc")) > 0;
+    TERMINAL* checked = cur_term;
+    set_curterm(previous);
+    del_curterm(checked);
+    if (!canMove || generic || hardcopy) {
+        *why = "terminal type \"" + cellText(name) + "\" cannot place text on the screen";
+        return false;
+    }
+    return true;
+}
+
 Paint facePaint() {
     return Paint{RGB(0, 0, 0), RGB(192, 192, 192), false, false, false, false};
 }
 
 Paint captionPaint(bool active) {
-    if (active) {
-        return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
-    }
-    return Paint{RGB(0, 0, 0), RGB(0, 128, 128), false, false, false, false};
+    return active ? Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true}
+                  : Paint{RGB(0, 0, 0), RGB(0, 128, 128), false, false, false, false};
 }
 
 Paint fieldPaint() {
@@ -160,18 +187,17 @@ Paint buttonPaint(bool focused) {
 }
 
 bool screenStart(std::string* why) {
-    ScreenState& s = screen();
-    if (s.started) {
+    if (scr.started) {
         return true;
     }
     const char* term = std::getenv("TERM");
-    s.screen = newterm(term, stdout, stdin);
-    if (s.screen == nullptr) {
+    scr.screen = newterm(term, stdout, stdin);
+    if (scr.screen == nullptr) {
         *why = "the terminal cannot be set up";
         return false;
     }
-    set_term(s.screen);
-    s.started = true;
+    set_term(scr.screen);
+    scr.started = true;
     cbreak();
     noecho();
     nonl();
@@ -186,34 +212,33 @@ bool screenStart(std::string* why) {
     nodelay(stdscr, TRUE);
     set_escdelay(50);
     curs_set(0);
-    s.colours = has_colors() && start_color() == OK;
-    if (s.colours) {
+    scr.colours = has_colors() && start_color() == OK;
+    if (scr.colours) {
         use_default_colors();
     }
     mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED, nullptr);
     mouseinterval(0);
-    s.trueColour = isTrueColour(std::getenv("COLORTERM"), s.colours ? COLORS : 0,
-                                tigetflag(const_cast<char*>("RGB")) > 0);
+    scr.trueColour = isTrueColour(std::getenv("COLORTERM"), scr.colours ? COLORS : 0,
+                                  tigetflag(const_cast<char*>("RGB")) > 0);
 
     const char* tsl = tigetstr(const_cast<char*>("tsl"));
     const char* fsl = tigetstr(const_cast<char*>("fsl"));
     if (capabilityPresent(tsl) && capabilityPresent(fsl) &&
         std::string(tsl).find('%') == std::string::npos) {
-        s.titleStart = tsl;
-        s.titleEnd = fsl;
+        scr.titleStart = tsl;
+        scr.titleEnd = fsl;
     } else if (tigetflag(const_cast<char*>("XT")) > 0) {
-        s.titleStart = "\x1b]2;";
-        s.titleEnd.assign(1, '\x07'); // BEL; assigned as a character (GCC 12 -O3 -Wrestrict)
+        scr.titleStart = "\x1b]2;";
+        scr.titleEnd.assign(1, '\x07'); // BEL; assigned as a character (GCC 12 -O3 -Wrestrict)
     }
     return true;
 }
 
 void screenStop() {
-    ScreenState& s = screen();
-    if (!s.started || s.stopped) {
+    if (!scr.started || scr.stopped) {
         return;
     }
-    s.stopped = true;
+    scr.stopped = true;
     if (!isendwin()) {
         curs_set(1);
         endwin();
@@ -221,7 +246,7 @@ void screenStop() {
 }
 
 bool screenStarted() {
-    return screen().started && !screen().stopped;
+    return scr.started && !scr.stopped;
 }
 
 int screenCols() {
@@ -251,21 +276,19 @@ void screenForceRepaint() {
 }
 
 void screenBeginFrame() {
-    ScreenState& s = screen();
-    s.spans.clear();
-    s.cursorY = -1;
-    s.cursorX = -1;
+    scr.spans.clear();
+    scr.cursorY = -1;
+    scr.cursorX = -1;
     if (screenStarted()) {
         werase(stdscr);
     }
 }
 
 void screenCover(const CellRect& r) {
-    occludeSpans(screen().spans, r);
+    occludeSpans(scr.spans, r);
 }
 
 void screenPut(int y, int x, const std::string& text, const Paint& paint) {
-    ScreenState& s = screen();
     int skip = 0;
     int visible = 0;
     if (!screenStarted() || y < 0 || y >= LINES ||
@@ -276,8 +299,8 @@ void screenPut(int y, int x, const std::string& text, const Paint& paint) {
     attrset(attributesOf(paint));
     mvaddnstr(y, x + skip, part.c_str(), visible);
     attrset(A_NORMAL);
-    if (paint.exact && s.trueColour) {
-        s.spans.push_back(
+    if (paint.exact && scr.trueColour) {
+        scr.spans.push_back(
             ColourSpan{y, x + skip, part, paint.fg, paint.bg, paint.bold || paint.underline});
     }
 }
@@ -293,29 +316,29 @@ void screenFill(const CellRect& r, const Paint& paint) {
 }
 
 void screenCursor(int y, int x) {
-    screen().cursorY = y;
-    screen().cursorX = x;
+    scr.cursorY = y;
+    scr.cursorX = x;
 }
 
 void screenEndFrame() {
-    ScreenState& s = screen();
     if (!screenStarted()) {
         return;
     }
-    bool showCursor = s.cursorY >= 0 && s.cursorY < LINES && s.cursorX >= 0 && s.cursorX < COLS;
+    bool showCursor =
+        scr.cursorY >= 0 && scr.cursorY < LINES && scr.cursorX >= 0 && scr.cursorX < COLS;
     if (showCursor) {
-        move(s.cursorY, s.cursorX);
+        move(scr.cursorY, scr.cursorX);
     }
     curs_set(showCursor ? 1 : 0);
     wnoutrefresh(stdscr);
     doupdate();
-    if (s.spans.empty()) {
+    if (scr.spans.empty()) {
         return;
     }
     // ncurses leaves the attributes normal after an update; each span ends with a reset,
     // so its idea of the terminal's state stays right.
     std::string out;
-    for (const ColourSpan& span : s.spans) {
+    for (const ColourSpan& span : scr.spans) {
         out += cursorTo(span.y, span.x);
         out += trueColourSgr(span.fg, span.bg);
         if (span.emphasis) {
@@ -345,13 +368,12 @@ void screenWindow(const CellRect& r, const std::string& title, int titleRoom, bo
 }
 
 void screenSetTitle(const std::string& text) {
-    ScreenState& s = screen();
-    if (!screenStarted() || s.titleStart.empty() || (s.titleSent && text == s.lastTitle)) {
+    if (!screenStarted() || scr.titleStart.empty() || (scr.titleSent && text == scr.lastTitle)) {
         return;
     }
-    s.titleSent = true;
-    s.lastTitle = text;
-    writeAll(s.titleStart + text + s.titleEnd);
+    scr.titleSent = true;
+    scr.lastTitle = text;
+    writeAll(scr.titleStart + text + scr.titleEnd);
 }
 
 } // namespace platform::term
