@@ -11,6 +11,7 @@
 #include "platform/window/window.h"
 
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -93,18 +94,16 @@ class MinimisedFrontEnd : public platform::FrontEnd {
 
     void reset() {
         statusWindows_.clear();
-        last_.clear();
-        anyWritten_ = false;
+        last_.reset();
     }
 
   private:
     // Writes a status text unless it equals the one written before.
     void emit(const char* text) {
         std::string next = text != nullptr ? text : "";
-        if (anyWritten_ && next == last_) {
+        if (last_ == next) {
             return;
         }
-        anyWritten_ = true;
         last_ = next;
         if (platform::StatusHook hook = platform::statusHook()) {
             hook(next.c_str());
@@ -114,8 +113,7 @@ class MinimisedFrontEnd : public platform::FrontEnd {
     }
 
     std::set<HWND> statusWindows_;
-    std::string last_;
-    bool anyWritten_ = false;
+    std::optional<std::string> last_; // the text written last
 };
 
 MinimisedFrontEnd& instance() {

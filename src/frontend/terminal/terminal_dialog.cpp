@@ -267,11 +267,7 @@ void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
 
 // Posts the command of a function key given to the dialog; false when it has none.
 bool dialogFunctionKey(HWND dialog, int key) {
-    auto it = ui.dialogKeys.find(dialog);
-    if (it == ui.dialogKeys.end()) {
-        return false;
-    }
-    for (const DialogKey& k : it->second) {
+    for (const DialogKey& k : ui.dialogKeys[dialog]) {
         if (key == KEY_F(k.functionKey)) {
             return postCommand(dialog, k.command);
         }

@@ -24,13 +24,8 @@ constexpr int kMaxKeysPerRead = 4096;
 constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
 
 HWND topDialog() {
-    const std::vector<HWND>& dialogs = ui.dialogs;
-    for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (IsWindowVisible(*it)) {
-            return *it;
-        }
-    }
-    return nullptr;
+    auto it = std::find_if(ui.dialogs.rbegin(), ui.dialogs.rend(), IsWindowVisible);
+    return it == ui.dialogs.rend() ? nullptr : *it;
 }
 
 void raiseDialog(HWND dialog) {

@@ -42,8 +42,10 @@ PanelLayout layoutNow(int count) {
     return layout;
 }
 
-void select(int index, int count) {
+// Selects a line, kept within the lines; false: nothing for the message loop.
+bool select(int index, int count) {
     ui.panel.selected = count > 0 ? std::clamp(index, 0, count - 1) : 0;
+    return false;
 }
 
 bool ask(int key, int count) {
@@ -99,27 +101,22 @@ bool panelKey(const InputEvent& event) {
     int count = lineCount();
     int page = std::max(layoutNow(count).visible, 1);
     int key = event.key;
+    int selected = ui.panel.selected;
     switch (key) {
     case KEY_UP:
-        select(ui.panel.selected - 1, count);
-        return false;
+        return select(selected - 1, count);
     case KEY_DOWN:
-        select(ui.panel.selected + 1, count);
-        return false;
+        return select(selected + 1, count);
     case KEY_PPAGE:
-        select(ui.panel.selected - page, count);
-        return false;
+        return select(selected - page, count);
     case KEY_NPAGE:
-        select(ui.panel.selected + page, count);
-        return false;
+        return select(selected + page, count);
     case KEY_HOME:
     case KEY_FIND: // Home on terminals that send it as "find"
-        select(0, count);
-        return false;
+        return select(0, count);
     case KEY_END:
     case KEY_SELECT: // End on terminals that send it as "select"
-        select(count - 1, count);
-        return false;
+        return select(count - 1, count);
     case kEscape:
         ui.active = Active::Main;
         return false;

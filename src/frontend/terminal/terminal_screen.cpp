@@ -21,7 +21,6 @@ namespace platform::term {
 namespace {
 
 struct ScreenState {
-    SCREEN* screen = nullptr;
     bool started = false;
     bool stopped = false;
     bool trueColour = false;
@@ -180,23 +179,19 @@ Paint fieldPaint() {
 }
 
 Paint buttonPaint(bool focused) {
-    Paint p = facePaint();
-    p.bold = focused;
-    p.underline = focused;
-    return p;
+    return Paint{RGB(0, 0, 0), RGB(192, 192, 192), false, focused, focused, false};
 }
 
 bool screenStart(std::string* why) {
     if (scr.started) {
         return true;
     }
-    const char* term = std::getenv("TERM");
-    scr.screen = newterm(term, stdout, stdin);
-    if (scr.screen == nullptr) {
+    SCREEN* screen = newterm(std::getenv("TERM"), stdout, stdin);
+    if (screen == nullptr) {
         *why = "the terminal cannot be set up";
         return false;
     }
-    set_term(scr.screen);
+    set_term(screen);
     scr.started = true;
     cbreak();
     noecho();
