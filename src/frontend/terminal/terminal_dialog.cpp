@@ -13,7 +13,6 @@
 // takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
 // only as many as its width shows.
 #include "frontend/terminal/terminal.h"
-#include "platform/internal.h"
 #include "platform/window/window.h"
 
 #include <algorithm>
@@ -147,12 +146,11 @@ bool postCommand(HWND dialog, int id) {
 // "[ label ]" centred in the width when the brackets fit, else the label alone.
 std::string buttonLine(const std::string& label, int width) {
     bool brackets = static_cast<int>(label.size()) + 2 <= width;
-    int inner = brackets ? width - 2 : width;
-    std::string text = label.substr(0, static_cast<size_t>(std::max(inner, 0)));
-    int left = (inner - static_cast<int>(text.size())) / 2;
-    std::string line(static_cast<size_t>(std::max(left, 0)), ' ');
+    size_t inner = static_cast<size_t>(std::max(brackets ? width - 2 : width, 0));
+    std::string text = label.substr(0, inner);
+    std::string line((inner - text.size()) / 2, ' ');
     line += text;
-    line.resize(static_cast<size_t>(std::max(inner, 0)), ' ');
+    line.resize(inner, ' ');
     return brackets ? "[" + line + "]" : line;
 }
 

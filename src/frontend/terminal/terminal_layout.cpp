@@ -30,13 +30,9 @@ std::string cellText(const char* text) {
 }
 
 std::string fieldText(const char* text) {
-    std::string out;
-    if (text == nullptr) {
-        return out;
-    }
-    for (const char* p = text; *p != '\0'; ++p) {
-        auto c = static_cast<unsigned char>(*p);
-        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    std::string out = text != nullptr ? text : "";
+    for (char& c : out) {
+        c = c >= 0x20 && c < 0x7F ? c : '?';
     }
     return out;
 }
@@ -208,11 +204,10 @@ MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string&
     constexpr int kNarrowest = 10;
     constexpr int kGap = 2; // between two buttons
     std::vector<std::string> buttons = messageBoxButtons(type);
-    int buttonsWidth = 0;
+    int buttonsWidth = kGap * (static_cast<int>(buttons.size()) - 1);
     for (const std::string& b : buttons) {
         buttonsWidth += static_cast<int>(b.size());
     }
-    buttonsWidth += kGap * (static_cast<int>(buttons.size()) - 1);
     int inner = std::max(
         {static_cast<int>(text.size()), static_cast<int>(caption.size()) + 4, buttonsWidth});
     inner = std::clamp(inner, kNarrowest, kWidest);

@@ -58,15 +58,9 @@ void writeAll(const std::string& text) {
     }
 }
 
-// The terminal colour for an RGB value, or -1 without colours.
+// The terminal colour nearest to an RGB value (a terminal with colours).
 int colourIndex(COLORREF colour) {
-    if (!scr.colours) {
-        return -1;
-    }
-    if (COLORS >= 256 && COLORS < 0x10000) {
-        return nearestXterm256(colour);
-    }
-    return nearestBasic8(colour);
+    return COLORS >= 256 && COLORS < 0x10000 ? nearestXterm256(colour) : nearestBasic8(colour);
 }
 
 // The colour pair of a foreground and background, made when first needed; 0 (the
@@ -87,17 +81,11 @@ short pairFor(int fg, int bg) {
 }
 
 attr_t attributesOf(const Paint& paint) {
-    attr_t a = A_NORMAL;
+    attr_t a = (paint.bold ? A_BOLD : A_NORMAL) | (paint.underline ? A_UNDERLINE : A_NORMAL);
     if (scr.colours) {
         a |= static_cast<attr_t>(COLOR_PAIR(pairFor(colourIndex(paint.fg), colourIndex(paint.bg))));
     } else if (paint.reverseInMono) {
         a |= A_REVERSE;
-    }
-    if (paint.bold) {
-        a |= A_BOLD;
-    }
-    if (paint.underline) {
-        a |= A_UNDERLINE;
     }
     return a;
 }
