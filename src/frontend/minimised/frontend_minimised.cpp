@@ -10,7 +10,6 @@
 #include "platform/stream/output_stream.h"
 #include "platform/window/window.h"
 
-#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
