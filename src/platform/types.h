@@ -127,6 +127,8 @@ constexpr UINT GW_CHILD = 5;
 
 // GetWindowLongPtrA indexes: 0 and up are the window's extra bytes.
 constexpr int GWLP_WNDPROC = -4;
+constexpr int GWL_STYLE = -16;
+constexpr int GWL_ID = -12;
 
 // PeekMessageA flags.
 constexpr UINT PM_NOREMOVE = 0;

@@ -1,8 +1,8 @@
 // The terminal front end on a pseudo-terminal, in this process: status changes are drawn
 // when the message loop is idle, so a burst of them is drawn once; while messages keep
 // coming, the redraw timer still draws them.
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
+#include "platform/loop/loop.h"
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
@@ -61,27 +61,26 @@ TEST(TerminalRedraw, ABurstOfStatusTextsIsDrawnOnceAndABusyLoopStillDraws) {
     ShowWindow(main, SW_SHOWNORMAL);
     platform::frontEnd()->idle();
     std::string first = drain(master);
-    long drawsBefore = platform::term::terminal().draws;
+    long drawsBefore = platform::term::ui.draws;
 
     // A burst: a hundred texts set while messages are handled, then the loop is idle.
     for (int i = 1; i <= 100; ++i) {
         SetWindowTextA(main, ("STATUS " + std::to_string(i) + " OF THE BURST").c_str());
     }
     platformDispatchPending(100);
-    long drawsDuringBurst = platform::term::terminal().draws;
+    long drawsDuringBurst = platform::term::ui.draws;
     platform::frontEnd()->idle();
-    long drawsAfterIdle = platform::term::terminal().draws;
+    long drawsAfterIdle = platform::term::ui.draws;
     std::string burst = drain(master);
 
     // Busy: the loop never gets idle, the timer draws within its delay.
     SetWindowTextA(main, "BUSY TEXT");
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (platform::term::terminal().draws == drawsAfterIdle &&
-           std::chrono::steady_clock::now() < end) {
+    while (platform::term::ui.draws == drawsAfterIdle && std::chrono::steady_clock::now() < end) {
         platformDispatchPending(100);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    long drawsWhileBusy = platform::term::terminal().draws;
+    long drawsWhileBusy = platform::term::ui.draws;
     std::string busy = drain(master);
 
     DestroyWindow(main);

@@ -3,12 +3,13 @@
 // the status line to standard output. Every text is escaped on its way out (a station's
 // name may hold any byte), so one status change is exactly one line, and neither stream
 // ever holds the server up (see output_stream.h).
+#include "platform/loop/loop.h"
 #include "platform/stream/escape.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/frontend.h"
-#include "platform/window/window_table.h"
+#include "platform/window/window.h"
 
-#include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -30,12 +31,12 @@ int answerAtOnce(UINT type) {
     }
 }
 
-// A window whose title is the status line: a top-level window of this process with a
-// caption, neither owned nor a dialog.
+// A shown top-level window whose title is the status line: one with a caption, neither
+// owned nor a dialog.
 bool isStatusWindow(HWND hwnd) {
-    const platform::Window* w = platform::findWindow(hwnd);
-    return w != nullptr && w->parent == nullptr && w->owner == nullptr && !w->remote &&
-           !w->dialog && (w->style & WS_CAPTION) == WS_CAPTION;
+    return GetWindow(hwnd, GW_OWNER) == nullptr &&
+           platform::dialogMode(hwnd) == platform::DialogMode::None &&
+           (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
 }
 
 // One line "YYYY-MM-DD HH:MM:SS.mmm TEXT" (the text escaped) to standard output.
@@ -76,7 +77,9 @@ class MinimisedFrontEnd : public platform::FrontEnd {
             return;
         }
         statusWindows_.insert(hwnd);
-        emit(platform::findWindow(hwnd)->title.c_str());
+        char title[platform::LineQueue::kLongestLine];
+        GetWindowTextA(hwnd, title, sizeof title);
+        emit(title);
     }
 
     void windowDestroyed(HWND hwnd) override { statusWindows_.erase(hwnd); }
@@ -89,18 +92,16 @@ class MinimisedFrontEnd : public platform::FrontEnd {
 
     void reset() {
         statusWindows_.clear();
-        last_.clear();
-        anyWritten_ = false;
+        last_.reset();
     }
 
   private:
     // Writes a status text unless it equals the one written before.
     void emit(const char* text) {
         std::string next = text != nullptr ? text : "";
-        if (anyWritten_ && next == last_) {
+        if (last_ == next) {
             return;
         }
-        anyWritten_ = true;
         last_ = next;
         if (platform::StatusHook hook = platform::statusHook()) {
             hook(next.c_str());
@@ -110,8 +111,7 @@ class MinimisedFrontEnd : public platform::FrontEnd {
     }
 
     std::set<HWND> statusWindows_;
-    std::string last_;
-    bool anyWritten_ = false;
+    std::optional<std::string> last_; // the text written last
 };
 
 MinimisedFrontEnd& instance() {

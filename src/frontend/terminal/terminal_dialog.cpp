@@ -12,12 +12,8 @@
 // command, and the key with its label shows on the dialog's bottom border. An edit field
 // takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
 // only as many as its width shows.
-#include "platform/window/dialog.h"
-#include "frontend/terminal/terminal_curses.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,34 +26,48 @@ constexpr int kAutoScrollLimit = 255;
 
 enum class Kind { Static, Edit, Button, ListBox, Other };
 
-Kind kindOf(const Window* w) {
-    const char* name = w->className.c_str();
-    if (strcasecmp(name, "STATIC") == 0) {
-        return Kind::Static;
+// A control kind by class name, and the colour request sent before a control is painted.
+struct KindInfo {
+    const char* className;
+    Kind kind;
+    UINT colourMessage;
+};
+constexpr KindInfo kKinds[] = {{"STATIC", Kind::Static, WM_CTLCOLORSTATIC},
+                               {"EDIT", Kind::Edit, WM_CTLCOLOREDIT},
+                               {"BUTTON", Kind::Button, WM_CTLCOLORBTN},
+                               {"LISTBOX", Kind::ListBox, WM_CTLCOLORLISTBOX},
+                               {"", Kind::Other, WM_CTLCOLORSTATIC}};
+
+// The kind of a control (Other for another class, or no window).
+const KindInfo& kindOf(HWND control) {
+    char name[16] = "";
+    GetClassNameA(control, name, sizeof name);
+    for (const KindInfo& k : kKinds) {
+        if (strcasecmp(name, k.className) == 0) {
+            return k;
+        }
     }
-    if (strcasecmp(name, "EDIT") == 0) {
-        return Kind::Edit;
-    }
-    if (strcasecmp(name, "BUTTON") == 0) {
-        return Kind::Button;
-    }
-    if (strcasecmp(name, "LISTBOX") == 0) {
-        return Kind::ListBox;
-    }
-    return Kind::Other;
+    return kKinds[4];
 }
 
-UINT colourMessage(Kind kind) {
-    switch (kind) {
-    case Kind::Edit:
-        return WM_CTLCOLOREDIT;
-    case Kind::Button:
-        return WM_CTLCOLORBTN;
-    case Kind::ListBox:
-        return WM_CTLCOLORLISTBOX;
-    default:
-        return WM_CTLCOLORSTATIC;
+int controlId(HWND control) {
+    return static_cast<int>(GetWindowLongPtrA(control, GWL_ID));
+}
+
+// A window's rectangle, in dialog units, as cells.
+CellRect cellsOf(HWND hwnd) {
+    RECT rc{};
+    GetWindowRect(hwnd, &rc);
+    return dialogUnitsToCells(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+}
+
+// The dialog's controls, in the template's order.
+std::vector<HWND> controlsOf(HWND dialog) {
+    std::vector<HWND> controls;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        controls.push_back(c);
     }
+    return controls;
 }
 
 // Asks the dialog for a control's colours. When it answers with a brush, *text gets its
@@ -79,14 +89,12 @@ bool askColours(HWND dialog, UINT msg, HWND control, Paint* text, Paint* fill) {
 }
 
 DialogView* viewOf(HWND dialog) {
-    auto it = terminal().views.find(dialog);
-    return it == terminal().views.end() ? nullptr : &it->second;
+    auto it = ui.views.find(dialog);
+    return it == ui.views.end() ? nullptr : &it->second;
 }
 
-CellRect controlRect(const CellRect& dialog, const Window* control) {
-    CellRect c = dialogUnitsToCells(control->rect.left, control->rect.top,
-                                    control->rect.right - control->rect.left,
-                                    control->rect.bottom - control->rect.top);
+CellRect controlRect(const CellRect& dialog, HWND control) {
+    CellRect c = cellsOf(control);
     c.x += dialog.x + 1;
     c.y += dialog.y + 1;
     return c;
@@ -94,27 +102,17 @@ CellRect controlRect(const CellRect& dialog, const Window* control) {
 
 std::vector<HWND> tabStops(HWND dialog) {
     std::vector<HWND> stops;
-    Window* w = findWindow(dialog);
-    if (w == nullptr) {
-        return stops;
-    }
-    for (HWND c : w->children) {
-        Window* cw = findWindow(c);
-        if (cw != nullptr && cw->visible && (cw->style & WS_TABSTOP) != 0) {
+    for (HWND c : controlsOf(dialog)) {
+        if (IsWindowVisible(c) && (windowStyle(c) & WS_TABSTOP) != 0) {
             stops.push_back(c);
         }
     }
     return stops;
 }
 
-int textLength(HWND control) {
-    Window* w = findWindow(control);
-    return w != nullptr ? static_cast<int>(w->title.size()) : 0;
-}
-
 void focusControl(DialogView& view, HWND control) {
     view.focus = control;
-    view.cursor = textLength(control);
+    view.cursor = static_cast<int>(windowText(control).size());
     SetFocus(control);
 }
 
@@ -131,14 +129,9 @@ void moveFocus(HWND dialog, DialogView& view, int step) {
 
 // The command of the default push button, or IDOK when the dialog has none.
 int defaultCommand(HWND dialog) {
-    Window* w = findWindow(dialog);
-    if (w != nullptr) {
-        for (HWND c : w->children) {
-            Window* cw = findWindow(c);
-            if (cw != nullptr && kindOf(cw) == Kind::Button &&
-                (cw->style & 0x0F) == BS_DEFPUSHBUTTON) {
-                return cw->controlId;
-            }
+    for (HWND c : controlsOf(dialog)) {
+        if (kindOf(c).kind == Kind::Button && (windowStyle(c) & 0x0F) == BS_DEFPUSHBUTTON) {
+            return controlId(c);
         }
     }
     return IDOK;
@@ -153,24 +146,23 @@ bool postCommand(HWND dialog, int id) {
 // "[ label ]" centred in the width when the brackets fit, else the label alone.
 std::string buttonLine(const std::string& label, int width) {
     bool brackets = static_cast<int>(label.size()) + 2 <= width;
-    int inner = brackets ? width - 2 : width;
-    std::string text = label.substr(0, static_cast<size_t>(std::max(inner, 0)));
-    int left = (inner - static_cast<int>(text.size())) / 2;
-    std::string line(static_cast<size_t>(std::max(left, 0)), ' ');
+    size_t inner = static_cast<size_t>(std::max(brackets ? width - 2 : width, 0));
+    std::string text = label.substr(0, inner);
+    std::string line((inner - text.size()) / 2, ' ');
     line += text;
-    line.resize(static_cast<size_t>(std::max(inner, 0)), ' ');
+    line.resize(inner, ' ');
     return brackets ? "[" + line + "]" : line;
 }
 
 void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, const Paint& face) {
-    Window* cw = findWindow(control);
-    if (cw == nullptr || !cw->visible) {
+    if (!IsWindowVisible(control)) {
         return;
     }
     DialogView* view = viewOf(dialog);
     bool focused = active && view != nullptr && view->focus == control;
-    CellRect r = controlRect(box, cw);
-    Kind kind = kindOf(cw);
+    CellRect r = controlRect(box, control);
+    const KindInfo& info = kindOf(control);
+    Kind kind = info.kind;
     Paint text = face;
     if (kind == Kind::Edit || kind == Kind::ListBox) {
         text = fieldPaint();
@@ -178,13 +170,12 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
         text = buttonPaint(focused);
     }
     Paint fill = text;
-    bool coloured = askColours(dialog, colourMessage(kind), control, &text, &fill);
-    cw = findWindow(control); // the colour request may have changed the dialog
-    if (cw == nullptr) {
-        return;
+    bool coloured = askColours(dialog, info.colourMessage, control, &text, &fill);
+    if (!IsWindow(control)) {
+        return; // the colour request may have changed the dialog
     }
-    std::string label =
-        kind == Kind::Edit ? fieldText(cw->title.c_str()) : cellText(cw->title.c_str());
+    std::string title = windowText(control);
+    std::string label = kind == Kind::Edit ? fieldText(title.c_str()) : cellText(title.c_str());
     switch (kind) {
     case Kind::Static: {
         if (coloured) {
@@ -220,17 +211,11 @@ void drawControl(HWND dialog, const CellRect& box, HWND control, bool active, co
 
 // Editing keys of the focused edit field; nothing here needs the message loop.
 void editKey(HWND control, DialogView& view, int key) {
-    Window* w = findWindow(control);
-    if (w == nullptr) {
-        return;
-    }
-    std::string text = w->title;
+    std::string text = windowText(control);
+    DWORD style = windowStyle(control);
     int length = static_cast<int>(text.size());
     int cursor = std::clamp(view.cursor, 0, length);
-    int limit = (w->style & ES_AUTOHSCROLL) != 0
-                    ? kAutoScrollLimit
-                    : dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, 8).w;
-    bool changed = false;
+    int limit = (style & ES_AUTOHSCROLL) != 0 ? kAutoScrollLimit : cellsOf(control).w;
     if (key == KEY_LEFT) {
         cursor = std::max(cursor - 1, 0);
     } else if (key == KEY_RIGHT) {
@@ -241,34 +226,27 @@ void editKey(HWND control, DialogView& view, int key) {
         cursor = length;
     } else if (key == KEY_BACKSPACE || key == 127 || key == 8) {
         if (cursor > 0) {
-            text.erase(static_cast<size_t>(cursor - 1), 1);
-            --cursor;
-            changed = true;
+            text.erase(static_cast<size_t>(--cursor), 1);
         }
     } else if (key == KEY_DC) {
         if (cursor < length) {
             text.erase(static_cast<size_t>(cursor), 1);
-            changed = true;
         }
     } else if (key >= 0x20 && key < 0x7F && length < limit) {
         char c = static_cast<char>(key);
-        if ((w->style & ES_UPPERCASE) != 0) {
+        if ((style & ES_UPPERCASE) != 0) {
             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
-        text.insert(static_cast<size_t>(cursor), 1, c);
-        ++cursor;
-        changed = true;
+        text.insert(static_cast<size_t>(cursor++), 1, c);
     }
     view.cursor = cursor;
-    if (changed) {
-        SetWindowTextA(control, text.c_str());
-    }
+    SetWindowTextA(control, text.c_str()); // an unchanged text changes nothing
 }
 
 // The dialog's function keys with their labels, on its bottom border.
 void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
-    auto it = terminal().dialogKeys.find(dialog);
-    if (it == terminal().dialogKeys.end() || r.h < 2) {
+    auto it = ui.dialogKeys.find(dialog);
+    if (it == ui.dialogKeys.end() || r.h < 2) {
         return;
     }
     std::string line;
@@ -285,31 +263,40 @@ void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
     screenPut(r.y + r.h - 1, r.x + 2, line.substr(0, static_cast<size_t>(room)), face);
 }
 
+// Posts the command of a function key given to the dialog; false when it has none.
+bool dialogFunctionKey(HWND dialog, int key) {
+    for (const DialogKey& k : ui.dialogKeys[dialog]) {
+        if (key == KEY_F(k.functionKey)) {
+            return postCommand(dialog, k.command);
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 void placeNewDialog(HWND dialog) {
-    Terminal& t = terminal();
-    Window* w = findWindow(dialog);
-    if (w == nullptr) {
+    if (!IsWindow(dialog)) {
         return;
     }
-    CellRect at = dialogUnitsToCells(w->rect.left, w->rect.top, 1, 1);
+    CellRect at = cellsOf(dialog);
     int x = at.x;
     int y = at.y;
-    if (w->owner != nullptr && w->owner == t.mainWindow) {
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner != nullptr && owner == ui.mainWindow) {
         CellRect main = mainWindowRect(); // relative to the client area, below the menu bar
         x += main.x + 1;
         y += main.y + 2;
-    } else if (w->owner != nullptr && t.views.count(w->owner) != 0) {
-        CellRect owner = dialogRect(w->owner);
-        x += owner.x + 1;
-        y += owner.y + 1;
+    } else if (owner != nullptr && ui.views.count(owner) != 0) {
+        CellRect ownerRect = dialogRect(owner);
+        x += ownerRect.x + 1;
+        y += ownerRect.y + 1;
     }
     // A dialog opened where another one already is goes a little lower and to the right,
     // so that each of them shows.
     for (int tries = 0; tries < 32; ++tries) {
         bool taken = false;
-        for (const auto& [other, view] : t.views) {
+        for (const auto& [other, view] : ui.views) {
             taken = taken || (other != dialog && view.originX == x && view.originY == y);
         }
         if (!taken) {
@@ -318,15 +305,13 @@ void placeNewDialog(HWND dialog) {
         x += 2;
         y += 1;
     }
-    DialogView& view = t.views[dialog];
+    DialogView& view = ui.views[dialog];
     view.originX = x;
     view.originY = y;
-    HWND focus = focusedWindow();
-    Window* fw = findWindow(focus);
-    if (fw == nullptr || fw->parent != dialog) {
+    HWND focus = GetFocus();
+    if (GetParent(focus) != dialog) {
         std::vector<HWND> stops = tabStops(dialog);
-        focus =
-            !stops.empty() ? stops.front() : (w->children.empty() ? nullptr : w->children.front());
+        focus = !stops.empty() ? stops.front() : GetWindow(dialog, GW_CHILD);
     }
     if (focus != nullptr) {
         focusControl(view, focus);
@@ -334,63 +319,36 @@ void placeNewDialog(HWND dialog) {
 }
 
 CellRect dialogRect(HWND dialog) {
-    Window* w = findWindow(dialog);
     DialogView* view = viewOf(dialog);
-    if (w == nullptr || view == nullptr) {
+    if (!IsWindow(dialog) || view == nullptr) {
         return CellRect{};
     }
-    CellRect size =
-        dialogUnitsToCells(0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top);
+    CellRect size = cellsOf(dialog);
     // Wide enough for the caption and the close box, when the template is narrower.
-    int captionWidth = static_cast<int>(cellText(w->title.c_str()).size()) + 6;
+    int captionWidth = static_cast<int>(cellText(windowText(dialog).c_str()).size()) + 6;
     CellRect r{view->originX, view->originY, std::max(size.w + 2, captionWidth), size.h + 2};
     return placeOnScreen(r, screenCols(), screenRows());
 }
 
 void drawDialog(HWND dialog, bool active) {
-    Window* w = findWindow(dialog);
-    if (w == nullptr || viewOf(dialog) == nullptr) {
+    if (!IsWindow(dialog) || viewOf(dialog) == nullptr) {
         return;
     }
     CellRect r = dialogRect(dialog);
-    screenCover(r);
     Paint face = facePaint();
     Paint fill = face;
     if (!askColours(dialog, WM_CTLCOLORDLG, dialog, &face, &fill)) {
         fill = face;
     }
-    w = findWindow(dialog);
-    if (w == nullptr) {
+    if (!IsWindow(dialog)) {
         return;
     }
-    screenFill(r, fill);
-    Paint caption = captionPaint(active);
-    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
-    std::string title = cellText(w->title.c_str());
-    title.resize(std::min(title.size(), static_cast<size_t>(std::max(r.w - 5, 0))));
-    screenPut(r.y, r.x + 1, title, caption);
-    if ((w->style & WS_SYSMENU) != 0) {
-        screenPut(r.y, r.x + r.w - 4, "[X]", caption);
-    }
-    screenFrame(r, face);
-    std::vector<HWND> children = w->children;
-    for (HWND c : children) {
+    bool closeBox = (windowStyle(dialog) & WS_SYSMENU) != 0;
+    screenWindow(r, cellText(windowText(dialog).c_str()), r.w - 5, closeBox, active, face, fill);
+    for (HWND c : controlsOf(dialog)) {
         drawControl(dialog, r, c, active, face);
     }
     drawFunctionKeys(dialog, r, face);
-}
-
-bool dialogFunctionKey(HWND dialog, int key) {
-    auto it = terminal().dialogKeys.find(dialog);
-    if (it == terminal().dialogKeys.end()) {
-        return false;
-    }
-    for (const DialogKey& k : it->second) {
-        if (key == KEY_F(k.functionKey)) {
-            return postCommand(dialog, k.command);
-        }
-    }
-    return false;
 }
 
 bool dialogKey(HWND dialog, const InputEvent& event) {
@@ -398,12 +356,10 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
     if (view == nullptr) {
         return false;
     }
-    Window* fw = findWindow(view->focus);
-    if (fw == nullptr || fw->parent != dialog) {
+    if (GetParent(view->focus) != dialog) {
         view->focus = nullptr;
-        fw = nullptr;
     }
-    Kind focusKind = fw != nullptr ? kindOf(fw) : Kind::Other;
+    Kind focusKind = kindOf(view->focus).kind;
     switch (event.key) {
     case '\t':
     case KEY_DOWN:
@@ -416,8 +372,8 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
     case '\r':
     case '\n':
     case KEY_ENTER:
-        return postCommand(dialog,
-                           focusKind == Kind::Button ? fw->controlId : defaultCommand(dialog));
+        return postCommand(dialog, focusKind == Kind::Button ? controlId(view->focus)
+                                                             : defaultCommand(dialog));
     case kEscape:
         if (GetDlgItem(dialog, IDCANCEL) == nullptr) {
             PostMessageA(dialog, WM_CLOSE, 0, 0);
@@ -426,7 +382,7 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
         return postCommand(dialog, IDCANCEL);
     case ' ':
         if (focusKind == Kind::Button) {
-            return postCommand(dialog, fw->controlId);
+            return postCommand(dialog, controlId(view->focus));
         }
         break;
     default:
@@ -442,33 +398,31 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
 }
 
 bool dialogClick(HWND dialog, int x, int y) {
-    Window* w = findWindow(dialog);
     DialogView* view = viewOf(dialog);
-    if (w == nullptr || view == nullptr) {
+    if (!IsWindow(dialog) || view == nullptr) {
         return false;
     }
     CellRect r = dialogRect(dialog);
     if (y == r.y) {
-        if ((w->style & WS_SYSMENU) != 0 && x >= r.x + r.w - 4 && x < r.x + r.w - 1) {
+        if ((windowStyle(dialog) & WS_SYSMENU) != 0 && x >= r.x + r.w - 4 && x < r.x + r.w - 1) {
             PostMessageA(dialog, WM_CLOSE, 0, 0);
             return true;
         }
         return false;
     }
-    std::vector<HWND> children = w->children;
-    for (HWND c : children) {
-        Window* cw = findWindow(c);
-        if (cw == nullptr || !cw->visible || !contains(controlRect(r, cw), x, y)) {
+    for (HWND c : controlsOf(dialog)) {
+        if (!IsWindowVisible(c) || !contains(controlRect(r, c), x, y)) {
             continue;
         }
-        Kind kind = kindOf(cw);
+        Kind kind = kindOf(c).kind;
         if (kind == Kind::Button) {
             focusControl(*view, c);
-            return postCommand(dialog, cw->controlId);
+            return postCommand(dialog, controlId(c));
         }
         if (kind == Kind::Edit) {
             focusControl(*view, c);
-            view->cursor = std::min(x - controlRect(r, cw).x, textLength(c));
+            view->cursor =
+                std::min(x - controlRect(r, c).x, static_cast<int>(windowText(c).size()));
             return false;
         }
     }
@@ -477,18 +431,18 @@ bool dialogClick(HWND dialog, int x, int y) {
 
 } // namespace platform::term
 
+using namespace platform::term;
+
 void platformSetDialogKey(HWND dialog, int functionKey, WORD command,
                           size_t (*label)(char* out, size_t size, void* context), void* context) {
-    using platform::term::terminal;
-    if (!terminal().chosen || functionKey < 1 || functionKey > 12 || !IsWindow(dialog)) {
+    if (!ui.chosen || functionKey < 1 || functionKey > 12 || !IsWindow(dialog)) {
         return;
     }
-    std::vector<platform::term::DialogKey>& keys = terminal().dialogKeys[dialog];
-    keys.erase(std::remove_if(keys.begin(), keys.end(),
-                              [functionKey](const platform::term::DialogKey& k) {
-                                  return k.functionKey == functionKey;
-                              }),
-               keys.end());
-    keys.push_back(platform::term::DialogKey{functionKey, command, label, context});
-    platform::term::markDirty();
+    std::vector<DialogKey>& keys = ui.dialogKeys[dialog];
+    keys.erase(
+        std::remove_if(keys.begin(), keys.end(),
+                       [functionKey](const DialogKey& k) { return k.functionKey == functionKey; }),
+        keys.end());
+    keys.push_back(DialogKey{functionKey, command, label, context});
+    markDirty();
 }

@@ -7,12 +7,10 @@
 // every way out: the end of main and exit() (an exit handler), and the signals that close
 // the program (they take the normal close path to that end). When the screen cannot be set
 // up after all, the minimised front end does everything instead.
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
-#include "platform/runtime.h"
+#include "frontend/terminal/terminal.h"
+#include "platform/loop/loop.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -21,9 +19,16 @@
 
 namespace platform::term {
 
-Terminal& terminal() {
-    static auto* state = new Terminal;
-    return *state;
+Terminal& ui = *new Terminal;
+
+std::string windowText(HWND hwnd) {
+    char text[4096];
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+DWORD windowStyle(HWND hwnd) {
+    return static_cast<DWORD>(GetWindowLongPtrA(hwnd, GWL_STYLE));
 }
 
 } // namespace platform::term
@@ -31,29 +36,14 @@ Terminal& terminal() {
 namespace {
 
 using namespace platform::term;
-using platform::findWindow;
-using platform::Window;
-
-platform::FrontEnd* minimised() {
-    return platform::minimisedFrontEnd();
-}
-
-// A window whose title is the status line: a top-level window of this process with a
-// caption, neither owned nor a dialog.
-bool isStatusWindow(const Window* w) {
-    return w->parent == nullptr && w->owner == nullptr && !w->remote && !w->dialog &&
-           (w->style & WS_CAPTION) == WS_CAPTION;
-}
-
 // Gives the terminal back, then repeats every message box on standard error, so that what
 // the operator was told (such as why the server did not start) stays readable.
 void restoreTerminal() {
-    Terminal& t = terminal();
-    if (!t.started) {
+    if (!ui.started) {
         return;
     }
     screenStop();
-    for (const std::string& line : t.boxLog) {
+    for (const std::string& line : ui.boxLog) {
         std::fprintf(stderr, "%s\n", line.c_str());
     }
     std::fflush(stderr);
@@ -61,20 +51,19 @@ void restoreTerminal() {
 
 // Takes the screen over on first use. False when the minimised front end must answer.
 bool ensureStarted() {
-    Terminal& t = terminal();
-    if (t.started || t.failed) {
-        return t.started;
+    if (ui.started || ui.failed) {
+        return ui.started;
     }
     // The resize signal is caught before ncurses starts, so that ncurses leaves it to us.
     startRedrawSources();
     std::string why;
     if (!screenStart(&why)) {
-        t.failed = true;
+        ui.failed = true;
         std::fprintf(stderr, "%s: %s; running minimised\n", program_invocation_short_name,
                      why.c_str());
         return false;
     }
-    t.started = true;
+    ui.started = true;
     startInput();
     markDirty();
     return true;
@@ -82,15 +71,15 @@ bool ensureStarted() {
 
 class TerminalFrontEnd : public platform::FrontEnd {
   public:
-    bool canShowDialogs() const override { return !terminal().failed; }
+    bool canShowDialogs() const override { return !ui.failed; }
 
     bool windowsAreIconic() const override {
-        return terminal().failed && minimised()->windowsAreIconic();
+        return ui.failed && platform::minimisedFrontEnd()->windowsAreIconic();
     }
 
     void titleChanged(HWND hwnd, const char* title) override {
-        if (terminal().failed) {
-            minimised()->titleChanged(hwnd, title);
+        if (ui.failed) {
+            platform::minimisedFrontEnd()->titleChanged(hwnd, title);
             return;
         }
         markDirty();
@@ -98,42 +87,38 @@ class TerminalFrontEnd : public platform::FrontEnd {
 
     void windowShown(HWND hwnd) override {
         if (!ensureStarted()) {
-            minimised()->windowShown(hwnd);
+            platform::minimisedFrontEnd()->windowShown(hwnd);
             return;
         }
-        Terminal& t = terminal();
-        Window* w = findWindow(hwnd);
-        if (w == nullptr || w->remote) {
-            return;
-        }
-        if (w->dialog) {
-            if (t.views.count(hwnd) == 0) {
+        if (platform::dialogMode(hwnd) != platform::DialogMode::None) {
+            if (ui.views.count(hwnd) == 0) {
                 placeNewDialog(hwnd);
             }
-            if (std::find(t.dialogs.begin(), t.dialogs.end(), hwnd) == t.dialogs.end()) {
-                t.dialogs.push_back(hwnd);
+            if (std::find(ui.dialogs.begin(), ui.dialogs.end(), hwnd) == ui.dialogs.end()) {
+                ui.dialogs.push_back(hwnd);
             }
-            t.mainActive = false; // a dialog that shows takes the keys
-            t.panelActive = false;
-            t.menuActive = false;
-        } else if (t.mainWindow == nullptr && isStatusWindow(w)) {
-            t.mainWindow = hwnd;
-            t.mainActive = true;
+            ui.active = Active::Dialog; // a dialog that shows takes the keys
+            ui.menuActive = false;
+        } else if (ui.mainWindow == nullptr && GetWindow(hwnd, GW_OWNER) == nullptr &&
+                   (windowStyle(hwnd) & WS_CAPTION) == WS_CAPTION) {
+            // A window whose title is the status line: a top-level window of this process
+            // with a caption, neither owned nor a dialog.
+            ui.mainWindow = hwnd;
+            ui.active = Active::Main;
         }
         markDirty();
     }
 
     void windowDestroyed(HWND hwnd) override {
-        minimised()->windowDestroyed(hwnd);
-        Terminal& t = terminal();
-        if (hwnd == t.mainWindow) {
-            t.mainWindow = nullptr;
-            t.menuActive = false;
+        platform::minimisedFrontEnd()->windowDestroyed(hwnd);
+        if (hwnd == ui.mainWindow) {
+            ui.mainWindow = nullptr;
+            ui.menuActive = false;
         }
-        t.dialogs.erase(std::remove(t.dialogs.begin(), t.dialogs.end(), hwnd), t.dialogs.end());
-        t.views.erase(hwnd);
-        t.dialogKeys.erase(hwnd);
-        for (auto& [dialog, view] : t.views) {
+        ui.dialogs.erase(std::remove(ui.dialogs.begin(), ui.dialogs.end(), hwnd), ui.dialogs.end());
+        ui.views.erase(hwnd);
+        ui.dialogKeys.erase(hwnd);
+        for (auto& [dialog, view] : ui.views) {
             if (view.focus == hwnd) {
                 view.focus = nullptr;
             }
@@ -141,11 +126,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
         markDirty();
     }
 
-    void windowChanged(HWND) override {
-        if (!terminal().failed) {
-            markDirty();
-        }
-    }
+    void windowChanged(HWND) override { markDirty(); }
 
     void dialogCreated(HWND dialog) override {
         if (ensureStarted()) {
@@ -155,17 +136,12 @@ class TerminalFrontEnd : public platform::FrontEnd {
     }
 
     int messageBox(HWND owner, const char* text, const char* caption, UINT type) override {
-        if (!ensureStarted()) {
-            return minimised()->messageBox(owner, text, caption, type);
-        }
-        return runMessageBox(text, caption, type);
+        return ensureStarted()
+                   ? runMessageBox(text, caption, type)
+                   : platform::minimisedFrontEnd()->messageBox(owner, text, caption, type);
     }
 
-    void idle() override {
-        if (terminal().started) {
-            terminalIdle();
-        }
-    }
+    void idle() override { terminalIdle(); }
 };
 
 } // namespace
@@ -182,6 +158,6 @@ bool platformUseTerminalFrontEnd(char* whyNot, size_t size) {
     static bool exitHandler = std::atexit(restoreTerminal) == 0;
     (void)exitHandler;
     platform::setFrontEnd(frontEnd);
-    terminal().chosen = true;
+    ui.chosen = true;
     return true;
 }

@@ -6,13 +6,11 @@
 // menu command, a dialog button) posts a message. The keys typed after it wait until the
 // message loop has handled it, so typeahead goes to the window that is on top by then
 // (for example a message box that the command opened).
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
-#include "frontend/terminal/terminal_curses.h"
 #include <algorithm>
 #include <csignal>
 #include <poll.h>
@@ -26,31 +24,16 @@ constexpr int kCtrlL = 12;
 constexpr int kMaxKeysPerRead = 4096;
 constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
 
-bool mainShown() {
-    Window* w = findWindow(terminal().mainWindow);
-    return w != nullptr && w->visible && !w->destroying;
-}
-
-bool isModalDialog(HWND dialog) {
-    Window* w = findWindow(dialog);
-    return w != nullptr && w->dialog && w->dialog->modal;
-}
-
 HWND topDialog() {
-    const std::vector<HWND>& dialogs = terminal().dialogs;
-    for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (dialogVisible(*it)) {
-            return *it;
-        }
-    }
-    return nullptr;
+    auto it = std::find_if(ui.dialogs.rbegin(), ui.dialogs.rend(), IsWindowVisible);
+    return it == ui.dialogs.rend() ? nullptr : *it;
 }
 
 void raiseDialog(HWND dialog) {
-    std::vector<HWND>& dialogs = terminal().dialogs;
+    std::vector<HWND>& dialogs = ui.dialogs;
     dialogs.erase(std::remove(dialogs.begin(), dialogs.end(), dialog), dialogs.end());
     dialogs.push_back(dialog);
-    DialogView& view = terminal().views[dialog];
+    DialogView& view = ui.views[dialog];
     if (view.focus != nullptr && IsWindow(view.focus)) {
         SetFocus(view.focus);
     }
@@ -58,24 +41,20 @@ void raiseDialog(HWND dialog) {
 
 // F6: the main window, the panel, then each shown dialog in the order they were opened.
 void nextWindow() {
-    Terminal& t = terminal();
     std::vector<HWND> order;
-    if (mainShown()) {
-        order.push_back(t.mainWindow);
-    }
-    // The panel is no window: it takes the place of a null handle in the order.
-    bool panel = panelShown();
-    if (panel) {
-        order.push_back(nullptr);
-    }
-    std::vector<HWND> dialogs;
-    for (HWND d : t.dialogs) {
-        if (dialogVisible(d)) {
-            dialogs.push_back(d);
+    for (HWND d : ui.dialogs) {
+        if (IsWindowVisible(d)) {
+            order.push_back(d);
         }
     }
-    std::sort(dialogs.begin(), dialogs.end());
-    order.insert(order.end(), dialogs.begin(), dialogs.end());
+    std::sort(order.begin(), order.end());
+    // The panel is no window: it takes the place of a null handle in the order.
+    if (panelShown()) {
+        order.insert(order.begin(), nullptr);
+    }
+    if (IsWindowVisible(ui.mainWindow)) {
+        order.insert(order.begin(), ui.mainWindow);
+    }
     if (order.empty()) {
         return;
     }
@@ -84,15 +63,13 @@ void nextWindow() {
                                               : std::find(order.begin(), order.end(), target.hwnd);
     size_t next =
         at == order.end() ? 0 : static_cast<size_t>(at - order.begin() + 1) % order.size();
-    closeMenuBar();
-    t.panelActive = false;
+    ui.menuActive = false;
     if (order[next] == nullptr) {
-        t.mainActive = false;
-        t.panelActive = true;
-    } else if (order[next] == t.mainWindow) {
-        t.mainActive = true;
+        ui.active = Active::Panel;
+    } else if (order[next] == ui.mainWindow) {
+        ui.active = Active::Main;
     } else {
-        t.mainActive = false;
+        ui.active = Active::Dialog;
         raiseDialog(order[next]);
     }
 }
@@ -100,7 +77,6 @@ void nextWindow() {
 // A mouse press: the top-most window under it takes it (only the modal one, when there is
 // one). True when work was posted.
 bool handleClick(int x, int y, const Target& target, bool modal) {
-    Terminal& t = terminal();
     if (modal) {
         if (target.kind == TargetKind::Box) {
             return messageBoxClick(target.box, x, y);
@@ -108,31 +84,35 @@ bool handleClick(int x, int y, const Target& target, bool modal) {
         return target.kind == TargetKind::Dialog && contains(dialogRect(target.hwnd), x, y) &&
                dialogClick(target.hwnd, x, y);
     }
-    std::vector<HWND> dialogs = t.dialogs;
+    std::vector<HWND> dialogs = ui.dialogs;
     for (auto it = dialogs.rbegin(); it != dialogs.rend(); ++it) {
-        if (dialogVisible(*it) && contains(dialogRect(*it), x, y)) {
-            closeMenuBar();
-            t.mainActive = false;
-            t.panelActive = false;
+        if (IsWindowVisible(*it) && contains(dialogRect(*it), x, y)) {
+            ui.menuActive = false;
+            ui.active = Active::Dialog;
             raiseDialog(*it);
             return dialogClick(*it, x, y);
         }
     }
     if (panelShown() && contains(panelLayout().rect, x, y)) {
-        closeMenuBar();
+        ui.menuActive = false;
         return panelClick(x, y);
     }
-    if (mainShown() && contains(mainWindowRect(), x, y)) {
-        t.mainActive = true;
-        t.panelActive = false;
+    if (IsWindowVisible(ui.mainWindow) && contains(mainWindowRect(), x, y)) {
+        ui.active = Active::Main;
         return mainWindowClick(x, y);
     }
     return false;
 }
 
+// True when the target is a message box or a modal dialog (the other windows take no input).
+bool targetIsModal(const Target& target) {
+    return target.kind == TargetKind::Box ||
+           (target.kind == TargetKind::Dialog &&
+            platform::dialogMode(target.hwnd) == platform::DialogMode::Modal);
+}
+
 // One key or press. True when it handed work to the message loop.
 bool handleEvent(const InputEvent& event) {
-    Terminal& t = terminal();
     if (event.key == KEY_RESIZE) {
         screenResize();
         return false;
@@ -148,26 +128,18 @@ bool handleEvent(const InputEvent& event) {
     }
     if (event.key >= kAltKey && modal) {
         // Escape typed just before a key: the modal window sees both.
-        t.input.push_front(InputEvent{event.key - kAltKey});
+        ui.input.push_front(InputEvent{event.key - kAltKey});
         return handleEvent(InputEvent{kEscape});
     }
-    if (!modal && mainShown()) {
-        if (event.key == KEY_F(10)) {
-            if (target.kind == TargetKind::Main && t.menuActive) {
-                closeMenuBar();
-            } else {
-                t.mainActive = true;
-                t.panelActive = false;
-                openMenuBar(0);
-            }
-            return false;
+    if (!modal && IsWindowVisible(ui.mainWindow) &&
+        (event.key == KEY_F(10) || event.key >= kAltKey)) {
+        if (event.key == KEY_F(10) && target.kind == TargetKind::Main && ui.menuActive) {
+            ui.menuActive = false;
+        } else {
+            ui.active = Active::Main;
+            openMenuBar(event.key >= kAltKey ? event.key - kAltKey : 0);
         }
-        if (event.key >= kAltKey) {
-            t.mainActive = true;
-            t.panelActive = false;
-            openMenuBar(event.key - kAltKey);
-            return false;
-        }
+        return false;
     }
     if (!modal && event.key == KEY_F(6)) {
         nextWindow();
@@ -196,21 +168,17 @@ void checkHangup() {
     if (poll(&p, 1, 0) < 0) {
         return;
     }
-    bool gone = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    if (!gone && (p.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
-        available == 0) {
-        gone = true;
-    }
+    bool gone = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ||
+                ((p.revents & POLLIN) != 0 && ioctl(STDIN_FILENO, FIONREAD, &available) == 0 &&
+                 available == 0);
     if (gone) {
-        Terminal& t = terminal();
-        t.lost = true;
+        ui.lost = true;
         unwatchFd(STDIN_FILENO);
         kill(getpid(), SIGHUP);
     }
 }
 
 void readKeys(int) {
-    Terminal& t = terminal();
     int count = 0;
     int pending = ERR;
     while (count < kMaxKeysPerRead) {
@@ -232,7 +200,7 @@ void readKeys(int) {
             }
             for (int i = n - 1; i >= 0; --i) {
                 if ((events[i].bstate & BUTTON1_PRESSED) != 0) {
-                    t.input.push_back(InputEvent{kMousePress, events[i].x, events[i].y});
+                    ui.input.push_back(InputEvent{kMousePress, events[i].x, events[i].y});
                 }
             }
             continue;
@@ -241,12 +209,12 @@ void readKeys(int) {
             // Terminals send Alt+key as Escape and the key together.
             int next = getch();
             if (next >= 0x20 && next < 0x7F) {
-                t.input.push_back(InputEvent{kAltKey + next});
+                ui.input.push_back(InputEvent{kAltKey + next});
                 continue;
             }
             pending = next;
         }
-        t.input.push_back(InputEvent{c});
+        ui.input.push_back(InputEvent{c});
     }
     if (count == 0) {
         checkHangup();
@@ -257,21 +225,20 @@ void readKeys(int) {
 } // namespace
 
 Target keyTarget() {
-    Terminal& t = terminal();
-    if (!t.boxes.empty()) {
-        return Target{TargetKind::Box, nullptr, t.boxes.back()};
+    if (!ui.boxes.empty()) {
+        return Target{TargetKind::Box, nullptr, ui.boxes.back()};
     }
-    for (auto it = t.dialogs.rbegin(); it != t.dialogs.rend(); ++it) {
-        if (dialogVisible(*it) && isModalDialog(*it)) {
+    for (auto it = ui.dialogs.rbegin(); it != ui.dialogs.rend(); ++it) {
+        if (IsWindowVisible(*it) && platform::dialogMode(*it) == platform::DialogMode::Modal) {
             return Target{TargetKind::Dialog, *it, nullptr};
         }
     }
-    if (t.panelActive && panelShown()) {
+    if (ui.active == Active::Panel && panelShown()) {
         return Target{TargetKind::Panel, nullptr, nullptr};
     }
     HWND dialog = topDialog();
-    if (mainShown() && (t.mainActive || dialog == nullptr)) {
-        return Target{TargetKind::Main, t.mainWindow, nullptr};
+    if (IsWindowVisible(ui.mainWindow) && (ui.active == Active::Main || dialog == nullptr)) {
+        return Target{TargetKind::Main, ui.mainWindow, nullptr};
     }
     if (dialog != nullptr) {
         return Target{TargetKind::Dialog, dialog, nullptr};
@@ -279,29 +246,18 @@ Target keyTarget() {
     return Target{};
 }
 
-bool targetIsModal(const Target& target) {
-    return target.kind == TargetKind::Box ||
-           (target.kind == TargetKind::Dialog && isModalDialog(target.hwnd));
-}
-
-bool dialogVisible(HWND dialog) {
-    Window* w = findWindow(dialog);
-    return w != nullptr && w->visible && !w->destroying;
-}
-
 void startInput() {
     watchFd(STDIN_FILENO, readKeys);
 }
 
 void handleWaitingInput() {
-    Terminal& t = terminal();
     int budget = kMaxKeysPerRead;
-    while (!t.holdInput && !t.input.empty() && budget-- > 0) {
-        InputEvent event = t.input.front();
-        t.input.pop_front();
+    while (!ui.holdInput && !ui.input.empty() && budget-- > 0) {
+        InputEvent event = ui.input.front();
+        ui.input.pop_front();
         if (handleEvent(event)) {
-            t.holdInput = true;
-            t.workHanded = true;
+            ui.holdInput = true;
+            ui.workHanded = true;
         }
         markDirty();
     }

@@ -1,9 +1,11 @@
-// Geometry of the terminal window in character cells.
-#include "frontend/terminal/terminal_layout.h"
+// Geometry of the terminal window in character cells, and the mapping of colours to the
+// nearest ones a terminal has.
+#include "frontend/terminal/terminal.h"
 
 #include "platform/stream/escape.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace platform::term {
@@ -28,13 +30,9 @@ std::string cellText(const char* text) {
 }
 
 std::string fieldText(const char* text) {
-    std::string out;
-    if (text == nullptr) {
-        return out;
-    }
-    for (const char* p = text; *p != '\0'; ++p) {
-        auto c = static_cast<unsigned char>(*p);
-        out.push_back(c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?');
+    std::string out = text != nullptr ? text : "";
+    for (char& c : out) {
+        c = c >= 0x20 && c < 0x7F ? c : '?';
     }
     return out;
 }
@@ -49,40 +47,25 @@ bool clipSpan(int x, int length, int limit, int* skip, int* visible) {
 
 std::vector<std::string> wrapText(const std::string& text, int width, int maxLines) {
     std::vector<std::string> lines;
-    if (width <= 0) {
-        return lines;
-    }
+    size_t w = static_cast<size_t>(std::max(width, 0));
     size_t pos = 0;
-    size_t n = text.size();
-    while (pos < n && (maxLines <= 0 || static_cast<int>(lines.size()) < maxLines)) {
-        while (pos < n && text[pos] == ' ') {
-            ++pos; // blanks at a break
-        }
-        if (pos >= n) {
+    while (w > 0 && (maxLines <= 0 || static_cast<int>(lines.size()) < maxLines)) {
+        pos = text.find_first_not_of(' ', pos); // blanks at a break
+        if (pos == std::string::npos) {
             break;
         }
-        size_t w = static_cast<size_t>(width);
-        if (n - pos <= w) {
+        if (text.size() - pos <= w) {
             lines.push_back(text.substr(pos));
             break;
         }
         // The last blank within the width (or just after it) ends the line.
-        size_t cut = std::string::npos;
-        for (size_t i = pos + w; i > pos; --i) {
-            if (text[i] == ' ') {
-                cut = i;
-                break;
-            }
-        }
-        if (cut == std::string::npos) {
+        size_t cut = text.rfind(' ', pos + w);
+        if (cut == std::string::npos || cut < pos) {
             lines.push_back(text.substr(pos, w)); // one long word
             pos += w;
             continue;
         }
-        size_t end = cut;
-        while (end > pos && text[end - 1] == ' ') {
-            --end;
-        }
+        size_t end = text.find_last_not_of(' ', cut) + 1;
         lines.push_back(text.substr(pos, end - pos));
         pos = cut;
     }
@@ -100,46 +83,49 @@ std::string menuLabel(const char* caption) {
     return label;
 }
 
+int squaredDistance(int r1, int g1, int b1, int r2, int g2, int b2) {
+    return (r1 - r2) * (r1 - r2) + (g1 - g2) * (g1 - g2) + (b1 - b2) * (b1 - b2);
+}
+
+// The index (0..5) of the cube level nearest to a component; the lower level on a tie.
+int nearestCubeLevel(int component, int* level) {
+    static const int levels[6] = {0, 95, 135, 175, 215, 255};
+    int best = 0;
+    for (int i = 1; i < 6; ++i) {
+        int d = component - levels[i];
+        int bestD = component - levels[best];
+        if (d * d < bestD * bestD) {
+            best = i;
+        }
+    }
+    *level = levels[best];
+    return best;
+}
+
 } // namespace
 
 std::vector<MenuSlot> layoutMenuBar(const MenuTemplate* menu, int barWidth) {
     std::vector<MenuSlot> slots;
-    if (menu == nullptr) {
-        return slots;
-    }
-    int left = 0;
-    for (int i = 0; i < menu->itemCount; ++i) {
-        const MenuItemTemplate& item = menu->items[i];
-        if (item.rightJustified) {
-            continue;
+    int x = 0;
+    int rightWidth = -1; // the right-justified items, one blank apart
+    for (bool right : {false, true}) {
+        if (menu == nullptr) {
+            break;
         }
-        std::string label = menuLabel(item.caption);
-        int width = static_cast<int>(label.size());
-        slots.push_back(MenuSlot{item.id, left, width, label});
-        left += width + 1;
-    }
-    int rightWidth = 0;
-    int rightCount = 0;
-    for (int i = 0; i < menu->itemCount; ++i) {
-        if (menu->items[i].rightJustified) {
-            rightWidth += static_cast<int>(cellText(menu->items[i].caption).size()) + 2;
-            ++rightCount;
+        if (right) {
+            x = std::max(barWidth - rightWidth, x);
         }
-    }
-    if (rightCount == 0) {
-        return slots;
-    }
-    rightWidth += rightCount - 1;
-    int x = std::max(barWidth - rightWidth, left);
-    for (int i = 0; i < menu->itemCount; ++i) {
-        const MenuItemTemplate& item = menu->items[i];
-        if (!item.rightJustified) {
-            continue;
+        for (int i = 0; i < menu->itemCount; ++i) {
+            const MenuItemTemplate& item = menu->items[i];
+            std::string label = menuLabel(item.caption);
+            int width = static_cast<int>(label.size());
+            if (item.rightJustified != right) {
+                rightWidth += right ? 0 : width + 1;
+                continue;
+            }
+            slots.push_back(MenuSlot{item.id, x, width, label});
+            x += width + 1;
         }
-        std::string label = menuLabel(item.caption);
-        int width = static_cast<int>(label.size());
-        slots.push_back(MenuSlot{item.id, x, width, label});
-        x += width + 1;
     }
     return slots;
 }
@@ -218,14 +204,12 @@ MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string&
     constexpr int kNarrowest = 10;
     constexpr int kGap = 2; // between two buttons
     std::vector<std::string> buttons = messageBoxButtons(type);
-    int buttonsWidth = 0;
+    int buttonsWidth = kGap * (static_cast<int>(buttons.size()) - 1);
     for (const std::string& b : buttons) {
         buttonsWidth += static_cast<int>(b.size());
     }
-    buttonsWidth += kGap * (static_cast<int>(buttons.size()) - 1);
-    int inner = static_cast<int>(text.size());
-    inner = std::max(inner, static_cast<int>(caption.size()) + 4);
-    inner = std::max(inner, buttonsWidth);
+    int inner = std::max(
+        {static_cast<int>(text.size()), static_cast<int>(caption.size()) + 4, buttonsWidth});
     inner = std::clamp(inner, kNarrowest, kWidest);
     inner = std::max(std::min(inner, cols - 4), 1);
 
@@ -251,28 +235,66 @@ MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string&
 PanelLayout layoutPanel(int count, int selected, int top, int y, int cols, int rows) {
     PanelLayout layout;
     int room = std::max(rows - y, 0);
-    int lines = std::max(count, 1);
-    int visible = std::clamp(lines, 0, std::max(room - 2, 0));
-    if (room >= 3) {
-        visible = std::max(visible, 1);
-    } else {
-        visible = 0;
-    }
+    int visible = room >= 3 ? std::min(std::max(count, 1), room - 2) : 0;
     layout.rect = CellRect{0, y, std::max(cols, 0), visible > 0 ? visible + 2 : room};
     layout.visible = visible;
     if (visible == 0 || count <= 0) {
-        layout.top = 0;
         return layout;
     }
     selected = std::clamp(selected, 0, count - 1);
     top = std::clamp(top, 0, std::max(count - visible, 0));
-    if (selected < top) {
-        top = selected;
-    } else if (selected >= top + visible) {
-        top = selected - visible + 1;
-    }
-    layout.top = top;
+    layout.top = std::clamp(top, selected - visible + 1, selected);
     return layout;
+}
+
+bool isTrueColour(const char* colorterm, int terminfoColours, bool rgbFlag) {
+    bool named = colorterm != nullptr &&
+                 (std::strcmp(colorterm, "truecolor") == 0 || std::strcmp(colorterm, "24bit") == 0);
+    return named || rgbFlag || terminfoColours >= 0x1000000;
+}
+
+int nearestBasic8(COLORREF colour) {
+    static const int basic[8][3] = {{0, 0, 0},   {205, 0, 0},   {0, 205, 0},   {205, 205, 0},
+                                    {0, 0, 238}, {205, 0, 205}, {0, 205, 205}, {229, 229, 229}};
+    int r = GetRValue(colour);
+    int g = GetGValue(colour);
+    int b = GetBValue(colour);
+    int best = 0;
+    int bestDistance = squaredDistance(r, g, b, basic[0][0], basic[0][1], basic[0][2]);
+    for (int i = 1; i < 8; ++i) {
+        int d = squaredDistance(r, g, b, basic[i][0], basic[i][1], basic[i][2]);
+        if (d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+int nearestXterm256(COLORREF colour) {
+    int r = GetRValue(colour);
+    int g = GetGValue(colour);
+    int b = GetBValue(colour);
+    int lr = 0;
+    int lg = 0;
+    int lb = 0;
+    int cube = 16 + 36 * nearestCubeLevel(r, &lr) + 6 * nearestCubeLevel(g, &lg) +
+               nearestCubeLevel(b, &lb);
+    int cubeDistance = squaredDistance(r, g, b, lr, lg, lb);
+
+    int average = (r + g + b) / 3;
+    int step = (average - 8 + 5) / 10;
+    step = step < 0 ? 0 : (step > 23 ? 23 : step);
+    int grey = 8 + 10 * step;
+    int greyDistance = squaredDistance(r, g, b, grey, grey, grey);
+    return greyDistance < cubeDistance ? 232 + step : cube;
+}
+
+std::string trueColourSgr(COLORREF fg, COLORREF bg) {
+    char text[64];
+    std::snprintf(text, sizeof text, "\x1b[38;2;%d;%d;%d;48;2;%d;%d;%dm", GetRValue(fg),
+                  GetGValue(fg), GetBValue(fg), GetRValue(bg), GetGValue(bg), GetBValue(bg));
+    return text;
 }
 
 } // namespace platform::term

@@ -4,10 +4,9 @@
 // Enter or Space presses the focused button (the first one at the start); Left, Right and
 // Tab move between two buttons; Escape answers No or Cancel (OK in a box with OK alone);
 // Y, N and O answer as their buttons do; a click on a button presses it.
-#include "frontend/terminal/terminal_curses.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
+#include "platform/window/frontend.h"
 
 #include <algorithm>
 
@@ -18,11 +17,7 @@ MessageBoxLayout layoutOf(const BoxView* box) {
     return layoutMessageBox(box->caption, box->text, screenCols(), screenRows(), box->type);
 }
 
-bool twoButtons(const BoxView* box) {
-    return messageBoxButtons(box->type).size() > 1;
-}
-
-// The answer of button 0 or 1.
+// The answer of button 0 or 1; button 1 of a box with OK alone answers OK too.
 int answerOf(const BoxView* box, int button) {
     switch (box->type & MB_TYPEMASK) {
     case MB_YESNO:
@@ -36,46 +31,35 @@ int answerOf(const BoxView* box, int button) {
 
 bool answer(BoxView* box, int button) {
     box->answer = answerOf(box, button);
-    box->done = true;
     return true;
 }
 
 } // namespace
 
 int runMessageBox(const char* text, const char* caption, UINT type) {
-    Terminal& t = terminal();
     BoxView box;
     box.caption = cellText(caption);
     box.text = cellText(text);
     box.type = type;
-    t.boxLog.push_back(box.caption.empty() ? box.text : box.caption + ": " + box.text);
-    if (t.lost) {
-        return answerOf(&box, twoButtons(&box) ? 1 : 0); // nobody can answer it
+    ui.boxLog.push_back(box.caption.empty() ? box.text : box.caption + ": " + box.text);
+    if (ui.lost) {
+        return answerOf(&box, 1); // nobody can answer it: No, Cancel or OK
     }
-    t.menuActive = false;
-    t.boxes.push_back(&box);
+    ui.menuActive = false;
+    ui.boxes.push_back(&box);
     markDirty();
-    platform::runModalLoop([&box, &t] { return box.done || t.lost; });
-    t.boxes.erase(std::remove(t.boxes.begin(), t.boxes.end(), &box), t.boxes.end());
+    platform::runModalLoop([&box] { return box.answer != 0 || ui.lost; });
+    ui.boxes.erase(std::remove(ui.boxes.begin(), ui.boxes.end(), &box), ui.boxes.end());
     markDirty();
-    if (!box.done) {
-        return answerOf(&box, twoButtons(&box) ? 1 : 0);
-    }
-    return box.answer;
+    return box.answer != 0 ? box.answer : answerOf(&box, 1);
 }
 
 void drawMessageBox(BoxView* box) {
     MessageBoxLayout layout = layoutOf(box);
     const CellRect& r = layout.rect;
-    bool top = !terminal().boxes.empty() && terminal().boxes.back() == box;
-    screenCover(r);
+    bool top = !ui.boxes.empty() && ui.boxes.back() == box;
     Paint face = facePaint();
-    screenFill(r, face);
-    Paint caption = captionPaint(top);
-    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
-    std::string title = box->caption.substr(0, static_cast<size_t>(std::max(r.w - 2, 0)));
-    screenPut(r.y, r.x + 1, title, caption);
-    screenFrame(r, face);
+    screenWindow(r, box->caption, r.w - 2, false, top, face, face);
     for (size_t i = 0; i < layout.lines.size(); ++i) {
         screenPut(r.y + 2 + static_cast<int>(i), r.x + 2, layout.lines[i], face);
     }
@@ -88,7 +72,6 @@ void drawMessageBox(BoxView* box) {
 }
 
 bool messageBoxKey(BoxView* box, const InputEvent& event) {
-    bool two = twoButtons(box);
     switch (event.key) {
     case '\r':
     case '\n':
@@ -96,12 +79,12 @@ bool messageBoxKey(BoxView* box, const InputEvent& event) {
     case ' ':
         return answer(box, box->focus);
     case kEscape:
-        return answer(box, two ? 1 : 0);
+        return answer(box, 1);
     case KEY_LEFT:
     case KEY_RIGHT:
     case '\t':
     case KEY_BTAB:
-        box->focus = two ? 1 - box->focus : 0;
+        box->focus = messageBoxButtons(box->type).size() > 1 ? 1 - box->focus : 0;
         return false;
     case 'o':
     case 'O':

@@ -4,10 +4,7 @@
 // first and last; Enter, Del, c and d ask for the operator's action on the selected line,
 // which runs when the message loop is next idle (it may confirm with a message box); Esc
 // gives the keys back to the main window. A click on a line selects it.
-#include "platform/runtime.h"
-#include "frontend/terminal/terminal_curses.h"
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,7 +16,7 @@ namespace {
 constexpr size_t kLineSize = 512;
 
 int lineCount() {
-    const PanelView& p = terminal().panel;
+    const PanelView& p = ui.panel;
     if (!p.shown || p.panel.count == nullptr) {
         return 0;
     }
@@ -27,7 +24,7 @@ int lineCount() {
 }
 
 std::string lineText(int index) {
-    const PanelView& p = terminal().panel;
+    const PanelView& p = ui.panel;
     char buf[kLineSize];
     buf[0] = '\0';
     if (p.panel.line != nullptr) {
@@ -39,32 +36,31 @@ std::string lineText(int index) {
 
 // The panel's scroll position follows the layout (selection kept in view).
 PanelLayout layoutNow(int count) {
-    Terminal& t = terminal();
-    PanelLayout layout = layoutPanel(count, t.panel.selected, t.panel.top, mainWindowRect().h,
+    PanelLayout layout = layoutPanel(count, ui.panel.selected, ui.panel.top, mainWindowRect().h,
                                      screenCols(), screenRows());
-    t.panel.top = layout.top;
+    ui.panel.top = layout.top;
     return layout;
 }
 
-void select(int index, int count) {
-    terminal().panel.selected = count > 0 ? std::clamp(index, 0, count - 1) : 0;
+// Selects a line, kept within the lines; false: nothing for the message loop.
+bool select(int index, int count) {
+    ui.panel.selected = count > 0 ? std::clamp(index, 0, count - 1) : 0;
+    return false;
 }
 
 bool ask(int key, int count) {
-    Terminal& t = terminal();
-    if (count <= 0 || t.panel.act == nullptr) {
+    if (count <= 0 || ui.panel.act == nullptr) {
         return false;
     }
-    t.panel.actionPending = true;
-    t.panel.pendingIndex = std::clamp(t.panel.selected, 0, count - 1);
-    t.panel.pendingKey = key;
+    ui.panel.pendingIndex = std::clamp(ui.panel.selected, 0, count - 1);
+    ui.panel.pendingKey = key;
     return true;
 }
 
 } // namespace
 
 bool panelShown() {
-    return terminal().panel.shown && screenStarted();
+    return ui.panel.shown && screenStarted();
 }
 
 PanelLayout panelLayout() {
@@ -72,70 +68,57 @@ PanelLayout panelLayout() {
 }
 
 void drawPanel(bool active) {
-    Terminal& t = terminal();
     int count = lineCount();
     PanelLayout layout = layoutNow(count);
     const CellRect& r = layout.rect;
     if (r.h <= 0 || r.w <= 0) {
         return;
     }
-    screenCover(r);
     Paint face = facePaint();
-    screenFill(r, face);
-    Paint caption = captionPaint(active);
-    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
-    std::string title = t.panel.panel.title != nullptr ? fieldText(t.panel.panel.title) : "";
+    std::string title = ui.panel.panel.title != nullptr ? fieldText(ui.panel.panel.title) : "";
     if (layout.visible > 0 && count > layout.visible) {
         // Which lines show, when not all of them fit (formatted in place: GCC 12 at -O3
         // warns falsely, -Wrestrict, about "literal + string").
         char shown[48];
-        std::snprintf(shown, sizeof shown, " %d-%d/%d", layout.top + 1,
-                      layout.top + layout.visible, count);
+        std::snprintf(shown, sizeof shown, " %d-%d/%d", layout.top + 1, layout.top + layout.visible,
+                      count);
         title += shown;
     }
-    screenPut(r.y, r.x + 1, title.substr(0, static_cast<size_t>(std::max(r.w - 2, 0))), caption);
+    screenWindow(r, title, r.w - 2, false, active, face, face);
     int width = std::max(r.w - 2, 0);
     for (int i = 0; i < layout.visible && layout.top + i < count; ++i) {
         int index = layout.top + i;
         std::string text = lineText(index).substr(0, static_cast<size_t>(width));
-        bool selected = active && index == t.panel.selected;
+        bool selected = active && index == ui.panel.selected;
         if (selected) {
             text.resize(static_cast<size_t>(width), ' ');
         }
-        screenPut(r.y + 1 + i, r.x + 1, text, selected ? menuItemPaint(true) : face);
+        screenPut(r.y + 1 + i, r.x + 1, text, selected ? captionPaint(true) : face);
     }
-    screenFrame(r, face);
 }
 
 bool panelKey(const InputEvent& event) {
-    Terminal& t = terminal();
     int count = lineCount();
     int page = std::max(layoutNow(count).visible, 1);
     int key = event.key;
+    int selected = ui.panel.selected;
     switch (key) {
     case KEY_UP:
-        select(t.panel.selected - 1, count);
-        return false;
+        return select(selected - 1, count);
     case KEY_DOWN:
-        select(t.panel.selected + 1, count);
-        return false;
+        return select(selected + 1, count);
     case KEY_PPAGE:
-        select(t.panel.selected - page, count);
-        return false;
+        return select(selected - page, count);
     case KEY_NPAGE:
-        select(t.panel.selected + page, count);
-        return false;
+        return select(selected + page, count);
     case KEY_HOME:
     case KEY_FIND: // Home on terminals that send it as "find"
-        select(0, count);
-        return false;
+        return select(0, count);
     case KEY_END:
     case KEY_SELECT: // End on terminals that send it as "select"
-        select(count - 1, count);
-        return false;
+        return select(count - 1, count);
     case kEscape:
-        t.panelActive = false;
-        t.mainActive = true;
+        ui.active = Active::Main;
         return false;
     case '\r':
     case '\n':
@@ -154,11 +137,9 @@ bool panelKey(const InputEvent& event) {
 }
 
 bool panelClick(int x, int y) {
-    Terminal& t = terminal();
     int count = lineCount();
     PanelLayout layout = layoutNow(count);
-    t.panelActive = true;
-    t.mainActive = false;
+    ui.active = Active::Panel;
     int row = y - layout.rect.y - 1;
     if (contains(layout.rect, x, y) && row >= 0 && row < layout.visible &&
         layout.top + row < count) {
@@ -168,38 +149,37 @@ bool panelClick(int x, int y) {
 }
 
 void runPendingPanelAction() {
-    PanelView& p = terminal().panel;
-    if (!p.actionPending) {
-        return;
-    }
-    p.actionPending = false; // taken before the action runs: it may run a message loop
-    if (p.act != nullptr) {
-        p.act(p.pendingIndex, p.pendingKey, p.actContext);
+    PanelView& p = ui.panel;
+    int key = p.pendingKey;
+    p.pendingKey = 0; // taken before the action runs: it may run a message loop
+    if (key != 0 && p.act != nullptr) {
+        p.act(p.pendingIndex, key, p.actContext);
     }
 }
 
 } // namespace platform::term
 
+using namespace platform::term;
+
 void platformSetPanel(const PlatformPanel* panel) {
-    using platform::term::terminal;
-    platform::term::PanelView& p = terminal().panel;
+    PanelView& p = ui.panel;
     p.shown = panel != nullptr;
     p.panel = panel != nullptr ? *panel : PlatformPanel{nullptr, nullptr, nullptr};
     p.selected = 0;
     p.top = 0;
-    if (!p.shown) {
-        terminal().panelActive = false;
+    if (!p.shown && ui.active == Active::Panel) {
+        ui.active = Active::Dialog;
     }
-    platform::term::markDirty();
+    markDirty();
 }
 
 void platformPanelChanged() {
-    platform::term::markDirty();
+    markDirty();
 }
 
 void platformSetPanelAction(void (*act)(int index, int key, void* context), void* context) {
-    platform::term::PanelView& p = platform::term::terminal().panel;
+    PanelView& p = ui.panel;
     p.act = act;
     p.actContext = context;
-    p.actionPending = false;
+    p.pendingKey = 0;
 }

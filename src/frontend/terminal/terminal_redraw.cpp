@@ -3,11 +3,9 @@
 // is drawn once), or by a short timer while messages keep coming (so a busy relay still
 // sees its status, at most a few times a second, and is never slowed down by drawing).
 // Both are call timers of the loop; a resize comes through the loop's signal pipe.
-#include "frontend/terminal/terminal_screen.h"
-#include "frontend/terminal/terminal_state.h"
+#include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
 #include "platform/window/window.h"
-#include "platform/window/window_table.h"
 
 namespace platform::term {
 namespace {
@@ -19,60 +17,58 @@ void onResize() {
     markDirty();
 }
 
-void onRedrawTimer() {
-    // Work handed to the message loop has had its time; keys typed after it go on.
-    terminal().holdInput = false;
-    handleWaitingInput();
-    redrawIfDirty();
-}
-
 void drawAll() {
-    Terminal& t = terminal();
     Target target = keyTarget();
     screenBeginFrame();
-    Window* main = findWindow(t.mainWindow);
-    if (main != nullptr && main->visible) {
+    if (IsWindowVisible(ui.mainWindow)) {
         drawMainWindow(target.kind == TargetKind::Main);
     }
     if (panelShown()) {
         drawPanel(target.kind == TargetKind::Panel);
     }
-    std::vector<HWND> dialogs = t.dialogs; // a colour request may change the list
+    std::vector<HWND> dialogs = ui.dialogs; // a colour request may change the list
     for (HWND d : dialogs) {
-        if (dialogVisible(d)) {
+        if (IsWindowVisible(d)) {
             drawDialog(d, target.kind == TargetKind::Dialog && target.hwnd == d);
         }
     }
-    for (BoxView* box : t.boxes) {
+    for (BoxView* box : ui.boxes) {
         drawMessageBox(box);
     }
     screenEndFrame();
-    main = findWindow(t.mainWindow);
-    if (main != nullptr) {
-        screenSetTitle(titleText(main->title.c_str()));
+    if (IsWindow(ui.mainWindow)) {
+        screenSetTitle(titleText(windowText(ui.mainWindow).c_str()));
     }
-    ++t.draws;
+    ++ui.draws;
+}
+
+void onRedrawTimer();
+
+// Draws now when something changed.
+void redrawIfDirty() {
+    if (!ui.dirty) {
+        return;
+    }
+    ui.dirty = false;
+    cancelCall(onRedrawTimer);
+    if (ui.started && !ui.lost && screenStarted()) {
+        drawAll();
+    }
+}
+
+void onRedrawTimer() {
+    // Work handed to the message loop has had its time; keys typed after it go on.
+    ui.holdInput = false;
+    handleWaitingInput();
+    redrawIfDirty();
 }
 
 } // namespace
 
 void markDirty() {
-    Terminal& t = terminal();
-    t.dirty = true;
-    if (t.started && !t.lost) {
+    ui.dirty = true;
+    if (ui.started && !ui.lost) {
         callAfter(onRedrawTimer, kRedrawDelayMs);
-    }
-}
-
-void redrawIfDirty() {
-    Terminal& t = terminal();
-    if (!t.dirty) {
-        return;
-    }
-    t.dirty = false;
-    cancelCall(onRedrawTimer);
-    if (t.started && !t.lost && screenStarted()) {
-        drawAll();
     }
 }
 
@@ -81,18 +77,20 @@ bool startRedrawSources() {
 }
 
 void terminalIdle() {
-    Terminal& t = terminal();
+    if (!ui.started) {
+        return;
+    }
     // An action that a panel key asked for runs first, so that the keys after it go to
     // the box it may open.
     runPendingPanelAction();
-    if (t.workHanded) {
+    if (ui.workHanded) {
         // What a key handed to the message loop is done: what it changed shows (such as a
         // value in a dialog's label), even when no window reported a change.
-        t.workHanded = false;
-        t.dirty = true;
+        ui.workHanded = false;
+        ui.dirty = true;
     }
-    t.holdInput = false;
-    if (!t.input.empty()) {
+    ui.holdInput = false;
+    if (!ui.input.empty()) {
         callAfter(handleWaitingInput, 0); // from the pump, which then looks at the queue
     }
     redrawIfDirty();

@@ -2,9 +2,10 @@
 // and sent by doupdate, which sends only what changed. True colour goes around ncurses
 // (which has only its palette here): after each update the exact-colour spans are written
 // again with their own colour sequences, and the cursor is put back where ncurses left it.
-#include "frontend/terminal/terminal_screen.h"
+// Whether TERM can be driven at all is asked of terminfo without touching the screen.
+#include "frontend/terminal/terminal.h"
 
-#include "frontend/terminal/terminal_curses.h"
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,14 +15,15 @@
 #include <utility>
 #include <vector>
 
+#include <term.h> // last: its capability macros have short names
+
 namespace platform::term {
 namespace {
 
 struct ScreenState {
-    SCREEN* screen = nullptr;
     bool started = false;
     bool stopped = false;
-    ColourDepth depth = ColourDepth::Mono;
+    bool trueColour = false;
     bool colours = false;
     std::map<std::pair<int, int>, short> pairs;
     short nextPair = 1;
@@ -35,10 +37,7 @@ struct ScreenState {
 };
 
 // Never destroyed: the exit handler restores the terminal after static objects are gone.
-ScreenState& screen() {
-    static auto* s = new ScreenState;
-    return *s;
-}
+ScreenState& scr = *new ScreenState;
 
 bool capabilityPresent(const char* value) {
     return value != nullptr && value != reinterpret_cast<const char*>(-1);
@@ -59,47 +58,34 @@ void writeAll(const std::string& text) {
     }
 }
 
-// The terminal colour for an RGB value, or -1 without colours.
+// The terminal colour nearest to an RGB value (a terminal with colours).
 int colourIndex(COLORREF colour) {
-    if (!screen().colours) {
-        return -1;
-    }
-    if (COLORS >= 256 && COLORS < 0x10000) {
-        return nearestXterm256(colour);
-    }
-    return nearestBasic8(colour);
+    return COLORS >= 256 && COLORS < 0x10000 ? nearestXterm256(colour) : nearestBasic8(colour);
 }
 
 // The colour pair of a foreground and background, made when first needed; 0 (the
 // terminal's own colours) when the terminal has no pair left.
 short pairFor(int fg, int bg) {
-    ScreenState& s = screen();
     auto key = std::make_pair(fg, bg);
-    auto it = s.pairs.find(key);
-    if (it != s.pairs.end()) {
+    auto it = scr.pairs.find(key);
+    if (it != scr.pairs.end()) {
         return it->second;
     }
-    if (s.nextPair >= COLOR_PAIRS || s.nextPair >= 0x7FFF) {
+    if (scr.nextPair >= COLOR_PAIRS || scr.nextPair >= 0x7FFF) {
         return 0;
     }
-    short pair = s.nextPair++;
+    short pair = scr.nextPair++;
     init_pair(pair, static_cast<short>(fg), static_cast<short>(bg));
-    s.pairs[key] = pair;
+    scr.pairs[key] = pair;
     return pair;
 }
 
 attr_t attributesOf(const Paint& paint) {
-    attr_t a = A_NORMAL;
-    if (screen().colours) {
+    attr_t a = (paint.bold ? A_BOLD : A_NORMAL) | (paint.underline ? A_UNDERLINE : A_NORMAL);
+    if (scr.colours) {
         a |= static_cast<attr_t>(COLOR_PAIR(pairFor(colourIndex(paint.fg), colourIndex(paint.bg))));
     } else if (paint.reverseInMono) {
         a |= A_REVERSE;
-    }
-    if (paint.bold) {
-        a |= A_BOLD;
-    }
-    if (paint.underline) {
-        a |= A_UNDERLINE;
     }
     return a;
 }
@@ -110,6 +96,25 @@ void putCell(int y, int x, chtype c, attr_t a) {
     }
 }
 
+// The side and bottom borders of a window whose top row is its title bar.
+void screenFrame(const CellRect& r, const Paint& paint) {
+    if (!screenStarted() || r.w < 2 || r.h < 2) {
+        return;
+    }
+    attr_t a = attributesOf(paint);
+    int right = r.x + r.w - 1;
+    int bottom = r.y + r.h - 1;
+    for (int row = r.y + 1; row < bottom; ++row) {
+        putCell(row, r.x, ACS_VLINE, a);
+        putCell(row, right, ACS_VLINE, a);
+    }
+    putCell(bottom, r.x, ACS_LLCORNER, a);
+    for (int col = r.x + 1; col < right; ++col) {
+        putCell(bottom, col, ACS_HLINE, a);
+    }
+    putCell(bottom, right, ACS_LRCORNER, a);
+}
+
 std::string cursorTo(int y, int x) {
     char text[32];
     std::snprintf(text, sizeof text, "\x1b[%d;%dH", y + 1, x + 1);
@@ -118,22 +123,43 @@ std::string cursorTo(int y, int x) {
 
 } // namespace
 
+bool screenUsable(std::string* why) {
+    if (isatty(STDOUT_FILENO) == 0 || isatty(STDIN_FILENO) == 0) {
+        *why = "standard input and output are not both a terminal";
+        return false;
+    }
+    const char* name = std::getenv("TERM");
+    if (name == nullptr || name[0] == '\0') {
+        *why = "TERM is not set";
+        return false;
+    }
+    int status = 0;
+    TERMINAL* previous = cur_term;
+    if (setupterm(name, STDOUT_FILENO, &status) != OK) {
+        *why = status == -1 ? "no terminal description database was found"
+                            : "unknown terminal type \"" + cellText(name) + "\"";
+        return false;
+    }
+    bool canMove = capabilityPresent(tigetstr(const_cast<char*>("cup")));
+    bool generic = tigetflag(const_cast<char*>("gn")) > 0;
+    bool hardcopy = tigetflag(const_cast<char*>("hc")) > 0;
+    TERMINAL* checked = cur_term;
+    set_curterm(previous);
+    del_curterm(checked);
+    if (!canMove || generic || hardcopy) {
+        *why = "terminal type \"" + cellText(name) + "\" cannot place text on the screen";
+        return false;
+    }
+    return true;
+}
+
 Paint facePaint() {
     return Paint{RGB(0, 0, 0), RGB(192, 192, 192), false, false, false, false};
 }
 
 Paint captionPaint(bool active) {
-    if (active) {
-        return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
-    }
-    return Paint{RGB(0, 0, 0), RGB(0, 128, 128), false, false, false, false};
-}
-
-Paint menuItemPaint(bool selected) {
-    if (selected) {
-        return Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true};
-    }
-    return facePaint();
+    return active ? Paint{RGB(255, 255, 255), RGB(0, 0, 128), false, true, false, true}
+                  : Paint{RGB(0, 0, 0), RGB(0, 128, 128), false, false, false, false};
 }
 
 Paint fieldPaint() {
@@ -141,25 +167,20 @@ Paint fieldPaint() {
 }
 
 Paint buttonPaint(bool focused) {
-    Paint p = facePaint();
-    p.bold = focused;
-    p.underline = focused;
-    return p;
+    return Paint{RGB(0, 0, 0), RGB(192, 192, 192), false, focused, focused, false};
 }
 
 bool screenStart(std::string* why) {
-    ScreenState& s = screen();
-    if (s.started) {
+    if (scr.started) {
         return true;
     }
-    const char* term = std::getenv("TERM");
-    s.screen = newterm(term, stdout, stdin);
-    if (s.screen == nullptr) {
+    SCREEN* screen = newterm(std::getenv("TERM"), stdout, stdin);
+    if (screen == nullptr) {
         *why = "the terminal cannot be set up";
         return false;
     }
-    set_term(s.screen);
-    s.started = true;
+    set_term(screen);
+    scr.started = true;
     cbreak();
     noecho();
     nonl();
@@ -174,34 +195,33 @@ bool screenStart(std::string* why) {
     nodelay(stdscr, TRUE);
     set_escdelay(50);
     curs_set(0);
-    s.colours = has_colors() && start_color() == OK;
-    if (s.colours) {
+    scr.colours = has_colors() && start_color() == OK;
+    if (scr.colours) {
         use_default_colors();
     }
     mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED, nullptr);
     mouseinterval(0);
-    s.depth = chooseColourDepth(std::getenv("COLORTERM"), s.colours, s.colours ? COLORS : 0,
-                                tigetflag(const_cast<char*>("RGB")) > 0);
+    scr.trueColour = isTrueColour(std::getenv("COLORTERM"), scr.colours ? COLORS : 0,
+                                  tigetflag(const_cast<char*>("RGB")) > 0);
 
     const char* tsl = tigetstr(const_cast<char*>("tsl"));
     const char* fsl = tigetstr(const_cast<char*>("fsl"));
     if (capabilityPresent(tsl) && capabilityPresent(fsl) &&
         std::string(tsl).find('%') == std::string::npos) {
-        s.titleStart = tsl;
-        s.titleEnd = fsl;
+        scr.titleStart = tsl;
+        scr.titleEnd = fsl;
     } else if (tigetflag(const_cast<char*>("XT")) > 0) {
-        s.titleStart = "\x1b]2;";
-        s.titleEnd.assign(1, '\x07'); // BEL; assigned as a character (GCC 12 -O3 -Wrestrict)
+        scr.titleStart = "\x1b]2;";
+        scr.titleEnd.assign(1, '\x07'); // BEL; assigned as a character (GCC 12 -O3 -Wrestrict)
     }
     return true;
 }
 
 void screenStop() {
-    ScreenState& s = screen();
-    if (!s.started || s.stopped) {
+    if (!scr.started || scr.stopped) {
         return;
     }
-    s.stopped = true;
+    scr.stopped = true;
     if (!isendwin()) {
         curs_set(1);
         endwin();
@@ -209,7 +229,7 @@ void screenStop() {
 }
 
 bool screenStarted() {
-    return screen().started && !screen().stopped;
+    return scr.started && !scr.stopped;
 }
 
 int screenCols() {
@@ -218,10 +238,6 @@ int screenCols() {
 
 int screenRows() {
     return screenStarted() ? LINES : 0;
-}
-
-ColourDepth screenDepth() {
-    return screen().depth;
 }
 
 void screenResize() {
@@ -243,21 +259,19 @@ void screenForceRepaint() {
 }
 
 void screenBeginFrame() {
-    ScreenState& s = screen();
-    s.spans.clear();
-    s.cursorY = -1;
-    s.cursorX = -1;
+    scr.spans.clear();
+    scr.cursorY = -1;
+    scr.cursorX = -1;
     if (screenStarted()) {
         werase(stdscr);
     }
 }
 
 void screenCover(const CellRect& r) {
-    occludeSpans(screen().spans, r);
+    occludeSpans(scr.spans, r);
 }
 
 void screenPut(int y, int x, const std::string& text, const Paint& paint) {
-    ScreenState& s = screen();
     int skip = 0;
     int visible = 0;
     if (!screenStarted() || y < 0 || y >= LINES ||
@@ -268,8 +282,8 @@ void screenPut(int y, int x, const std::string& text, const Paint& paint) {
     attrset(attributesOf(paint));
     mvaddnstr(y, x + skip, part.c_str(), visible);
     attrset(A_NORMAL);
-    if (paint.exact && s.depth == ColourDepth::TrueColour) {
-        s.spans.push_back(
+    if (paint.exact && scr.trueColour) {
+        scr.spans.push_back(
             ColourSpan{y, x + skip, part, paint.fg, paint.bg, paint.bold || paint.underline});
     }
 }
@@ -284,48 +298,30 @@ void screenFill(const CellRect& r, const Paint& paint) {
     }
 }
 
-void screenFrame(const CellRect& r, const Paint& paint) {
-    if (!screenStarted() || r.w < 2 || r.h < 2) {
-        return;
-    }
-    attr_t a = attributesOf(paint);
-    int right = r.x + r.w - 1;
-    int bottom = r.y + r.h - 1;
-    for (int row = r.y + 1; row < bottom; ++row) {
-        putCell(row, r.x, ACS_VLINE, a);
-        putCell(row, right, ACS_VLINE, a);
-    }
-    putCell(bottom, r.x, ACS_LLCORNER, a);
-    for (int col = r.x + 1; col < right; ++col) {
-        putCell(bottom, col, ACS_HLINE, a);
-    }
-    putCell(bottom, right, ACS_LRCORNER, a);
-}
-
 void screenCursor(int y, int x) {
-    screen().cursorY = y;
-    screen().cursorX = x;
+    scr.cursorY = y;
+    scr.cursorX = x;
 }
 
 void screenEndFrame() {
-    ScreenState& s = screen();
     if (!screenStarted()) {
         return;
     }
-    bool showCursor = s.cursorY >= 0 && s.cursorY < LINES && s.cursorX >= 0 && s.cursorX < COLS;
+    bool showCursor =
+        scr.cursorY >= 0 && scr.cursorY < LINES && scr.cursorX >= 0 && scr.cursorX < COLS;
     if (showCursor) {
-        move(s.cursorY, s.cursorX);
+        move(scr.cursorY, scr.cursorX);
     }
     curs_set(showCursor ? 1 : 0);
     wnoutrefresh(stdscr);
     doupdate();
-    if (s.spans.empty()) {
+    if (scr.spans.empty()) {
         return;
     }
     // ncurses leaves the attributes normal after an update; each span ends with a reset,
     // so its idea of the terminal's state stays right.
     std::string out;
-    for (const ColourSpan& span : s.spans) {
+    for (const ColourSpan& span : scr.spans) {
         out += cursorTo(span.y, span.x);
         out += trueColourSgr(span.fg, span.bg);
         if (span.emphasis) {
@@ -341,14 +337,26 @@ void screenEndFrame() {
     writeAll(out);
 }
 
+void screenWindow(const CellRect& r, const std::string& title, int titleRoom, bool closeBox,
+                  bool active, const Paint& face, const Paint& fill) {
+    screenCover(r);
+    screenFill(r, fill);
+    Paint caption = captionPaint(active);
+    screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
+    screenPut(r.y, r.x + 1, title.substr(0, static_cast<size_t>(std::max(titleRoom, 0))), caption);
+    if (closeBox) {
+        screenPut(r.y, r.x + r.w - 4, "[X]", caption);
+    }
+    screenFrame(r, face);
+}
+
 void screenSetTitle(const std::string& text) {
-    ScreenState& s = screen();
-    if (!screenStarted() || s.titleStart.empty() || (s.titleSent && text == s.lastTitle)) {
+    if (!screenStarted() || scr.titleStart.empty() || (scr.titleSent && text == scr.lastTitle)) {
         return;
     }
-    s.titleSent = true;
-    s.lastTitle = text;
-    writeAll(s.titleStart + text + s.titleEnd);
+    scr.titleSent = true;
+    scr.lastTitle = text;
+    writeAll(scr.titleStart + text + scr.titleEnd);
 }
 
 } // namespace platform::term

@@ -29,6 +29,10 @@ class FrontEnd {
     virtual void windowChanged(HWND) {}
 };
 
+// For the front ends: whether a window is a dialog, made modal (DialogBoxParamA) or not.
+enum class DialogMode { None, Modeless, Modal };
+DialogMode dialogMode(HWND hwnd);
+
 // nullptr restores the minimised front end.
 void setFrontEnd(FrontEnd* frontEnd);
 FrontEnd* frontEnd();

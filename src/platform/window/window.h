@@ -93,8 +93,9 @@ BOOL IsWindow(HWND hwnd);
 // GW_CHILD: first (front-most) child; GW_HWNDNEXT: next sibling; GW_OWNER: owner.
 HWND GetWindow(HWND hwnd, UINT relation);
 
-// GWLP_WNDPROC gives the window procedure; an index of 0 or more reads the
-// pointer-sized extra slot at that byte offset (0 when out of range).
+// GWLP_WNDPROC gives the window procedure, GWL_STYLE its style, GWL_ID a child's id; an
+// index of 0 or more reads the pointer-sized extra slot at that byte offset (0 when out of
+// range).
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
 // Sets a slot (or the procedure) and returns the previous value.
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
@@ -120,6 +121,15 @@ BOOL IsIconic(HWND hwnd);
 BOOL GetWindowRect(HWND hwnd, RECT* rect);
 // Gives the window the keyboard focus; returns the window that had it.
 HWND SetFocus(HWND hwnd);
+// The window that has the keyboard focus (nullptr when none).
+HWND GetFocus();
+// The parent of a child window; nullptr for a top-level window.
+HWND GetParent(HWND hwnd);
+// True when the window is shown and not being destroyed.
+BOOL IsWindowVisible(HWND hwnd);
+// Copies the window's class name as registered (at most size - 1 characters, terminated);
+// returns its length, 0 for no window.
+int GetClassNameA(HWND hwnd, char* buf, int size);
 
 // A top-level window of the class, in this process or announced by another program of
 // this user on the desktop registry; nullptr when none.

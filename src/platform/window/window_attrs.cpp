@@ -70,6 +70,9 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     if (index == GWLP_WNDPROC) {
         return reinterpret_cast<LONG_PTR>(w->proc);
     }
+    if (index == GWL_STYLE || index == GWL_ID) {
+        return index == GWL_STYLE ? static_cast<LONG_PTR>(w->style) : w->controlId;
+    }
     unsigned char* slot = slotAt(w, index);
     if (slot == nullptr) {
         return 0;
@@ -210,6 +213,43 @@ HWND SetFocus(HWND hwnd) {
     focus = hwnd;
     return previous;
 }
+
+HWND GetFocus() {
+    return focus;
+}
+
+HWND GetParent(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    return w != nullptr ? w->parent : nullptr;
+}
+
+BOOL IsWindowVisible(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    return w != nullptr && w->visible && !w->destroying ? TRUE : FALSE;
+}
+
+int GetClassNameA(HWND hwnd, char* buf, int size) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || buf == nullptr || size <= 0) {
+        return 0;
+    }
+    size_t n = std::min(w->className.size(), static_cast<size_t>(size - 1));
+    std::memcpy(buf, w->className.data(), n);
+    buf[n] = '\0';
+    return static_cast<int>(n);
+}
+
+namespace platform {
+
+DialogMode dialogMode(HWND hwnd) {
+    Window* w = findWindow(hwnd);
+    if (w == nullptr || w->dialog == nullptr) {
+        return DialogMode::None;
+    }
+    return w->dialog->modal ? DialogMode::Modal : DialogMode::Modeless;
+}
+
+} // namespace platform
 
 HWND FindWindowA(const char* className, const char* title) {
     if (className == nullptr) {

@@ -1,8 +1,7 @@
-// The pure parts of the terminal window: colour depth and nearest colours, cell text,
+// The pure parts of the terminal window: true colour and nearest colours, cell text,
 // clipping, wrapping, the menu bar, dialog units, placement, message boxes and the
 // true-colour spans that a window on top hides.
-#include "frontend/terminal/terminal_colour.h"
-#include "frontend/terminal/terminal_layout.h"
+#include "frontend/terminal/terminal.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -11,16 +10,16 @@ using namespace platform::term;
 
 namespace {
 
-TEST(TerminalColour, DepthFromTheEnvironmentAndTerminfo) {
-    EXPECT_EQ(chooseColourDepth("truecolor", true, 256, false), ColourDepth::TrueColour);
-    EXPECT_EQ(chooseColourDepth("24bit", true, 8, false), ColourDepth::TrueColour);
-    EXPECT_EQ(chooseColourDepth(nullptr, true, 256, true), ColourDepth::TrueColour);
-    EXPECT_EQ(chooseColourDepth(nullptr, true, 0x1000000, false), ColourDepth::TrueColour);
-    EXPECT_EQ(chooseColourDepth("yes", true, 256, false), ColourDepth::Palette256);
-    EXPECT_EQ(chooseColourDepth(nullptr, true, 88, false), ColourDepth::Basic8);
-    EXPECT_EQ(chooseColourDepth(nullptr, true, 8, false), ColourDepth::Basic8);
-    EXPECT_EQ(chooseColourDepth(nullptr, false, 0, false), ColourDepth::Mono);
-    EXPECT_EQ(chooseColourDepth("", true, 2, false), ColourDepth::Mono);
+TEST(TerminalColour, TrueColourFromTheEnvironmentAndTerminfo) {
+    EXPECT_TRUE(isTrueColour("truecolor", 256, false));
+    EXPECT_TRUE(isTrueColour("24bit", 8, false));
+    EXPECT_TRUE(isTrueColour(nullptr, 256, true));
+    EXPECT_TRUE(isTrueColour(nullptr, 0x1000000, false));
+    EXPECT_TRUE(isTrueColour("truecolor", 0, false)); // even without a palette
+    EXPECT_FALSE(isTrueColour("yes", 256, false));
+    EXPECT_FALSE(isTrueColour(nullptr, 0xFFFFFF, false));
+    EXPECT_FALSE(isTrueColour("TRUECOLOR", 8, false));
+    EXPECT_FALSE(isTrueColour("", 2, false));
 }
 
 TEST(TerminalColour, NearestOfThe256Colours) {
