@@ -41,9 +41,13 @@ bool passesTalkerLock(const StationRecord* sender) {
 }
 
 // Sends the datagram to every other active station in window order, and runs the list
-// steps for each active station. Returns the number of copies sent.
+// steps for each active station. Returns the number of copies sent. A station has the
+// sender's address text exactly when it has the sender's IPv4 address (the text is that
+// address in dotted decimal), so the address is compared as a number. The list steps are
+// skipped on the datagrams where they would do nothing.
 int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
+    const uint32_t senderAddress = sender->source.sin_addr.s_addr;
     for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         if (!isStationWindow(child)) {
@@ -53,14 +57,19 @@ int fanOut(const StationRecord* sender, const char* bytes, int length) {
         if (record == nullptr || record->state != STATION_ACTIVE) {
             continue;
         }
-        if (std::strcmp(record->addressText, sender->addressText) != 0) {
+        const bool other = record->source.sin_addr.s_addr != senderAddress;
+        if (other) {
             ws::send(record->audioSocket, bytes, length, 0);
             ++copies;
-            listAddStation(record);
-        } else {
-            listAddTalker(record);
         }
-        listSend(record);
+        if (listStationStepsDue()) {
+            if (other) {
+                listAddStation(record);
+            } else {
+                listAddTalker(record);
+            }
+            listSend(record);
+        }
     }
     return copies;
 }
@@ -114,13 +123,13 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     }
     sockaddr_in key = from;
     key.sin_port = htons(serverPortOf(s));
-    HWND window = findStationWindow(&key);
+    StationRecord* sender = nullptr;
+    HWND window = findStationWindow(&key, &sender);
     if (window == nullptr) {
         setStatusText("UNREGISTERED DATA");
         monitorUnregistered();
         return;
     }
-    StationRecord* sender = stationRecordOf(window);
     if (sender->state != STATION_ACTIVE) {
         return;
     }

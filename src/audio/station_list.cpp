@@ -22,8 +22,6 @@ constexpr char HINT_LINKED[] = "\rThere are linked repeaters\rpresent, use 4-6 s
 constexpr char HINT_PAUSE[] = "\rPlease pause between overs!\r";
 constexpr char STANDBY_STATUS_SENT[] = "            >>STANDBY<<";
 
-constexpr int32_t LIST_BUILD_CYCLE = 9;
-constexpr int32_t LIST_SEND_CYCLE = 10;
 constexpr int32_t STANDBY_RESTART = 3;
 constexpr int STATUS_TEXT_SIZE = 300;
 

@@ -15,6 +15,16 @@ extern int32_t standbyCountdown;
 // Sets listText to a single carriage return (main window creation).
 void resetListText();
 
+// The values of listCycle at which the list steps build the text and send it.
+constexpr int32_t LIST_BUILD_CYCLE = 9;
+constexpr int32_t LIST_SEND_CYCLE = 10;
+
+// True when the per-station list steps (listAddStation, listAddTalker, listSend) can do
+// anything for the datagram being relayed; otherwise each of them returns at once.
+inline bool listStationStepsDue() {
+    return listCycle == LIST_BUILD_CYCLE || listCycle == LIST_SEND_CYCLE;
+}
+
 // List steps, called by the relay for one relayed datagram.
 // Before the fan-out: with listCycle 9 the text becomes the header alone; linkedFlag 0.
 void listStart();

@@ -3,8 +3,9 @@
 // window order: that set is the station list).
 #pragma once
 
-#include "platform/types.h"
 #include "platform/net/winsock.h"
+#include "platform/types.h"
+#include "platform/window/window.h"
 
 #include <cstdint>
 
@@ -24,7 +25,7 @@ struct StationRecord {
     int32_t idleTicks;
     sockaddr_in source;  // sender's address, port replaced by the lookup port
     uint16_t port;       // host order; always 5198
-    char addressText[16];
+    char addressText[16]; // source's IPv4 address in dotted decimal, never changed
     sockaddr_in audioPeer;
     sockaddr_in controlPeer;
     int32_t keepAliveTicks;
@@ -42,14 +43,32 @@ StationRecord* newStationRecord(const sockaddr_in* source);
 // Releases a record that no window owns (its name too); closes nothing.
 void releaseStationRecord(StationRecord* record);
 
-// The record in a window's slot 0, or null.
-StationRecord* stationRecordOf(HWND window);
+// Window procedure of class IServeClient.
+LRESULT stationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The record in a window's slot 0, or null. Inline: the relay reads it for every station.
+inline StationRecord* stationRecordOf(HWND window) {
+    return reinterpret_cast<StationRecord*>(GetWindowLongPtrA(window, 0));
+}
 // True for a window whose procedure is the station window procedure.
-bool isStationWindow(HWND window);
+inline bool isStationWindow(HWND window) {
+    return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(stationWindowProc);
+}
 
 // First station window in window order whose record has the address's IPv4 address and
-// whose port equals the address's port (host order of it); null when none.
-HWND findStationWindow(const sockaddr_in* address);
+// whose port equals the address's port (host order of it); null when none. Found through
+// the station index, without a walk over the windows; *record (when given) becomes the
+// window's record, as stationRecordOf reads it, or null.
+HWND findStationWindow(const sockaddr_in* address, StationRecord** record = nullptr);
+
+// The station index: the station windows that hold a record, by the record's IPv4 address
+// and port. Admission and teardown keep it in step with the records the windows hold.
+// Notes that the window now holds the record (call once the record is in its slot 0).
+void stationIndexAdd(HWND window, const StationRecord* record);
+// Forgets the window's entry (call before its record leaves slot 0); no entry is no change.
+void stationIndexRemove(HWND window, const StationRecord* record);
+// Forgets every entry (the server's state is started afresh).
+void stationIndexReset();
 
 // Lookup port of a datagram received on a socket: 5198 for the two listening sockets and
 // the invalid socket, 0 (matches nothing) for any other.
@@ -58,6 +77,3 @@ uint16_t serverPortOf(SOCKET s);
 // Sends one datagram to the station's control port (connected send, or with controlPeer as
 // destination in unconnected mode); the result is not looked at.
 void sendToStation(StationRecord* record, const uint8_t* bytes, int length);
-
-// Window procedure of class IServeClient.
-LRESULT stationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -58,9 +58,10 @@ void stationTeardown(HWND hwnd) {
         ws::closesocket(record->controlSocket);
     }
     monitorGone(record);
+    stationIndexRemove(hwnd, record);
+    SetWindowLongPtrA(hwnd, 0, 0);
     std::free(record->name);
     std::free(record);
-    SetWindowLongPtrA(hwnd, 0, 0);
     --stationCount;
 }
 

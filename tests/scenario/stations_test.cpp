@@ -345,3 +345,185 @@ TEST(Stations, AnyDatagramSizeAndContentIsHandledSafely) {
     }
     EXPECT_EQ(stationCount, 1);
 }
+
+namespace {
+
+// The station window for an address and port as a walk over the station windows in window
+// order finds it: what findStationWindow must answer.
+HWND walkedStationWindow(const std::string& address, uint16_t port) {
+    in_addr a{};
+    inet_pton(AF_INET, address.c_str(), &a);
+    for (HWND c = GetWindow(mdiClient, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        const StationRecord* r = isStationWindow(c) ? stationRecordOf(c) : nullptr;
+        if (r != nullptr && r->source.sin_addr.s_addr == a.s_addr && r->port == port) {
+            return c;
+        }
+    }
+    return nullptr;
+}
+
+// Every address of the block (joined or not) at ports 5198 and 5199: the lookup must give
+// what the walk gives, and its record must be that window's. Returns how many were found.
+int checkLookups(const std::vector<std::string>& addresses) {
+    int found = 0;
+    for (const std::string& address : addresses) {
+        for (uint16_t port : {uint16_t{5198}, uint16_t{5199}}) {
+            sockaddr_in key{};
+            key.sin_family = AF_INET;
+            key.sin_port = htons(port);
+            inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+            StationRecord* record = reinterpret_cast<StationRecord*>(1);
+            HWND window = findStationWindow(&key, &record);
+            EXPECT_EQ(window, walkedStationWindow(address, port)) << address << ":" << port;
+            EXPECT_EQ(record, window ? stationRecordOf(window) : nullptr) << address;
+            if (window != nullptr) {
+                EXPECT_STREQ(record->addressText, address.c_str());
+                ++found;
+            }
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+TEST(Stations, LookupByAddressFollowsJoinsLeavesAndRejoins) {
+    ServerHarness server("127.20.0.11", std::string(CONFIG) + "maxusers=25\n");
+    ASSERT_TRUE(server.start());
+    std::vector<std::string> addresses;
+    std::vector<std::unique_ptr<TestStation>> stations;
+    for (int i = 1; i <= 26; ++i) {
+        addresses.push_back("127.20.11." + std::to_string(i));
+        stations.push_back(std::make_unique<TestStation>(addresses.back()));
+    }
+    addresses.push_back("127.20.11.200"); // never joins
+    auto join = [&](int i) {
+        stations[i]->sendControl(server.address(), testutil::namePacket("S" + std::to_string(i)));
+        server.pump();
+    };
+    auto leave = [&](int i) {
+        stations[i]->sendControl(server.address(), testutil::receiverReportWithBye());
+        server.pump();
+    };
+    EXPECT_EQ(checkLookups(addresses), 0);
+    for (int i = 0; i < 26; ++i) {
+        join(i);
+    }
+    ASSERT_EQ(stationCount, 26);
+    EXPECT_EQ(checkLookups(addresses), 26); // only at port 5198
+    HWND firstWindow = walkedStationWindow(addresses[0], 5198);
+
+    // Leaves in an order that empties slots inside probe runs, each checked at once.
+    int present = 26;
+    for (int i : {3, 0, 25, 12, 7, 13, 14, 1}) {
+        leave(i);
+        --present;
+        ASSERT_EQ(stationCount, present);
+        EXPECT_EQ(checkLookups(addresses), present) << "after station " << i << " left";
+    }
+    // The last one to leave is held off for ten ticks; the others come back at once, the
+    // first of them from another source port (it is still one station, at port 5198).
+    testutil::UdpPeer otherPort(addresses[0], 40001);
+    otherPort.sendTo(server.address(), 5199, testutil::namePacket("AGAIN"));
+    server.pump();
+    for (int i : {3, 25, 12, 7, 13, 14}) {
+        join(i);
+    }
+    present += 7;
+    ASSERT_EQ(stationCount, present);
+    EXPECT_EQ(checkLookups(addresses), present);
+    HWND again = walkedStationWindow(addresses[0], 5198);
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(again, firstWindow);
+    EXPECT_EQ(nameAt(addresses[0]), "AGAIN");
+    EXPECT_EQ(recordAt(addresses[1]), nullptr);
+    server.tick(10);
+    join(1);
+    ++present;
+    EXPECT_EQ(checkLookups(addresses), present);
+
+    // Audio of a station that stayed and of one that rejoined reaches every other station
+    // once: the relay finds its sender through the index.
+    for (auto& s : stations) {
+        s->audio.drain();
+        s->control.drain();
+    }
+    stations[5]->sendAudio(server.address(), std::vector<uint8_t>(40, 5));
+    server.pump();
+    for (int i = 0; i < 26; ++i) {
+        EXPECT_EQ(stations[i]->audio.drain().size(), i == 5 ? 0u : 1u) << "station " << i;
+    }
+    stations[3]->sendAudio(server.address(), std::vector<uint8_t>(40, 3));
+    server.pump();
+    for (int i = 0; i < 26; ++i) {
+        EXPECT_EQ(stations[i]->audio.drain().size(), i == 3 ? 0u : 1u) << "station " << i;
+    }
+}
+
+TEST(Stations, LookupStaysRightWithMoreStationsThanTheIndexHolds) {
+    ServerHarness server("127.20.0.12", CONFIG);
+    ASSERT_TRUE(server.start());
+    capacity = 70; // above what start-up allows, so that the index fills up
+    std::vector<std::string> addresses;
+    std::vector<std::unique_ptr<TestStation>> stations;
+    for (int i = 1; i <= 60; ++i) {
+        addresses.push_back("127.20.12." + std::to_string(i));
+        stations.push_back(std::make_unique<TestStation>(addresses.back()));
+        stations.back()->sendControl(server.address(), testutil::emptyReceiverReport());
+        server.pump(3);
+    }
+    ASSERT_EQ(stationCount, 60);
+    EXPECT_EQ(checkLookups(addresses), 60);
+    // Leaves from the front, past the point where every remaining one fits again.
+    int present = 60;
+    for (int i = 0; i < 30; ++i) {
+        stations[i]->sendControl(server.address(), testutil::receiverReportWithBye());
+        server.pump(3);
+        --present;
+        ASSERT_EQ(stationCount, present);
+        if (i % 5 == 4) {
+            EXPECT_EQ(checkLookups(addresses), present) << "after " << i + 1 << " left";
+        }
+    }
+    // Rejoins (all but the last one to leave, which is held off) are found again.
+    for (int i = 0; i < 29; ++i) {
+        stations[i]->sendControl(server.address(), testutil::emptyReceiverReport());
+        server.pump(3);
+    }
+    EXPECT_EQ(stationCount, 59);
+    EXPECT_EQ(checkLookups(addresses), 59);
+}
+
+TEST(Stations, LookupStaysRightThroughAConferenceThatKeepsChanging) {
+    ServerHarness server("127.20.0.13", std::string(CONFIG) + "maxusers=25\n");
+    ASSERT_TRUE(server.start());
+    // Forty addresses spread over two blocks, so that some share the index's home slots.
+    std::vector<std::string> addresses;
+    std::vector<std::unique_ptr<TestStation>> stations;
+    for (int i = 1; i <= 40; ++i) {
+        addresses.push_back("127.20." + std::to_string(13 + i % 2) + "." + std::to_string(i));
+        stations.push_back(std::make_unique<TestStation>(addresses.back()));
+    }
+    std::vector<bool> in(40, false);
+    int present = 0;
+    int lastLeft = -1; // held off for ten ticks after its BYE
+    std::mt19937 random(1298);
+    for (int step = 0; step < 300; ++step) {
+        const int i = static_cast<int>(random() % 40);
+        if (!in[i] && present < 26 && i != lastLeft) {
+            stations[i]->sendControl(server.address(), testutil::emptyReceiverReport());
+            in[i] = true;
+            ++present;
+        } else if (in[i]) {
+            stations[i]->sendControl(server.address(), testutil::receiverReportWithBye());
+            in[i] = false;
+            --present;
+            lastLeft = i;
+        } else {
+            continue;
+        }
+        server.pump(3);
+        ASSERT_EQ(stationCount, present) << "step " << step;
+        ASSERT_EQ(checkLookups(addresses), present) << "step " << step;
+    }
+}

@@ -106,37 +106,34 @@ void pollSources(int timeoutMs) {
     postDueTimers();
     deliverPendingSignal();
 
-    // The descriptors to poll, on the stack for the usual handful; the pump runs for
-    // every Peek, so it does not allocate then.
+    // The descriptors to poll, gathered in one pass, on the stack for the usual handful;
+    // the pump runs for every Peek, so it does not allocate then.
     constexpr size_t kInline = 16;
     pollfd inlineFds[kInline];
     uint64_t inlineSerials[kInline];
     std::vector<pollfd> moreFds;
     std::vector<uint64_t> moreSerials;
-    size_t count = 0;
     const bool waiting = timeoutMs != 0;
-    const auto polled = [waiting](const Watch& w) {
-        return w.enabled && !w.busy && w.events != 0 && (waiting || !w.idleOnly);
-    };
-    for (const Watch& w : watches) {
-        count += polled(w) ? 1 : 0;
-    }
-    pollfd* fds = inlineFds;
-    uint64_t* serials = inlineSerials;
-    if (count > kInline) {
-        moreFds.resize(count);
-        moreSerials.resize(count);
-        fds = moreFds.data();
-        serials = moreSerials.data();
-    }
     size_t n = 0;
     for (const Watch& w : watches) {
-        if (polled(w)) {
-            fds[n] = pollfd{w.fd, w.events, 0};
-            serials[n] = w.serial;
-            ++n;
+        if (!w.enabled || w.busy || w.events == 0 || (!waiting && w.idleOnly)) {
+            continue;
         }
+        if (n < kInline) {
+            inlineFds[n] = pollfd{w.fd, w.events, 0};
+            inlineSerials[n] = w.serial;
+        } else {
+            if (n == kInline) {
+                moreFds.assign(inlineFds, inlineFds + kInline);
+                moreSerials.assign(inlineSerials, inlineSerials + kInline);
+            }
+            moreFds.push_back(pollfd{w.fd, w.events, 0});
+            moreSerials.push_back(w.serial);
+        }
+        ++n;
     }
+    pollfd* fds = n > kInline ? moreFds.data() : inlineFds;
+    uint64_t* serials = n > kInline ? moreSerials.data() : inlineSerials;
     int ready = 0;
     if (n != 0 || timeoutMs != 0) {
         ready = poll(n != 0 ? fds : nullptr, n, timeoutMs);

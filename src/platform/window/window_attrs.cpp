@@ -43,7 +43,17 @@ HWND focusedWindow() {
 
 HWND GetWindow(HWND hwnd, UINT relation) {
     Window* w = findWindow(hwnd);
-    if (w == nullptr || w->remote) {
+    if (w == nullptr) {
+        return nullptr;
+    }
+    if (relation == GW_HWNDNEXT) {
+        // Walks over the station windows take this step once per window for every relayed
+        // datagram, so it is looked at first: each window is linked to the next whenever its
+        // sibling list changes, so a step costs the same whatever the number of siblings. A
+        // window of another program is in no sibling list, so its link is null.
+        return w->nextSibling;
+    }
+    if (w->remote) {
         return nullptr;
     }
     switch (relation) {
@@ -51,35 +61,38 @@ HWND GetWindow(HWND hwnd, UINT relation) {
         return w->children.empty() ? nullptr : w->children.front();
     case GW_OWNER:
         return w->owner;
-    case GW_HWNDNEXT:
-        // Walks over the station windows take this step once per window for every relayed
-        // datagram: each window is linked to the next whenever its sibling list changes, so
-        // a step costs the same whatever the number of siblings.
-        return w->nextSibling;
     default:
         return nullptr;
     }
 }
 
 // A window of another program has no procedure and no extra bytes, so it reads as 0.
+// The relay reads a record slot and the procedure of every station window per datagram:
+// both are a bounds check and a load once the window is found.
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     Window* w = findWindow(hwnd);
     if (w == nullptr) {
         return 0;
     }
-    if (index == GWLP_WNDPROC) {
+    if (index >= 0) {
+        const size_t offset = static_cast<size_t>(index);
+        if (w->extra.size() < offset + sizeof(LONG_PTR)) {
+            return 0;
+        }
+        LONG_PTR value;
+        std::memcpy(&value, w->extra.data() + offset, sizeof(value));
+        return value;
+    }
+    switch (index) {
+    case GWLP_WNDPROC:
         return reinterpret_cast<LONG_PTR>(w->proc);
-    }
-    if (index == GWL_STYLE || index == GWL_ID) {
-        return index == GWL_STYLE ? static_cast<LONG_PTR>(w->style) : w->controlId;
-    }
-    unsigned char* slot = slotAt(w, index);
-    if (slot == nullptr) {
+    case GWL_STYLE:
+        return static_cast<LONG_PTR>(w->style);
+    case GWL_ID:
+        return w->controlId;
+    default:
         return 0;
     }
-    LONG_PTR value = 0;
-    std::memcpy(&value, slot, sizeof(value));
-    return value;
 }
 
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
