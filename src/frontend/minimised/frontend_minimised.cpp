@@ -1,8 +1,6 @@
-// The minimised front end (the default): draws nothing, counts every top-level window
-// as minimised, cannot show dialogs, answers message boxes on standard error and writes
-// the status line to standard output. Every text is escaped on its way out (a station's
-// name may hold any byte), so one status change is exactly one line, and neither stream
-// ever holds the server up (see output_stream.h).
+// The minimised front end (the default): draws nothing, counts every top-level window as
+// minimised, answers message boxes on standard error and writes the status line to standard
+// output, every text escaped so that one status change is one line (see output_stream.h).
 #include "platform/loop/loop.h"
 #include "platform/stream/escape.h"
 #include "platform/stream/output_stream.h"
@@ -18,103 +16,78 @@ namespace {
 // How long a message box may wait for standard error to take its line, at most.
 constexpr int kBoxWaitMs = 200;
 
-// Nobody is there to answer: a box with OK alone is answered OK; a question (Yes/No,
-// OK/Cancel) is answered No or Cancel, so nothing that asks for confirmation goes ahead.
-int answerAtOnce(UINT type) {
-    switch (type & MB_TYPEMASK) {
-    case MB_YESNO:
-        return IDNO;
-    case MB_OKCANCEL:
-        return IDCANCEL;
-    default:
-        return IDOK;
-    }
-}
-
-// A shown top-level window whose title is the status line: one with a caption, neither
-// owned nor a dialog.
-bool isStatusWindow(HWND hwnd) {
-    return GetWindow(hwnd, GW_OWNER) == nullptr &&
-           platform::dialogMode(hwnd) == platform::DialogMode::None &&
-           (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
-}
-
-// One line "YYYY-MM-DD HH:MM:SS.mmm TEXT" (the text escaped) to standard output.
-void writeStatusLine(const char* text) {
-    char line[platform::LineQueue::kLongestLine];
-    size_t n = platform::formatStamp(line, sizeof line);
-    n += escapeText(text, line + n, sizeof line - n);
-    platform::streamLine(platform::Stream::Status, line, n);
-}
-
-// "CAPTION: TEXT" (or the text alone without a caption), both escaped, to standard error.
-void writeBoxLine(const char* caption, const char* text) {
-    char line[platform::LineQueue::kLongestLine];
-    size_t n = 0;
-    if (caption != nullptr && caption[0] != '\0') {
-        n = escapeText(caption, line, sizeof line - 2);
-        line[n++] = ':';
-        line[n++] = ' ';
-    }
-    n += escapeText(text, line + n, sizeof line - n);
-    platform::streamLine(platform::Stream::Error, line, n);
-    platform::streamDrain(platform::Stream::Error, kBoxWaitMs);
-}
-
-class MinimisedFrontEnd : public platform::FrontEnd {
-  public:
+struct MinimisedFrontEnd : platform::FrontEnd {
     bool canShowDialogs() const override { return false; }
     bool windowsAreIconic() const override { return true; }
 
     void titleChanged(HWND hwnd, const char* title) override {
-        if (statusWindows_.count(hwnd) != 0) {
+        if (statusWindows.count(hwnd) != 0) {
             emit(title);
         }
     }
 
+    // The status line is the title of a shown top-level window with a caption, neither
+    // owned nor a dialog.
     void windowShown(HWND hwnd) override {
-        if (statusWindows_.count(hwnd) != 0 || !isStatusWindow(hwnd)) {
+        if (statusWindows.count(hwnd) != 0 || GetWindow(hwnd, GW_OWNER) != nullptr ||
+            platform::dialogMode(hwnd) != platform::DialogMode::None ||
+            (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CAPTION) != WS_CAPTION) {
             return;
         }
-        statusWindows_.insert(hwnd);
+        statusWindows.insert(hwnd);
         char title[platform::LineQueue::kLongestLine];
         GetWindowTextA(hwnd, title, sizeof title);
         emit(title);
     }
 
-    void windowDestroyed(HWND hwnd) override { statusWindows_.erase(hwnd); }
+    void windowDestroyed(HWND hwnd) override { statusWindows.erase(hwnd); }
     void dialogCreated(HWND) override {}
 
+    // "CAPTION: TEXT" (or the text alone), both escaped, to standard error. Nobody is there
+    // to answer: OK alone is answered OK, a question No or Cancel, so nothing goes ahead.
     int messageBox(HWND, const char* text, const char* caption, UINT type) override {
-        writeBoxLine(caption, text != nullptr ? text : "");
-        return answerAtOnce(type);
+        char line[platform::LineQueue::kLongestLine];
+        size_t n = 0;
+        if (caption != nullptr && caption[0] != '\0') {
+            n = escapeText(caption, line, sizeof line - 2);
+            line[n++] = ':';
+            line[n++] = ' ';
+        }
+        n += escapeText(text != nullptr ? text : "", line + n, sizeof line - n);
+        platform::streamLine(platform::Stream::Error, line, n);
+        platform::streamDrain(platform::Stream::Error, kBoxWaitMs);
+        switch (type & MB_TYPEMASK) {
+        case MB_YESNO:
+            return IDNO;
+        case MB_OKCANCEL:
+            return IDCANCEL;
+        default:
+            return IDOK;
+        }
     }
 
-    void reset() {
-        statusWindows_.clear();
-        last_.reset();
-    }
-
-  private:
-    // Writes a status text unless it equals the one written before.
+    // Writes "YYYY-MM-DD HH:MM:SS.mmm TEXT" (escaped) unless the text equals the last one.
     void emit(const char* text) {
         std::string next = text != nullptr ? text : "";
-        if (last_ == next) {
+        if (last == next) {
             return;
         }
-        last_ = next;
+        last = next;
         if (platform::StatusHook hook = platform::statusHook()) {
             hook(next.c_str());
-        } else {
-            writeStatusLine(next.c_str());
+            return;
         }
+        char line[platform::LineQueue::kLongestLine];
+        size_t n = platform::formatStamp(line, sizeof line);
+        n += escapeText(next.c_str(), line + n, sizeof line - n);
+        platform::streamLine(platform::Stream::Status, line, n);
     }
 
-    std::set<HWND> statusWindows_;
-    std::optional<std::string> last_; // the text written last
+    std::set<HWND> statusWindows;
+    std::optional<std::string> last; // the text written last
 };
 
-MinimisedFrontEnd& instance() {
+MinimisedFrontEnd& minimised() {
     static MinimisedFrontEnd frontEnd;
     return frontEnd;
 }
@@ -124,11 +97,12 @@ MinimisedFrontEnd& instance() {
 namespace platform {
 
 FrontEnd* minimisedFrontEnd() {
-    return &instance();
+    return &minimised();
 }
 
 void resetMinimisedFrontEnd() {
-    instance().reset();
+    minimised().statusWindows.clear();
+    minimised().last.reset();
     resetStreams();
 }
 

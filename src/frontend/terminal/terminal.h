@@ -1,14 +1,12 @@
-// The terminal front end's own interfaces: geometry in character cells and colour mapping
-// (pure functions, tested without a terminal), the screen on ncurses, and the state that
-// its files share. Nothing outside the terminal front end and its tests includes this file.
+// The terminal front end's own interfaces: geometry and colours (pure functions), the
+// screen on ncurses, and the state its files share.
 #pragma once
 
 #include "platform/runtime.h"
 #include "platform/types.h"
 #include "platform/window/dialog.h"
 
-// ncurses without its function-like macros (such as move and erase), which would clash
-// with the standard library.
+// ncurses without its function-like macros (move, erase), which clash with the library.
 #ifndef NCURSES_NOMACROS
 #define NCURSES_NOMACROS
 #endif
@@ -64,8 +62,7 @@ std::vector<MenuSlot> layoutMenuBar(const MenuTemplate* menu, int barWidth);
 // The width the main window needs for its menu bar, at least kMainWindowColumns.
 int mainWindowWidth(const MenuTemplate* menu);
 
-// Dialog units to cells: 4 horizontal and 8 vertical units per cell, rounded to the
-// nearest cell; a size is at least one cell.
+// Dialog units to cells (4 across, 8 down, rounded; a size is at least one cell).
 CellRect dialogUnitsToCells(int x, int y, int w, int h);
 // Moves a rectangle up and left until it fits the screen (never above or left of 0).
 CellRect placeOnScreen(CellRect r, int cols, int rows);
@@ -95,8 +92,7 @@ std::vector<std::string> messageBoxButtons(UINT type);
 MessageBoxLayout layoutMessageBox(const std::string& caption, const std::string& text, int cols,
                                   int rows, UINT type = MB_OK);
 
-// The panel below the main window: its rectangle (title bar, lines, bottom border), the
-// first line shown and how many lines show.
+// The panel's rectangle (title bar, lines, bottom border), first line shown and how many.
 struct PanelLayout {
     CellRect rect;
     int top = 0;
@@ -110,8 +106,7 @@ PanelLayout layoutPanel(int count, int selected, int top, int y, int cols, int r
 // True colour when COLORTERM (may be nullptr) is "truecolor" or "24bit", the terminfo flag
 // RGB is set, or terminfo counts 2^24 colours.
 bool isTrueColour(const char* colorterm, int terminfoColours, bool rgbFlag);
-// The nearest of the 8 basic colours, by squared distance to xterm's default values; the
-// lower index wins a tie.
+// The nearest of the 8 basic colours (xterm's values; the lower index wins a tie).
 int nearestBasic8(COLORREF colour);
 // The nearest colour of the 256-colour palette's 6x6x6 cube (16 to 231) and gray ramp (232
 // to 255; only when strictly nearer); the first 16 colours can be redefined and are left out.
@@ -120,8 +115,7 @@ int nearestXterm256(COLORREF colour);
 std::string trueColourSgr(COLORREF fg, COLORREF bg);
 
 // --- Screen (terminal_screen.cpp) ---
-// How cells look, in red-green-blue values mapped to the terminal's nearest colours; exact
-// colours (given by a dialog) are drawn in true colour where the terminal has it.
+// How cells look (the nearest terminal colours; exact ones in true colour where possible).
 struct Paint {
     COLORREF fg = RGB(0, 0, 0);
     COLORREF bg = RGB(192, 192, 192);
@@ -153,20 +147,17 @@ void screenForceRepaint();
 
 // A frame: begin, draw (clipped to the screen), end.
 void screenBeginFrame();
-// A window is drawn over r: true-colour spans drawn before under it are dropped.
-void screenCover(const CellRect& r);
 void screenPut(int y, int x, const std::string& text, const Paint& paint);
 void screenFill(const CellRect& r, const Paint& paint);
 // Where the text cursor shows at the end of the frame; (-1, -1) hides it.
 void screenCursor(int y, int x);
 // Sends the frame to the terminal, then the true-colour spans.
 void screenEndFrame();
-// Draws a window over r: the fill, the title bar with the title cut to titleRoom cells
-// and, with closeBox, "[X]" at its right-hand end, the side and bottom borders in face.
+// Draws a window over r (hiding the true-colour spans under it): the fill, the title bar
+// with the title cut to titleRoom cells, "[X]" with closeBox, the borders in face.
 void screenWindow(const CellRect& r, const std::string& title, int titleRoom, bool closeBox,
                   bool active, const Paint& face, const Paint& fill);
-// Sets the terminal emulator's title when the terminal has a way to; only a changed text
-// is sent.
+// Sets the terminal emulator's title, when the terminal has a way to and the text changed.
 void screenSetTitle(const std::string& text);
 
 // --- State shared by the terminal's files ---
@@ -216,8 +207,7 @@ struct PanelView {
     int pendingKey = 0; // the key of an action that waits to run (0: none)
 };
 
-// The window that takes the keys when no modal window does: the main window, the panel
-// (F6) or the top dialog.
+// The window that takes the keys when no modal window does (F6 moves among them).
 enum class Active { Main, Panel, Dialog };
 
 struct Terminal {
@@ -245,14 +235,12 @@ struct Terminal {
 // The one terminal front end state (never destroyed: the exit handler uses it).
 extern Terminal& ui;
 
-// Who takes the keys: the top message box, else the top modal dialog, else the panel when
-// it is active, else the main window when it is active (or no dialog shows), else the top
-// dialog.
+// Who takes the keys: the top message box (ui.boxes.back()), else the top modal dialog, else
+// the active panel, else the main window when active or no dialog shows, else the top dialog.
 enum class TargetKind { None, Main, Panel, Dialog, Box };
 struct Target {
     TargetKind kind = TargetKind::None;
     HWND hwnd = nullptr;
-    BoxView* box = nullptr;
 };
 Target keyTarget();
 // A window's text (cut at 4095 bytes) and style, read through the window operations.
@@ -260,17 +248,13 @@ std::string windowText(HWND hwnd);
 DWORD windowStyle(HWND hwnd);
 
 // --- Redraw (terminal_redraw.cpp) ---
-// Something changed: it is drawn when the message loop is idle, or after a short delay
-// while messages keep coming.
+// Something changed: drawn when the message loop is idle, or after a short delay.
 void markDirty();
-// Sets up the wake-up pipe, the redraw timer and the resize signal.
-bool startRedrawSources();
 // The message loop is idle: draw, and let waiting keys go on.
 void terminalIdle();
 
 // --- Input (terminal_input.cpp) ---
-// Watches standard input: keys are handled in order; after a key that hands work to the
-// message loop, the next keys wait until that work is done.
+// Watches standard input; after a key that hands work to the loop, the next keys wait.
 void startInput();
 void handleWaitingInput();
 

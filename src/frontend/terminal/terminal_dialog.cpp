@@ -1,17 +1,6 @@
-// Dialogs in the terminal: each drawn as a box at its template's place (dialog units mapped
-// to cells), a caption bar with a close box, and its controls: static texts wrapped to
-// their width, edit fields, buttons. Before painting a control the dialog is asked for its
-// colours (WM_CTLCOLORSTATIC, EDIT, BTN, LISTBOX, DLG), as a dialog manager does; colours it
-// gives are drawn in true colour where the terminal has it.
-//
-// Keys, as a dialog manager gives them: Tab and the arrows move between the controls that
-// have a tab stop; Enter presses the focused button, or else the default button (IDOK when
-// there is none); Escape issues IDCANCEL when the dialog has a control of that id (a cancel
-// button), and otherwise closes the dialog as its close box does (WM_CLOSE); Space presses
-// the focused button; a function key given to the dialog (platformSetDialogKey) issues its
-// command, and the key with its label shows on the dialog's bottom border. An edit field
-// takes printable characters (upper-cased with ES_UPPERCASE) and, without ES_AUTOHSCROLL,
-// only as many as its width shows.
+// Dialogs in the terminal: a box at the template's place with its controls, each painted in
+// the colours the dialog gives (WM_CTLCOLOR*). Tab and the arrows move the focus, Enter
+// presses the focused or default button, Escape is IDCANCEL (or WM_CLOSE without one).
 #include "frontend/terminal/terminal.h"
 #include "platform/window/window.h"
 
@@ -243,36 +232,6 @@ void editKey(HWND control, DialogView& view, int key) {
     SetWindowTextA(control, text.c_str()); // an unchanged text changes nothing
 }
 
-// The dialog's function keys with their labels, on its bottom border.
-void drawFunctionKeys(HWND dialog, const CellRect& r, const Paint& face) {
-    auto it = ui.dialogKeys.find(dialog);
-    if (it == ui.dialogKeys.end() || r.h < 2) {
-        return;
-    }
-    std::string line;
-    for (const DialogKey& k : it->second) {
-        char label[128];
-        label[0] = '\0';
-        if (k.label != nullptr) {
-            size_t n = k.label(label, sizeof label, k.context);
-            label[std::min(n, sizeof label - 1)] = '\0';
-        }
-        line += " F" + std::to_string(k.functionKey) + " " + fieldText(label) + " ";
-    }
-    int room = std::max(r.w - 4, 0);
-    screenPut(r.y + r.h - 1, r.x + 2, line.substr(0, static_cast<size_t>(room)), face);
-}
-
-// Posts the command of a function key given to the dialog; false when it has none.
-bool dialogFunctionKey(HWND dialog, int key) {
-    for (const DialogKey& k : ui.dialogKeys[dialog]) {
-        if (key == KEY_F(k.functionKey)) {
-            return postCommand(dialog, k.command);
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 void placeNewDialog(HWND dialog) {
@@ -292,8 +251,7 @@ void placeNewDialog(HWND dialog) {
         x += ownerRect.x + 1;
         y += ownerRect.y + 1;
     }
-    // A dialog opened where another one already is goes a little lower and to the right,
-    // so that each of them shows.
+    // A dialog opened where another one is goes lower and to the right, so both show.
     for (int tries = 0; tries < 32; ++tries) {
         bool taken = false;
         for (const auto& [other, view] : ui.views) {
@@ -337,9 +295,7 @@ void drawDialog(HWND dialog, bool active) {
     CellRect r = dialogRect(dialog);
     Paint face = facePaint();
     Paint fill = face;
-    if (!askColours(dialog, WM_CTLCOLORDLG, dialog, &face, &fill)) {
-        fill = face;
-    }
+    askColours(dialog, WM_CTLCOLORDLG, dialog, &face, &fill);
     if (!IsWindow(dialog)) {
         return;
     }
@@ -348,7 +304,23 @@ void drawDialog(HWND dialog, bool active) {
     for (HWND c : controlsOf(dialog)) {
         drawControl(dialog, r, c, active, face);
     }
-    drawFunctionKeys(dialog, r, face);
+    // The function keys with their labels, on the bottom border.
+    auto it = ui.dialogKeys.find(dialog);
+    if (it == ui.dialogKeys.end() || r.h < 2) {
+        return;
+    }
+    std::string line;
+    for (const DialogKey& k : it->second) {
+        char label[128];
+        label[0] = '\0';
+        if (k.label != nullptr) {
+            size_t n = k.label(label, sizeof label, k.context);
+            label[std::min(n, sizeof label - 1)] = '\0';
+        }
+        line += " F" + std::to_string(k.functionKey) + " " + fieldText(label) + " ";
+    }
+    int room = std::max(r.w - 4, 0);
+    screenPut(r.y + r.h - 1, r.x + 2, line.substr(0, static_cast<size_t>(room)), face);
 }
 
 bool dialogKey(HWND dialog, const InputEvent& event) {
@@ -388,8 +360,10 @@ bool dialogKey(HWND dialog, const InputEvent& event) {
     default:
         break;
     }
-    if (dialogFunctionKey(dialog, event.key)) {
-        return true;
+    for (const DialogKey& k : ui.dialogKeys[dialog]) {
+        if (event.key == KEY_F(k.functionKey)) {
+            return postCommand(dialog, k.command);
+        }
     }
     if (focusKind == Kind::Edit && event.key < kAltKey) {
         editKey(view->focus, *view, event.key);

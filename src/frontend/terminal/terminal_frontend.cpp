@@ -1,12 +1,6 @@
-// The terminal front end: the platform's windows, dialogs and message boxes drawn in the
-// terminal with ncurses, keys and mouse turned into commands. Chosen by the program when
-// standard output is a terminal and it is not told to run minimised.
-//
-// The screen is taken over only when the first window, dialog or message box shows, so a
-// program that ends before that leaves the terminal untouched. It is given back (endwin) on
-// every way out: the end of main and exit() (an exit handler), and the signals that close
-// the program (they take the normal close path to that end). When the screen cannot be set
-// up after all, the minimised front end does everything instead.
+// The terminal front end. The screen is taken over when the first window, dialog or message
+// box shows and given back by an exit handler (the closing signals take the normal close
+// path); when it cannot be set up, the minimised front end does everything instead.
 #include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
 #include "platform/window/frontend.h"
@@ -36,6 +30,7 @@ DWORD windowStyle(HWND hwnd) {
 namespace {
 
 using namespace platform::term;
+
 // Gives the terminal back, then repeats every message box on standard error, so that what
 // the operator was told (such as why the server did not start) stays readable.
 void restoreTerminal() {
@@ -55,7 +50,10 @@ bool ensureStarted() {
         return ui.started;
     }
     // The resize signal is caught before ncurses starts, so that ncurses leaves it to us.
-    startRedrawSources();
+    platform::watchResizeSignal([] {
+        screenResize();
+        markDirty();
+    });
     std::string why;
     if (!screenStart(&why)) {
         ui.failed = true;
@@ -101,8 +99,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
             ui.menuActive = false;
         } else if (ui.mainWindow == nullptr && GetWindow(hwnd, GW_OWNER) == nullptr &&
                    (windowStyle(hwnd) & WS_CAPTION) == WS_CAPTION) {
-            // A window whose title is the status line: a top-level window of this process
-            // with a caption, neither owned nor a dialog.
+            // The status window: top-level with a caption, neither owned nor a dialog.
             ui.mainWindow = hwnd;
             ui.active = Active::Main;
         }
@@ -155,8 +152,7 @@ bool platformUseTerminalFrontEnd(char* whyNot, size_t size) {
         return false;
     }
     static auto* frontEnd = new TerminalFrontEnd;
-    static bool exitHandler = std::atexit(restoreTerminal) == 0;
-    (void)exitHandler;
+    [[maybe_unused]] static bool exitHandler = std::atexit(restoreTerminal) == 0;
     platform::setFrontEnd(frontEnd);
     ui.chosen = true;
     return true;

@@ -1,11 +1,6 @@
-// Keyboard and mouse of the terminal front end: reading keys and mouse presses as they
-// come, finding the window that takes them, and the keys that work everywhere (F10 and
-// Alt for the menu bar, F6 for the next window, Ctrl-L to repaint).
-//
-// Handlers never run a nested message loop from here: a key that needs the program (a
-// menu command, a dialog button) posts a message. The keys typed after it wait until the
-// message loop has handled it, so typeahead goes to the window that is on top by then
-// (for example a message box that the command opened).
+// Keys and mouse presses, handed to the window that takes them (F10 and Alt: the menu bar,
+// F6: the next window, Ctrl-L: repaint). A key that needs the program posts a message, and
+// the keys after it wait until it is handled, so they go to the window on top by then.
 #include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
 #include "platform/window/frontend.h"
@@ -13,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <iterator>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -23,11 +19,6 @@ namespace {
 constexpr int kCtrlL = 12;
 constexpr int kMaxKeysPerRead = 4096;
 constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
-
-HWND topDialog() {
-    auto it = std::find_if(ui.dialogs.rbegin(), ui.dialogs.rend(), IsWindowVisible);
-    return it == ui.dialogs.rend() ? nullptr : *it;
-}
 
 void raiseDialog(HWND dialog) {
     std::vector<HWND>& dialogs = ui.dialogs;
@@ -42,11 +33,7 @@ void raiseDialog(HWND dialog) {
 // F6: the main window, the panel, then each shown dialog in the order they were opened.
 void nextWindow() {
     std::vector<HWND> order;
-    for (HWND d : ui.dialogs) {
-        if (IsWindowVisible(d)) {
-            order.push_back(d);
-        }
-    }
+    std::copy_if(ui.dialogs.begin(), ui.dialogs.end(), std::back_inserter(order), IsWindowVisible);
     std::sort(order.begin(), order.end());
     // The panel is no window: it takes the place of a null handle in the order.
     if (panelShown()) {
@@ -79,7 +66,7 @@ void nextWindow() {
 bool handleClick(int x, int y, const Target& target, bool modal) {
     if (modal) {
         if (target.kind == TargetKind::Box) {
-            return messageBoxClick(target.box, x, y);
+            return messageBoxClick(ui.boxes.back(), x, y);
         }
         return target.kind == TargetKind::Dialog && contains(dialogRect(target.hwnd), x, y) &&
                dialogClick(target.hwnd, x, y);
@@ -104,13 +91,6 @@ bool handleClick(int x, int y, const Target& target, bool modal) {
     return false;
 }
 
-// True when the target is a message box or a modal dialog (the other windows take no input).
-bool targetIsModal(const Target& target) {
-    return target.kind == TargetKind::Box ||
-           (target.kind == TargetKind::Dialog &&
-            platform::dialogMode(target.hwnd) == platform::DialogMode::Modal);
-}
-
 // One key or press. True when it handed work to the message loop.
 bool handleEvent(const InputEvent& event) {
     if (event.key == KEY_RESIZE) {
@@ -122,7 +102,10 @@ bool handleEvent(const InputEvent& event) {
         return false;
     }
     Target target = keyTarget();
-    bool modal = targetIsModal(target);
+    // A message box or a modal dialog: the other windows take no input.
+    bool modal = target.kind == TargetKind::Box ||
+                 (target.kind == TargetKind::Dialog &&
+                  platform::dialogMode(target.hwnd) == platform::DialogMode::Modal);
     if (event.key == kMousePress) {
         return handleClick(event.x, event.y, target, modal);
     }
@@ -153,7 +136,7 @@ bool handleEvent(const InputEvent& event) {
     case TargetKind::Dialog:
         return dialogKey(target.hwnd, event);
     case TargetKind::Box:
-        return messageBoxKey(target.box, event);
+        return messageBoxKey(ui.boxes.back(), event);
     case TargetKind::None:
         break;
     }
@@ -189,10 +172,8 @@ void readKeys(int) {
         }
         ++count;
         if (c == KEY_MOUSE) {
-            // One KEY_MOUSE may stand for several events: a press and its release that
-            // were both waiting when the keys were read (a busy machine) come as one, and
-            // getmouse gives the newest first. Every waiting event is taken, and the
-            // presses handled oldest first; taking one event only would lose the press.
+            // One KEY_MOUSE may stand for several waiting events, newest first: all are
+            // taken and the presses queued oldest first, so no press is lost.
             MEVENT events[kMaxMouseEvents];
             int n = 0;
             while (n < kMaxMouseEvents && getmouse(&events[n]) == OK) {
@@ -226,22 +207,23 @@ void readKeys(int) {
 
 Target keyTarget() {
     if (!ui.boxes.empty()) {
-        return Target{TargetKind::Box, nullptr, ui.boxes.back()};
+        return Target{TargetKind::Box, nullptr};
     }
     for (auto it = ui.dialogs.rbegin(); it != ui.dialogs.rend(); ++it) {
         if (IsWindowVisible(*it) && platform::dialogMode(*it) == platform::DialogMode::Modal) {
-            return Target{TargetKind::Dialog, *it, nullptr};
+            return Target{TargetKind::Dialog, *it};
         }
     }
     if (ui.active == Active::Panel && panelShown()) {
-        return Target{TargetKind::Panel, nullptr, nullptr};
+        return Target{TargetKind::Panel, nullptr};
     }
-    HWND dialog = topDialog();
+    auto top = std::find_if(ui.dialogs.rbegin(), ui.dialogs.rend(), IsWindowVisible);
+    HWND dialog = top == ui.dialogs.rend() ? nullptr : *top;
     if (IsWindowVisible(ui.mainWindow) && (ui.active == Active::Main || dialog == nullptr)) {
-        return Target{TargetKind::Main, ui.mainWindow, nullptr};
+        return Target{TargetKind::Main, ui.mainWindow};
     }
     if (dialog != nullptr) {
-        return Target{TargetKind::Dialog, dialog, nullptr};
+        return Target{TargetKind::Dialog, dialog};
     }
     return Target{};
 }

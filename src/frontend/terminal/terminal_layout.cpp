@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform::term {
@@ -74,15 +75,6 @@ std::vector<std::string> wrapText(const std::string& text, int width, int maxLin
 
 namespace {
 
-// A menu bar caption with one blank on each side. Built by appending: GCC 12 at -O3 warns
-// falsely (-Wrestrict) about "literal + string".
-std::string menuLabel(const char* caption) {
-    std::string label(1, ' ');
-    label += cellText(caption);
-    label += ' ';
-    return label;
-}
-
 int squaredDistance(int r1, int g1, int b1, int r2, int g2, int b2) {
     return (r1 - r2) * (r1 - r2) + (g1 - g2) * (g1 - g2) + (b1 - b2) * (b1 - b2);
 }
@@ -92,9 +84,7 @@ int nearestCubeLevel(int component, int* level) {
     static const int levels[6] = {0, 95, 135, 175, 215, 255};
     int best = 0;
     for (int i = 1; i < 6; ++i) {
-        int d = component - levels[i];
-        int bestD = component - levels[best];
-        if (d * d < bestD * bestD) {
+        if (std::abs(component - levels[i]) < std::abs(component - levels[best])) {
             best = i;
         }
     }
@@ -117,7 +107,9 @@ std::vector<MenuSlot> layoutMenuBar(const MenuTemplate* menu, int barWidth) {
         }
         for (int i = 0; i < menu->itemCount; ++i) {
             const MenuItemTemplate& item = menu->items[i];
-            std::string label = menuLabel(item.caption);
+            std::string label(1, ' '); // appended: GCC 12 -O3 -Wrestrict on "literal + string"
+            label += cellText(item.caption);
+            label += ' ';
             int width = static_cast<int>(label.size());
             if (item.rightJustified != right) {
                 rightWidth += right ? 0 : width + 1;
@@ -142,23 +134,12 @@ int mainWindowWidth(const MenuTemplate* menu) {
 }
 
 CellRect dialogUnitsToCells(int x, int y, int w, int h) {
-    CellRect r;
-    r.x = (x + 2) / 4;
-    r.y = (y + 4) / 8;
-    r.w = std::max((w + 2) / 4, 1);
-    r.h = std::max((h + 4) / 8, 1);
-    return r;
+    return CellRect{(x + 2) / 4, (y + 4) / 8, std::max((w + 2) / 4, 1), std::max((h + 4) / 8, 1)};
 }
 
 CellRect placeOnScreen(CellRect r, int cols, int rows) {
-    if (r.x + r.w > cols) {
-        r.x = cols - r.w;
-    }
-    if (r.y + r.h > rows) {
-        r.y = rows - r.h;
-    }
-    r.x = std::max(r.x, 0);
-    r.y = std::max(r.y, 0);
+    r.x = std::max(std::min(r.x, cols - r.w), 0);
+    r.y = std::max(std::min(r.y, rows - r.h), 0);
     return r;
 }
 
@@ -283,8 +264,7 @@ int nearestXterm256(COLORREF colour) {
     int cubeDistance = squaredDistance(r, g, b, lr, lg, lb);
 
     int average = (r + g + b) / 3;
-    int step = (average - 8 + 5) / 10;
-    step = step < 0 ? 0 : (step > 23 ? 23 : step);
+    int step = std::clamp((average - 8 + 5) / 10, 0, 23);
     int grey = 8 + 10 * step;
     int greyDistance = squaredDistance(r, g, b, grey, grey, grey);
     return greyDistance < cubeDistance ? 232 + step : cube;

@@ -1,6 +1,5 @@
-// The main window in the terminal: a box at the top left of the screen. Its title bar
-// shows the status line (the window's title, clipped to the box) and a close box; below
-// it the menu bar with the window's menu, then the line of keys, then the bottom border.
+// The main window: a box at the top left with the status line as its title, then the menu
+// bar and the line of keys.
 #include "frontend/terminal/terminal.h"
 #include "platform/window/window.h"
 
@@ -10,12 +9,8 @@
 namespace platform::term {
 namespace {
 
-const MenuTemplate* mainMenu() {
-    return platformWindowMenu(ui.mainWindow);
-}
-
 std::vector<MenuSlot> menuSlots() {
-    return layoutMenuBar(mainMenu(), mainWindowRect().w - 2);
+    return layoutMenuBar(platformWindowMenu(ui.mainWindow), mainWindowRect().w - 2);
 }
 
 // The item whose caption starts with the letter (in either case), or -1.
@@ -42,7 +37,7 @@ bool choose(int index) {
 
 CellRect mainWindowRect() {
     // Rows: title bar, menu bar, the key line, the bottom border.
-    return CellRect{0, 0, mainWindowWidth(mainMenu()), 4};
+    return CellRect{0, 0, mainWindowWidth(platformWindowMenu(ui.mainWindow)), 4};
 }
 
 void drawMainWindow(bool active) {

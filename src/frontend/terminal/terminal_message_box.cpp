@@ -1,9 +1,5 @@
-// Message boxes in the terminal: a modal box in the middle of the screen with its caption,
-// its text wrapped to the box and its buttons (OK; Yes and No; OK and Cancel). It runs its
-// own message loop, so the server goes on serving while the box waits for the operator.
-// Enter or Space presses the focused button (the first one at the start); Left, Right and
-// Tab move between two buttons; Escape answers No or Cancel (OK in a box with OK alone);
-// Y, N and O answer as their buttons do; a click on a button presses it.
+// Message boxes: modal, in the middle of the screen, with their own message loop so the
+// server goes on serving. Escape answers No or Cancel (OK alone: OK).
 #include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
 #include "platform/window/frontend.h"

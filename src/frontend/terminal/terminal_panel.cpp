@@ -1,9 +1,5 @@
-// The panel of the terminal window: lines that a subsystem above the platform provides
-// (platformSetPanel), drawn below the main window with the coalesced redraw. F6 gives it
-// the keys: Up and Down move the selected line, PgUp and PgDn a page, Home and End to the
-// first and last; Enter, Del, c and d ask for the operator's action on the selected line,
-// which runs when the message loop is next idle (it may confirm with a message box); Esc
-// gives the keys back to the main window. A click on a line selects it.
+// The panel below the main window (platformSetPanel). Enter, Del, c and d ask for the
+// operator's action on the selected line, which runs when the message loop is next idle.
 #include "frontend/terminal/terminal.h"
 
 #include <algorithm>
@@ -21,17 +17,6 @@ int lineCount() {
         return 0;
     }
     return std::max(p.panel.count(p.panel.context), 0);
-}
-
-std::string lineText(int index) {
-    const PanelView& p = ui.panel;
-    char buf[kLineSize];
-    buf[0] = '\0';
-    if (p.panel.line != nullptr) {
-        size_t n = p.panel.line(index, buf, sizeof buf, p.panel.context);
-        buf[std::min(n, sizeof buf - 1)] = '\0';
-    }
-    return fieldText(buf); // defensively: nothing but printable ASCII reaches the screen
 }
 
 // The panel's scroll position follows the layout (selection kept in view).
@@ -77,8 +62,7 @@ void drawPanel(bool active) {
     Paint face = facePaint();
     std::string title = ui.panel.panel.title != nullptr ? fieldText(ui.panel.panel.title) : "";
     if (layout.visible > 0 && count > layout.visible) {
-        // Which lines show, when not all of them fit (formatted in place: GCC 12 at -O3
-        // warns falsely, -Wrestrict, about "literal + string").
+        // Which lines show, when not all fit (formatted in place: GCC 12 -O3 -Wrestrict).
         char shown[48];
         std::snprintf(shown, sizeof shown, " %d-%d/%d", layout.top + 1, layout.top + layout.visible,
                       count);
@@ -88,7 +72,13 @@ void drawPanel(bool active) {
     int width = std::max(r.w - 2, 0);
     for (int i = 0; i < layout.visible && layout.top + i < count; ++i) {
         int index = layout.top + i;
-        std::string text = lineText(index).substr(0, static_cast<size_t>(width));
+        char line[kLineSize] = "";
+        if (ui.panel.panel.line != nullptr) {
+            size_t n = ui.panel.panel.line(index, line, sizeof line, ui.panel.panel.context);
+            line[std::min(n, sizeof line - 1)] = '\0';
+        }
+        // Nothing but printable ASCII reaches the screen.
+        std::string text = fieldText(line).substr(0, static_cast<size_t>(width));
         bool selected = active && index == ui.panel.selected;
         if (selected) {
             text.resize(static_cast<size_t>(width), ' ');

@@ -1,8 +1,5 @@
-// Redraw coalescing of the terminal front end. A change only marks the screen dirty; the
-// screen is drawn when the message loop runs out of messages (so a burst of status texts
-// is drawn once), or by a short timer while messages keep coming (so a busy relay still
-// sees its status, at most a few times a second, and is never slowed down by drawing).
-// Both are call timers of the loop; a resize comes through the loop's signal pipe.
+// Redraw coalescing: a change marks the screen dirty; it is drawn when the message loop is
+// idle (a burst is drawn once) or by a short timer while messages keep coming.
 #include "frontend/terminal/terminal.h"
 #include "platform/loop/loop.h"
 #include "platform/window/window.h"
@@ -12,12 +9,18 @@ namespace {
 
 constexpr UINT kRedrawDelayMs = 40;
 
-void onResize() {
-    screenResize();
-    markDirty();
-}
+void onRedrawTimer();
 
-void drawAll() {
+// Draws now when something changed.
+void redrawIfDirty() {
+    if (!ui.dirty) {
+        return;
+    }
+    ui.dirty = false;
+    cancelCall(onRedrawTimer);
+    if (!ui.started || ui.lost || !screenStarted()) {
+        return;
+    }
     Target target = keyTarget();
     screenBeginFrame();
     if (IsWindowVisible(ui.mainWindow)) {
@@ -42,20 +45,6 @@ void drawAll() {
     ++ui.draws;
 }
 
-void onRedrawTimer();
-
-// Draws now when something changed.
-void redrawIfDirty() {
-    if (!ui.dirty) {
-        return;
-    }
-    ui.dirty = false;
-    cancelCall(onRedrawTimer);
-    if (ui.started && !ui.lost && screenStarted()) {
-        drawAll();
-    }
-}
-
 void onRedrawTimer() {
     // Work handed to the message loop has had its time; keys typed after it go on.
     ui.holdInput = false;
@@ -72,20 +61,14 @@ void markDirty() {
     }
 }
 
-bool startRedrawSources() {
-    return watchResizeSignal(onResize);
-}
-
 void terminalIdle() {
     if (!ui.started) {
         return;
     }
-    // An action that a panel key asked for runs first, so that the keys after it go to
-    // the box it may open.
+    // A panel key's action runs first, so that the keys after it go to the box it opens.
     runPendingPanelAction();
     if (ui.workHanded) {
-        // What a key handed to the message loop is done: what it changed shows (such as a
-        // value in a dialog's label), even when no window reported a change.
+        // The work a key handed over is done: what it changed shows, reported or not.
         ui.workHanded = false;
         ui.dirty = true;
     }

@@ -1,8 +1,5 @@
-// The screen of the terminal window, on ncurses. The frame is drawn into ncurses' screen
-// and sent by doupdate, which sends only what changed. True colour goes around ncurses
-// (which has only its palette here): after each update the exact-colour spans are written
-// again with their own colour sequences, and the cursor is put back where ncurses left it.
-// Whether TERM can be driven at all is asked of terminfo without touching the screen.
+// The screen on ncurses (doupdate sends only what changed). True colour goes around ncurses:
+// after each update the exact-colour spans are written again with their own sequences.
 #include "frontend/terminal/terminal.h"
 
 #include <algorithm>
@@ -10,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
@@ -32,8 +30,7 @@ struct ScreenState {
     int cursorX = -1;
     std::string titleStart;
     std::string titleEnd;
-    std::string lastTitle;
-    bool titleSent = false;
+    std::optional<std::string> lastTitle; // the title sent last
 };
 
 // Never destroyed: the exit handler restores the terminal after static objects are gone.
@@ -94,25 +91,6 @@ void putCell(int y, int x, chtype c, attr_t a) {
     if (y >= 0 && y < LINES && x >= 0 && x < COLS) {
         mvaddch(y, x, c | a);
     }
-}
-
-// The side and bottom borders of a window whose top row is its title bar.
-void screenFrame(const CellRect& r, const Paint& paint) {
-    if (!screenStarted() || r.w < 2 || r.h < 2) {
-        return;
-    }
-    attr_t a = attributesOf(paint);
-    int right = r.x + r.w - 1;
-    int bottom = r.y + r.h - 1;
-    for (int row = r.y + 1; row < bottom; ++row) {
-        putCell(row, r.x, ACS_VLINE, a);
-        putCell(row, right, ACS_VLINE, a);
-    }
-    putCell(bottom, r.x, ACS_LLCORNER, a);
-    for (int col = r.x + 1; col < right; ++col) {
-        putCell(bottom, col, ACS_HLINE, a);
-    }
-    putCell(bottom, right, ACS_LRCORNER, a);
 }
 
 std::string cursorTo(int y, int x) {
@@ -267,10 +245,6 @@ void screenBeginFrame() {
     }
 }
 
-void screenCover(const CellRect& r) {
-    occludeSpans(scr.spans, r);
-}
-
 void screenPut(int y, int x, const std::string& text, const Paint& paint) {
     int skip = 0;
     int visible = 0;
@@ -339,7 +313,7 @@ void screenEndFrame() {
 
 void screenWindow(const CellRect& r, const std::string& title, int titleRoom, bool closeBox,
                   bool active, const Paint& face, const Paint& fill) {
-    screenCover(r);
+    occludeSpans(scr.spans, r);
     screenFill(r, fill);
     Paint caption = captionPaint(active);
     screenFill(CellRect{r.x, r.y, r.w, 1}, caption);
@@ -347,14 +321,28 @@ void screenWindow(const CellRect& r, const std::string& title, int titleRoom, bo
     if (closeBox) {
         screenPut(r.y, r.x + r.w - 4, "[X]", caption);
     }
-    screenFrame(r, face);
+    if (!screenStarted() || r.w < 2 || r.h < 2) {
+        return;
+    }
+    // The side and bottom borders, below the title bar.
+    attr_t a = attributesOf(face);
+    int right = r.x + r.w - 1;
+    int bottom = r.y + r.h - 1;
+    for (int row = r.y + 1; row < bottom; ++row) {
+        putCell(row, r.x, ACS_VLINE, a);
+        putCell(row, right, ACS_VLINE, a);
+    }
+    putCell(bottom, r.x, ACS_LLCORNER, a);
+    for (int col = r.x + 1; col < right; ++col) {
+        putCell(bottom, col, ACS_HLINE, a);
+    }
+    putCell(bottom, right, ACS_LRCORNER, a);
 }
 
 void screenSetTitle(const std::string& text) {
-    if (!screenStarted() || scr.titleStart.empty() || (scr.titleSent && text == scr.lastTitle)) {
+    if (!screenStarted() || scr.titleStart.empty() || scr.lastTitle == text) {
         return;
     }
-    scr.titleSent = true;
     scr.lastTitle = text;
     writeAll(scr.titleStart + text + scr.titleEnd);
 }
