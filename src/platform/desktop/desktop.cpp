@@ -41,6 +41,7 @@
 #include "platform/loop/loop.h"
 #include "platform/window/window.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <string>
@@ -66,13 +67,12 @@ std::unordered_map<HWND, Announcement>& announcements() {
 uint64_t requestsRead = 0; // every datagram taken from an announcement socket
 
 // Acts on one request of this user that arrived for hwnd.
-void answerRequest(int fd, HWND hwnd, const char* bytes, ssize_t n, const sockaddr_un& from,
-                   socklen_t fromLength) {
+void answerRequest(int fd, HWND hwnd, const char* bytes, ssize_t n, const Sender& from) {
     if (isRequest(bytes, n, askIconic)) {
-        if (fromLength > sizeof(sa_family_t)) {
+        if (from.length > sizeof(sa_family_t)) {
             const char answer = IsIconic(hwnd) ? '1' : '0';
             ::sendto(fd, &answer, 1, MSG_DONTWAIT | MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr*>(&from), fromLength);
+                     reinterpret_cast<const sockaddr*>(&from.address), from.length);
         }
     } else if (isRequest(bytes, n, askRestore)) {
         PostMessageA(hwnd, WM_SYSCOMMAND, SC_RESTORE, 0);
@@ -88,12 +88,8 @@ void onRequests(int fd, HWND hwnd) {
     const uid_t self = ::getuid();
     for (int i = 0; i < requestsPerWake; ++i) {
         char bytes[64];
-        sockaddr_un from{};
-        socklen_t fromLength = sizeof from;
-        uid_t sender = 0;
-        bool truncated = false;
-        const ssize_t n =
-            receiveWithSender(fd, bytes, sizeof bytes, &from, &fromLength, &sender, &truncated);
+        Sender from;
+        const ssize_t n = receiveWithSender(fd, bytes, sizeof bytes, from);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -101,8 +97,8 @@ void onRequests(int fd, HWND hwnd) {
             return;
         }
         ++requestsRead;
-        if (sender == self && !truncated) {
-            answerRequest(fd, hwnd, bytes, n, from, fromLength);
+        if (from.uid == self && !from.truncated) {
+            answerRequest(fd, hwnd, bytes, n, from);
         }
     }
 }
@@ -111,9 +107,7 @@ void onRequests(int fd, HWND hwnd) {
 
 namespace platform {
 
-// Binds the registry name of className for hwnd and watches it for requests, polled only
-// while the pump waits. When another process (of any user) holds the name, or it cannot be
-// made, the window is simply not announced.
+// The announcement socket is polled only while the pump waits.
 void desktopAnnounce(HWND hwnd, const char* className) {
     desktopWithdraw(hwnd);
     RegistryName name;
@@ -133,7 +127,6 @@ void desktopAnnounce(HWND hwnd, const char* className) {
     setFdIdleOnly(fd, true);
 }
 
-// Ends hwnd's announcement (if any): the name is free again at once.
 void desktopWithdraw(HWND hwnd) {
     desktopForgetRemote(hwnd);
     const auto found = announcements().find(hwnd);
@@ -145,27 +138,20 @@ void desktopWithdraw(HWND hwnd) {
     announcements().erase(found);
 }
 
-// Whether this process announces a window of that class (matched exactly).
 bool desktopAnnouncesClass(const char* className) {
-    for (const auto& entry : announcements()) {
-        if (entry.second.className == className) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(
+        announcements().begin(), announcements().end(),
+        [className](const auto& entry) { return entry.second.className == className; });
 }
 
 uint64_t desktopRequestsRead() {
     return requestsRead;
 }
 
-// Withdraws every announcement of this process and forgets the remote windows.
 void desktopReset() {
-    for (const auto& entry : announcements()) {
-        unwatchFd(entry.second.fd);
-        ::close(entry.second.fd);
+    while (!announcements().empty()) {
+        desktopWithdraw(announcements().begin()->first);
     }
-    announcements().clear();
     desktopForgetRemotes();
     requestsRead = 0;
 }

@@ -13,16 +13,21 @@
 
 namespace platform {
 
-// Called by the window core: announce or withdraw a top-level window of this process.
+// Called by the window core: announce a top-level window of this process (not when another
+// process of any user holds the name, or it cannot be made), or withdraw it (the name is free
+// again at once).
 void desktopAnnounce(HWND hwnd, const char* className);
 void desktopWithdraw(HWND hwnd);
-// A window of that class announced by another process of this user, or nullptr.
+// A window of that class announced by another process of this user that proves it by its
+// answer within 500 ms; nullptr otherwise, and for classes this process announces.
 HWND desktopFind(const char* className);
-// Requests to another program's window over its announcement socket.
+// Requests to another program's window: whether it is minimised (false when it does not
+// answer "1" within 500 ms), restore (WM_SYSCOMMAND with SC_RESTORE; other messages are
+// dropped) and focus.
 bool desktopIsIconic(HWND remote);
 void desktopPost(HWND remote, UINT msg, WPARAM wParam, LPARAM lParam);
 void desktopFocus(HWND remote);
-// Whether this process announces a window of that class.
+// Whether this process announces a window of that class (matched exactly).
 bool desktopAnnouncesClass(const char* className);
 // Forgets one remote window (closing its connection to the owner), or all of them.
 void desktopForgetRemote(HWND remote);
@@ -30,7 +35,7 @@ void desktopForgetRemotes();
 // Datagrams read from this process's announcement sockets since the last reset (tests
 // count with it that a flood is read only while the pump waits).
 uint64_t desktopRequestsRead();
-// Closes every announcement socket (platformReset).
+// Closes every announcement socket and forgets the remote windows (platformReset).
 void desktopReset();
 
 } // namespace platform
@@ -54,11 +59,17 @@ bool registryName(const char* className, RegistryName& name);
 // credentials with each datagram; -1 when it cannot be made.
 int credentialSocket();
 
-// One datagram received without waiting, with the sender's user id from the credentials
-// the kernel attached. Returns the byte count (-1 with errno when none was read); *uid is
-// (uid_t)-1 when no credentials came, *truncated tells a datagram longer than size.
-ssize_t receiveWithSender(int fd, char* bytes, size_t size, sockaddr_un* from,
-                          socklen_t* fromLength, uid_t* uid, bool* truncated);
+// Who sent a datagram: its address, the user id from the credentials the kernel attached
+// ((uid_t)-1 when none came), and whether the datagram was longer than the room given.
+struct Sender {
+    sockaddr_un address{};
+    socklen_t length = sizeof address;
+    uid_t uid = static_cast<uid_t>(-1);
+    bool truncated = false;
+};
+
+// One datagram received without waiting: the byte count, or -1 with errno when none was read.
+ssize_t receiveWithSender(int fd, char* bytes, size_t size, Sender& from);
 
 // Whether the n received bytes are exactly the request text.
 bool isRequest(const char* bytes, ssize_t n, const char* request);

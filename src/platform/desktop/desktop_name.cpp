@@ -49,31 +49,28 @@ int credentialSocket() {
     return fd;
 }
 
-ssize_t receiveWithSender(int fd, char* bytes, size_t size, sockaddr_un* from,
-                          socklen_t* fromLength, uid_t* uid, bool* truncated) {
+ssize_t receiveWithSender(int fd, char* bytes, size_t size, Sender& from) {
     iovec part{bytes, size};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
     msghdr message{};
-    message.msg_name = from;
-    message.msg_namelen = *fromLength;
+    message.msg_name = &from.address;
+    message.msg_namelen = from.length;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    *uid = static_cast<uid_t>(-1);
-    *truncated = false;
     const ssize_t n = ::recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (n < 0) {
         return n;
     }
-    *fromLength = message.msg_namelen;
-    *truncated = (message.msg_flags & MSG_TRUNC) != 0;
+    from.length = message.msg_namelen;
+    from.truncated = (message.msg_flags & MSG_TRUNC) != 0;
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_CREDENTIALS &&
             c->cmsg_len >= CMSG_LEN(sizeof(ucred))) {
             ucred sender;
             std::memcpy(&sender, CMSG_DATA(c), sizeof sender);
-            *uid = sender.uid;
+            from.uid = sender.uid;
         }
     }
     return n;

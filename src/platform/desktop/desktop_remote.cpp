@@ -1,7 +1,5 @@
-// The asker's side of the desktop registry: finding another program's window by class,
-// asking whether it is minimised, telling it to restore or take the focus. A name counts as
-// a window of this user only when its holder answers with this user's credentials (see
-// desktop.cpp); every request then goes on a socket connected to the one that answered.
+// The asker's side of the desktop registry (see desktop.cpp): finding another program's
+// window by class and sending it requests on a socket connected to the holder that answered.
 #include "platform/desktop/desktop.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
@@ -57,22 +55,18 @@ Answer askIconicOn(int fd) {
             return Answer::None;
         }
         char answer[8];
-        sockaddr_un from{};
-        socklen_t fromLength = sizeof from;
-        uid_t sender = 0;
-        bool truncated = false;
-        const ssize_t n =
-            receiveWithSender(fd, answer, sizeof answer, &from, &fromLength, &sender, &truncated);
+        Sender from;
+        const ssize_t n = receiveWithSender(fd, answer, sizeof answer, from);
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) {
                 continue;
             }
             return Answer::None; // the holder went away
         }
-        if (sender != self) {
+        if (from.uid != self) {
             return Answer::OtherUser;
         }
-        if (n == 1 && !truncated) {
+        if (n == 1 && !from.truncated) {
             return answer[0] == '1' ? Answer::Iconic : Answer::Shown;
         }
     }
@@ -89,10 +83,7 @@ bool sendToRemote(HWND remote, const char* text) {
 
 namespace platform {
 
-// A remote window for className when a process of this user announces it and proves it
-// by its answer; nullptr when nobody holds the name, the holder is another user or does
-// not answer within 500 ms, or this process is the announcer (its own windows are found
-// by the window core).
+// This process's own windows are found by the window core.
 HWND desktopFind(const char* className) {
     RegistryName name;
     if (!registryName(className, name) || desktopAnnouncesClass(className)) {
@@ -120,15 +111,11 @@ HWND desktopFind(const char* className) {
     return remote;
 }
 
-// Asks the owner whether its window is minimised; false when it does not answer "1"
-// within 500 ms.
 bool desktopIsIconic(HWND remote) {
     const auto found = remotes().find(remote);
     return found != remotes().end() && askIconicOn(found->second) == Answer::Iconic;
 }
 
-// Forwards a restore request (WM_SYSCOMMAND with SC_RESTORE); other messages are not
-// carried across programs and are dropped.
 void desktopPost(HWND remote, UINT msg, WPARAM wParam, LPARAM) {
     if (msg == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_RESTORE) {
         sendToRemote(remote, askRestore);

@@ -31,7 +31,8 @@ void killWindowTimers(HWND hwnd);
 void rebaseTimers();
 void resetTimers();
 // Calls fn once from the pump, delayMs from now (0: at the next look); setting the same fn
-// again moves its time. Not a window timer: no message is posted.
+// again moves its time. Not a window timer: no message is posted, and the delay is not
+// divided by the time scale (it paces work for a person).
 void callAfter(void (*fn)(), UINT delayMs);
 void cancelCall(void (*fn)());
 

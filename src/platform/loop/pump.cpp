@@ -1,26 +1,22 @@
-// Descriptor watching: the pump polls the enabled watched descriptors for the events
-// each one asks for (readable unless told otherwise) and calls the callback of each
-// ready one; before it blocks it runs the before-sleep hooks. A callback may watch, unwatch or
+// Descriptor watching (see loop.h) and the before-sleep hooks. A callback may watch, unwatch or
 // disable descriptors (its own included) and may run a nested message loop; its own descriptor is
-// left out of nested polls until it returns. An idle-only descriptor is polled only by a poll
-// that may wait, so nothing it brings rides on the look that every Peek takes.
+// left out of nested polls until it returns.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
 
 #include <cerrno>
-#include <memory>
 #include <poll.h>
+#include <utility>
 #include <vector>
 
 namespace {
 
 struct Watch {
     int fd = -1;
-    std::shared_ptr<platform::FdReadyFn> onReadable;
-    short events = POLLIN; // what poll waits for; POLLHUP and POLLERR always wake it
+    platform::FdReadyFn onReadable; // empty while it runs
+    short events = POLLIN;          // what poll waits for; POLLHUP and POLLERR always wake it
     bool enabled = true;
     bool idleOnly = false; // polled only when the pump is about to wait
-    bool busy = false;     // its callback is running
     uint64_t serial = 0;   // tells a re-watched descriptor from the one polled
 };
 
@@ -28,6 +24,10 @@ struct Watch {
 // A handful of them: a plain vector searched from the front beats a tree.
 std::vector<Watch> watches;
 uint64_t nextSerial = 1;
+// The descriptors being polled and their watches' serials, nested polls stacked above outer
+// ones; they keep their capacity, so the pump allocates nothing once it has polled as many.
+std::vector<pollfd> polled;
+std::vector<uint64_t> polledSerials;
 short currentRevents = 0; // what poll reported for the callback that is running
 
 Watch* findWatch(int fd) {
@@ -58,13 +58,10 @@ void watchFd(int fd, FdReadyFn onReadable) {
             ++at;
         }
         w = &*watches.insert(at, Watch{});
-        w->fd = fd;
     }
-    w->onReadable = std::make_shared<FdReadyFn>(std::move(onReadable));
-    w->events = POLLIN;
-    w->enabled = true;
-    w->idleOnly = false;
-    w->busy = false;
+    *w = Watch{};
+    w->fd = fd;
+    w->onReadable = std::move(onReadable);
     w->serial = nextSerial++;
 }
 
@@ -105,69 +102,51 @@ void enableFd(int fd, bool enabled) {
 void pollSources(int timeoutMs) {
     postDueTimers();
     deliverPendingSignal();
-
-    // The descriptors to poll, gathered in one pass, on the stack for the usual handful;
-    // the pump runs for every Peek, so it does not allocate then.
-    constexpr size_t kInline = 16;
-    pollfd inlineFds[kInline];
-    uint64_t inlineSerials[kInline];
-    std::vector<pollfd> moreFds;
-    std::vector<uint64_t> moreSerials;
-    const bool waiting = timeoutMs != 0;
-    size_t n = 0;
+    const size_t base = polled.size();
     for (const Watch& w : watches) {
-        if (!w.enabled || w.busy || w.events == 0 || (!waiting && w.idleOnly)) {
-            continue;
+        if (w.enabled && w.onReadable && w.events != 0 && (timeoutMs != 0 || !w.idleOnly)) {
+            polled.push_back(pollfd{w.fd, w.events, 0});
+            polledSerials.push_back(w.serial);
         }
-        if (n < kInline) {
-            inlineFds[n] = pollfd{w.fd, w.events, 0};
-            inlineSerials[n] = w.serial;
-        } else {
-            if (n == kInline) {
-                moreFds.assign(inlineFds, inlineFds + kInline);
-                moreSerials.assign(inlineSerials, inlineSerials + kInline);
-            }
-            moreFds.push_back(pollfd{w.fd, w.events, 0});
-            moreSerials.push_back(w.serial);
-        }
-        ++n;
     }
-    pollfd* fds = n > kInline ? moreFds.data() : inlineFds;
-    uint64_t* serials = n > kInline ? moreSerials.data() : inlineSerials;
+    const size_t n = polled.size() - base;
     int ready = 0;
     if (n != 0 || timeoutMs != 0) {
-        ready = poll(n != 0 ? fds : nullptr, n, timeoutMs);
+        ready = poll(n != 0 ? &polled[base] : nullptr, n, timeoutMs);
     }
-    for (size_t i = 0; ready > 0 && i < n; ++i) {
-        if (fds[i].revents == 0) {
+    for (size_t i = base; ready > 0 && i < base + n; ++i) {
+        const pollfd p = polled[i];
+        const uint64_t serial = polledSerials[i];
+        if (p.revents == 0) {
             continue;
         }
         --ready;
-        const int fd = fds[i].fd;
-        Watch* w = findWatch(fd);
-        if (w == nullptr || w->serial != serials[i]) {
+        Watch* w = findWatch(p.fd);
+        if (w == nullptr || w->serial != serial) {
             continue; // unwatched (or replaced) by an earlier callback
         }
-        if ((fds[i].revents & POLLNVAL) != 0) {
+        if ((p.revents & POLLNVAL) != 0) {
             w->enabled = false; // closed without unwatchFd: stop polling it
             continue;
         }
-        short wanted = static_cast<short>(w->events | POLLHUP | POLLERR);
-        if ((fds[i].revents & wanted) == 0 || !w->enabled || w->busy) {
+        const short wanted = static_cast<short>(w->events | POLLHUP | POLLERR);
+        if ((p.revents & wanted) == 0 || !w->enabled || !w->onReadable) {
             continue;
         }
-        w->busy = true;
-        // Held by a second reference: the callback may unwatch or re-watch its descriptor.
-        std::shared_ptr<FdReadyFn> callback = w->onReadable;
-        short saved = currentRevents;
-        currentRevents = fds[i].revents;
-        (*callback)(fd);
+        // Taken out while it runs, so that nested polls leave it out; put back unless the
+        // callback unwatched or re-watched its descriptor.
+        FdReadyFn callback = std::exchange(w->onReadable, nullptr);
+        const short saved = currentRevents;
+        currentRevents = p.revents;
+        callback(p.fd);
         currentRevents = saved;
-        w = findWatch(fd);
-        if (w != nullptr && w->serial == serials[i]) {
-            w->busy = false;
+        w = findWatch(p.fd);
+        if (w != nullptr && w->serial == serial) {
+            w->onReadable = std::move(callback);
         }
     }
+    polled.resize(base);
+    polledSerials.resize(base);
     if (timeoutMs != 0) {
         postDueTimers();
     }

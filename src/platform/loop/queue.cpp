@@ -63,13 +63,9 @@ void eraseAt(size_t i) {
 }
 
 bool matches(const MSG& m, HWND hwnd, UINT filterMin, UINT filterMax) {
-    if (hwnd != nullptr && m.hwnd != hwnd) {
-        return false;
-    }
-    if (filterMin == 0 && filterMax == 0) {
-        return true;
-    }
-    return m.message >= filterMin && m.message <= filterMax;
+    const bool anyMessage = filterMin == 0 && filterMax == 0;
+    return (hwnd == nullptr || m.hwnd == hwnd) &&
+           (anyMessage || (m.message >= filterMin && m.message <= filterMax));
 }
 
 // The position of the first waiting message within the filter (WM_QUIT left out when

@@ -175,10 +175,7 @@ bool watchResizeSignal(void (*handler)()) {
 } // namespace platform
 
 void platformInstallSignalHandlers() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
+    catchSignal(SIGPIPE, SIG_IGN);
     if (!watchPipe()) {
         return;
     }

@@ -103,15 +103,13 @@ void timerMessageRemoved(HWND hwnd, UINT_PTR id) {
 }
 
 void killWindowTimers(HWND hwnd) {
-    std::vector<UINT_PTR> ids;
     for (const Timer& t : timers) {
         if (t.hwnd == hwnd) {
-            ids.push_back(t.id);
+            removeTimerMessages(hwnd, t.id);
         }
     }
-    for (UINT_PTR id : ids) {
-        KillTimer(hwnd, id);
-    }
+    std::erase_if(timers, [hwnd](const Timer& t) { return t.hwnd == hwnd; });
+    updateEarliest();
 }
 
 void rebaseTimers() {
@@ -123,7 +121,6 @@ void rebaseTimers() {
     updateEarliest();
 }
 
-// The delay of a call timer is not divided by the time scale: it paces work for a person.
 void callAfter(void (*fn)(), UINT delayMs) {
     const UINT_PTR id = reinterpret_cast<UINT_PTR>(fn);
     const uint64_t delay = static_cast<uint64_t>(delayMs) * 1000u;
@@ -179,13 +176,10 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT periodMs, void*) {
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
-    for (auto it = timers.begin(); it != timers.end(); ++it) {
-        if (it->hwnd == hwnd && it->id == id) {
-            timers.erase(it);
-            updateEarliest();
-            platform::removeTimerMessages(hwnd, id);
-            return TRUE;
-        }
+    if (std::erase_if(timers, [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; }) == 0) {
+        return FALSE;
     }
-    return FALSE;
+    updateEarliest();
+    platform::removeTimerMessages(hwnd, id);
+    return TRUE;
 }

@@ -1,8 +1,5 @@
 // The socket calls of the server on POSIX sockets: Windows results (SOCKET_ERROR and a
 // code for WSAGetLastError), no SIGPIPE on a send, truncation as an error.
-//
-// The network library needs no start on Linux: WSAStartup only checks the version asked
-// for, WSACleanup does nothing, and every other call works whether or not they ran.
 #include "platform/net/winsock_internal.h"
 
 #include <cerrno>
@@ -11,21 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+using platform::failWith;
+using platform::failWithErrno;
+
 namespace {
 
 constexpr int wsaVersionNotSupported = 10092;
 constexpr int wsaFault = 10014;
-
-// Fails the calling socket call with the code of errno.
-int failWithErrno() {
-    platform::setSocketErrorFromErrno(errno);
-    return SOCKET_ERROR;
-}
-
-int failWith(int code) {
-    platform::setSocketError(code);
-    return SOCKET_ERROR;
-}
 
 // The arguments of a send, kept in memory across the system call so that a successful
 // send saves and restores no registers for the rare retry.
@@ -45,14 +34,11 @@ struct SendCall {
         }
         err = errno;
     }
-    platform::setSocketErrorFromErrno(err);
-    return SOCKET_ERROR;
+    return failWithErrno(err);
 }
 
 } // namespace
 
-// Accepts any request for version 1.1 or later and grants 1.1; fills data. Returns 0, or
-// the error code itself (not SOCKET_ERROR), as the Windows call does.
 int WSAStartup(WORD version, WSADATA* data) {
     if (data == nullptr) {
         return wsaFault;
@@ -80,7 +66,7 @@ namespace ws {
 SOCKET socket(int family, int type, int protocol) {
     const int fd = ::socket(family, type | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
-        failWithErrno();
+        failWithErrno(errno);
         return INVALID_SOCKET;
     }
     return fd;
@@ -90,10 +76,7 @@ int bind(SOCKET s, const sockaddr* addr, int len) {
     if (len < 0) {
         return failWith(WSAEINVAL);
     }
-    if (::bind(s, addr, static_cast<socklen_t>(len)) != 0) {
-        return failWithErrno();
-    }
-    return 0;
+    return ::bind(s, addr, static_cast<socklen_t>(len)) != 0 ? failWithErrno(errno) : 0;
 }
 
 // Sends on a connected socket; a closed peer gives an error, never SIGPIPE.
@@ -121,22 +104,20 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
                      static_cast<socklen_t>(toLen));
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
-        return failWithErrno();
+        return failWithErrno(errno);
     }
     return static_cast<int>(n);
 }
 
-// Receives one datagram of at most len bytes. A longer datagram is consumed whole and
-// reported as WSAEMSGSIZE, never cut silently. from receives the sender's address (as much
-// as *fromLen allows; *fromLen becomes its full length). Whatever the outcome, the
-// socket's async notification is re-armed.
+// from receives as much of the sender's address as *fromLen allows; *fromLen becomes its
+// full length.
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen) {
     if (len < 0 || (from != nullptr && (fromLen == nullptr || *fromLen < 0))) {
         return failWith(WSAEINVAL);
     }
     const platform::Received r = platform::receiveDatagram(s, buf, static_cast<size_t>(len), flags);
     if (r.length < 0) {
-        return failWith(platform::wsaErrorFromErrno(r.error));
+        return failWithErrno(r.error);
     }
     if (from != nullptr) {
         const socklen_t room = static_cast<socklen_t>(*fromLen);
@@ -161,17 +142,12 @@ int setsockopt(SOCKET s, int level, int name, const char* value, int len) {
         }
         LINGER given;
         std::memcpy(&given, value, sizeof given);
-        linger converted{};
-        converted.l_onoff = given.l_onoff;
-        converted.l_linger = given.l_linger;
+        const linger converted{given.l_onoff, given.l_linger};
         rc = ::setsockopt(s, level, name, &converted, sizeof converted);
     } else {
         rc = ::setsockopt(s, level, name, value, static_cast<socklen_t>(len));
     }
-    if (rc != 0) {
-        return failWithErrno();
-    }
-    return 0;
+    return rc != 0 ? failWithErrno(errno) : 0;
 }
 
 // Ends the socket's async registration, then closes it.
@@ -179,7 +155,7 @@ int closesocket(SOCKET s) {
     platform::asyncSocketClosed(s);
     // On Linux the descriptor is released even when close reports EINTR.
     if (::close(s) != 0 && errno != EINTR) {
-        return failWithErrno();
+        return failWithErrno(errno);
     }
     return 0;
 }

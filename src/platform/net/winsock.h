@@ -50,11 +50,11 @@ struct HOSTENT {
     char** h_addr_list;
 };
 
-// Starts the network library; 0 on success.
+// Grants version 1.1 to any request for 1.1 or later and fills data; returns 0 or the error
+// code itself (not SOCKET_ERROR). Linux needs no start, nor WSACleanup.
 int WSAStartup(WORD version, WSADATA* data);
-// Shuts it down; 0 on success.
 int WSACleanup();
-// Error code of the last failed socket call of this thread.
+// Error code of the last failed socket call of this thread (0 before any failure).
 int WSAGetLastError();
 // The system's words for an error code of WSAGetLastError ("Address already in use"),
 // for messages to the operator; never nullptr.
@@ -73,14 +73,16 @@ inline WORD WSAGETSELECTERROR(LPARAM l) {
 // Asks for msg to be posted to hwnd (wParam: the socket, lParam: FD_READ and error 0)
 // while data is waiting on the socket; events 0 cancels. One notification is posted when
 // data is waiting, and each receive on the socket re-arms it: if more data is still
-// waiting, the next notification is posted at once. Makes the socket non-blocking.
+// waiting, the next notification is posted at once. Makes the socket non-blocking. Any
+// event but FD_READ, or a null window, is WSAEINVAL.
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 
 namespace ws {
 
 SOCKET socket(int family, int type, int protocol);
 int bind(SOCKET s, const sockaddr* addr, int len);
-// A stream socket's connect waits at most 10 seconds.
+// A blocking stream socket connects within 10 s or fails with WSAETIMEDOUT; other sockets
+// get the plain connect.
 int connect(SOCKET s, const sockaddr* addr, int len);
 int send(SOCKET s, const char* buf, int len, int flags);
 int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int toLen);
@@ -89,10 +91,10 @@ int sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, in
 int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromLen);
 int setsockopt(SOCKET s, int level, int name, const char* value, int len);
 int closesocket(SOCKET s);
-// The first IPv4 address of a host name or dotted address (the list holds that one);
-// nullptr when it does not resolve.
+// The first IPv4 address of a host name or dotted address (the list holds that one), in
+// static storage; nullptr with WSAHOST_NOT_FOUND when it does not resolve.
 HOSTENT* gethostbyname(const char* name);
-// Dotted-decimal form of an address (static buffer).
+// Dotted-decimal form of an address (a static buffer that the next call overwrites).
 char* inet_ntoa(in_addr address);
 
 } // namespace ws

@@ -54,78 +54,67 @@ Registration* slotOf(SOCKET s) {
     return &registrations[static_cast<size_t>(s)];
 }
 
-const Registration* registrationOf(SOCKET s) {
-    const Registration* r = slotOf(s);
-    return r != nullptr && r->hwnd != nullptr ? r : nullptr;
-}
-
 void postNotification(SOCKET s, const Registration& r) {
     PostMessageA(r.hwnd, r.msg, static_cast<WPARAM>(s), WSAMAKESELECTREPLY(FD_READ, 0));
+}
+
+// One notification at a time: posted now when a datagram is read ahead (the socket stays
+// unwatched), else the pump watches the socket again.
+void rearm(SOCKET s, const Registration& r) {
+    platform::enableFd(s, !r.readAhead->full);
+    if (r.readAhead->full) {
+        postNotification(s, r);
+    }
 }
 
 // Called by the pump when a watched socket is readable: one notification, then the
 // socket waits for a receive to re-arm it.
 void onSocketReadable(int fd) {
     platform::enableFd(fd, false);
-    if (const Registration* r = registrationOf(fd)) {
+    if (const Registration* r = slotOf(fd); r != nullptr && r->hwnd != nullptr) {
         postNotification(fd, *r);
     }
 }
 
-void setUp(msghdr& h, iovec& part, void* bytes, size_t room, platform::Received& into) {
+void setUp(mmsghdr& m, iovec& part, void* bytes, size_t room, platform::Received& into) {
     part = iovec{bytes, room};
-    h = msghdr{};
-    h.msg_name = &into.peer;
-    h.msg_namelen = sizeof into.peer;
-    h.msg_iov = &part;
-    h.msg_iovlen = 1;
+    m.msg_hdr.msg_name = &into.peer;
+    m.msg_hdr.msg_namelen = sizeof into.peer;
+    m.msg_hdr.msg_iov = &part;
+    m.msg_hdr.msg_iovlen = 1;
 }
 
-void finish(const msghdr& h, unsigned length, size_t room, platform::Received& into) {
-    into.length = static_cast<long>(length < room ? length : room);
-    into.truncated = (h.msg_flags & MSG_TRUNC) != 0;
-    into.peerLength = h.msg_namelen;
+void finish(const mmsghdr& m, size_t room, platform::Received& into) {
+    into.length = static_cast<long>(m.msg_len < room ? m.msg_len : room);
+    into.truncated = (m.msg_hdr.msg_flags & MSG_TRUNC) != 0;
+    into.peerLength = m.msg_hdr.msg_namelen;
 }
 
-// Receives up to two datagrams without waiting: the first into buf, the second into the
-// read-ahead. Returns how many came (0, with the error in first, when none did).
-int receiveTwo(SOCKET s, char* buf, size_t room, platform::Received& first, ReadAhead& ahead) {
+// Receives in one system call the datagram into buf (room bytes) as first and, when ahead
+// is given, the next one into it. Returns how many came (0, with the error in first, if none).
+int receive(SOCKET s, void* buf, size_t room, int flags, platform::Received& first,
+            ReadAhead* ahead) {
     mmsghdr m[2]{};
     iovec parts[2];
-    ahead.datagram = platform::Received{};
-    setUp(m[0].msg_hdr, parts[0], buf, room, first);
-    setUp(m[1].msg_hdr, parts[1], ahead.bytes, kReadAheadBytes, ahead.datagram);
+    setUp(m[0], parts[0], buf, room, first);
+    if (ahead != nullptr) {
+        ahead->datagram = platform::Received{};
+        setUp(m[1], parts[1], ahead->bytes, kReadAheadBytes, ahead->datagram);
+    }
     int n;
     do {
-        n = ::recvmmsg(s, m, 2, MSG_DONTWAIT, nullptr);
+        n = ::recvmmsg(s, m, ahead != nullptr ? 2 : 1, flags, nullptr);
     } while (n < 0 && errno == EINTR);
     if (n <= 0) {
         first.length = -1;
         first.error = n < 0 ? errno : EAGAIN;
         return 0;
     }
-    finish(m[0].msg_hdr, m[0].msg_len, room, first);
+    finish(m[0], room, first);
     if (n > 1) {
-        finish(m[1].msg_hdr, m[1].msg_len, kReadAheadBytes, ahead.datagram);
+        finish(m[1], kReadAheadBytes, ahead->datagram);
     }
     return n;
-}
-
-// A plain receive of one datagram with the caller's flags.
-void receiveOne(SOCKET s, char* buf, size_t room, int flags, platform::Received& into) {
-    msghdr h;
-    iovec part;
-    setUp(h, part, buf, room, into);
-    ssize_t n;
-    do {
-        n = ::recvmsg(s, &h, flags);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        into.length = -1;
-        into.error = errno;
-        return;
-    }
-    finish(h, static_cast<unsigned>(n), room, into);
 }
 
 // Gives the read-ahead datagram as the result of a receive into buf.
@@ -153,28 +142,16 @@ Received receiveDatagram(SOCKET s, char* buf, size_t room, int flags) {
     Received r;
     if (ahead != nullptr && ahead->full) {
         r = takeReadAhead(*ahead, buf, room);
-        if (registered) {
-            // What the receive of a plain socket would learn: whether more is waiting.
-            Received next;
-            receiveOne(s, reinterpret_cast<char*>(ahead->bytes), kReadAheadBytes, MSG_DONTWAIT,
-                       next);
-            if (next.length >= 0) {
-                ahead->datagram = next;
-                ahead->full = true;
-            }
-        }
+        // What the receive of a plain socket would learn: whether more is waiting.
+        ahead->full = registered && receive(s, ahead->bytes, kReadAheadBytes, MSG_DONTWAIT,
+                                            ahead->datagram, nullptr) == 1;
     } else if (registered && flags == 0) {
-        ahead->full = receiveTwo(s, buf, room, r, *ahead) == 2;
+        ahead->full = receive(s, buf, room, MSG_DONTWAIT, r, ahead) == 2;
     } else {
-        receiveOne(s, buf, room, flags, r); // not registered, or flags: no read-ahead
+        receive(s, buf, room, flags, r, nullptr); // not registered, or flags: no read-ahead
     }
     if (registered) {
-        if (ahead->full) {
-            enableFd(s, false);
-            postNotification(s, *slot);
-        } else {
-            enableFd(s, true);
-        }
+        rearm(s, *slot);
     }
     errno = savedErrno;
     return r;
@@ -194,36 +171,28 @@ void asyncSocketClosed(SOCKET s) {
     }
 }
 
-// Forgets every registration without touching the descriptors: the pump's own reset
-// drops its watch list, and a descriptor number may already belong to someone else.
 void socketsReset() {
     registrations.clear();
 }
 
 } // namespace platform
 
-// Registers s for FD_READ notifications as msg to hwnd (see the file comment), or cancels
-// the registration when events is 0. Makes the socket non-blocking. Only FD_READ is
-// supported: any other event bit is WSAEINVAL, as is a null window.
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
     int type = 0;
     socklen_t size = sizeof type;
     if (::getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &size) != 0) {
-        platform::setSocketErrorFromErrno(errno);
-        return SOCKET_ERROR;
+        return platform::failWithErrno(errno);
     }
     if (events == 0) {
         platform::forgetAsyncSocket(s);
         return 0;
     }
     if ((events & ~FD_READ) != 0 || hwnd == nullptr) {
-        platform::setSocketError(WSAEINVAL);
-        return SOCKET_ERROR;
+        return platform::failWith(WSAEINVAL);
     }
     const int flags = ::fcntl(s, F_GETFL);
     if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) {
-        platform::setSocketErrorFromErrno(errno);
-        return SOCKET_ERROR;
+        return platform::failWithErrno(errno);
     }
     platform::forgetAsyncSocket(s);
     if (static_cast<size_t>(s) >= registrations.size()) {
@@ -236,12 +205,6 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
         r.readAhead = std::make_unique_for_overwrite<ReadAhead>();
     }
     platform::watchFd(s, onSocketReadable);
-    if (r.readAhead->full) {
-        // A datagram read ahead before the registration changed is still waiting.
-        platform::enableFd(s, false);
-        postNotification(s, r);
-    } else {
-        platform::enableFd(s, true);
-    }
+    rearm(s, r); // a datagram read ahead before the registration changed is still waiting
     return 0;
 }

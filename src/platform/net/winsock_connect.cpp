@@ -13,11 +13,6 @@ namespace {
 constexpr int defaultConnectTimeoutMs = 10000;
 int connectTimeoutMs = defaultConnectTimeoutMs;
 
-int failWith(int code) {
-    platform::setSocketError(code);
-    return SOCKET_ERROR;
-}
-
 bool isStreamSocket(SOCKET s) {
     int type = 0;
     socklen_t size = sizeof type;
@@ -71,26 +66,21 @@ int streamConnectTimeout() {
 
 namespace ws {
 
-// A blocking stream socket connects within the time-out (10 s) or fails with
-// WSAETIMEDOUT, and is blocking again afterwards. Datagram sockets and sockets already
-// made non-blocking get the plain connect.
+// A blocking stream socket is blocking again afterwards.
 int connect(SOCKET s, const sockaddr* addr, int len) {
     if (len < 0) {
-        return failWith(WSAEINVAL);
+        return platform::failWith(WSAEINVAL);
     }
     const socklen_t size = static_cast<socklen_t>(len);
     const int flags = ::fcntl(s, F_GETFL);
     if (flags < 0) {
-        return failWith(platform::wsaErrorFromErrno(errno));
+        return platform::failWithErrno(errno);
     }
     if (!isStreamSocket(s) || (flags & O_NONBLOCK) != 0) {
-        if (::connect(s, addr, size) != 0) {
-            return failWith(platform::wsaErrorFromErrno(errno));
-        }
-        return 0;
+        return ::connect(s, addr, size) != 0 ? platform::failWithErrno(errno) : 0;
     }
     if (::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) {
-        return failWith(platform::wsaErrorFromErrno(errno));
+        return platform::failWithErrno(errno);
     }
     int result = 0;
     if (::connect(s, addr, size) != 0) {
@@ -99,10 +89,7 @@ int connect(SOCKET s, const sockaddr* addr, int len) {
                      : platform::wsaErrorFromErrno(errno);
     }
     ::fcntl(s, F_SETFL, flags);
-    if (result != 0) {
-        return failWith(result);
-    }
-    return 0;
+    return result != 0 ? platform::failWith(result) : 0;
 }
 
 } // namespace ws

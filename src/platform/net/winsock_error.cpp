@@ -32,8 +32,6 @@ constexpr Named named[] = {
 
 namespace platform {
 
-// Every value without a name keeps its number above 10000, so no failure is ever
-// reported as 0.
 int wsaErrorFromErrno(int err) {
     for (const Named& n : named) {
         if (n.err == err) {
@@ -43,23 +41,21 @@ int wsaErrorFromErrno(int err) {
     return 10000 + err;
 }
 
-void setSocketError(int code) {
+int failWith(int code) {
     lastSocketError = code;
+    return SOCKET_ERROR;
 }
 
-void setSocketErrorFromErrno(int err) {
-    lastSocketError = wsaErrorFromErrno(err);
+int failWithErrno(int err) {
+    return failWith(wsaErrorFromErrno(err));
 }
 
 } // namespace platform
 
-// The code set by the last failed socket call of this thread (0 before any failure).
 int WSAGetLastError() {
     return lastSocketError;
 }
 
-// The errno value behind a code (the named ones mapped back, the others 10000 + errno);
-// the one code that has none gets words of its own.
 const char* wsaErrorText(int code) {
     if (code == WSAHOST_NOT_FOUND) {
         return "host not found";

@@ -9,12 +9,12 @@
 namespace platform {
 
 // Windows-style code of an errno value: the named WSA constant where winsock.h has one,
-// otherwise 10000 + errno.
+// otherwise 10000 + errno (never 0).
 int wsaErrorFromErrno(int err);
-// Sets the code that WSAGetLastError of this thread reports.
-void setSocketError(int code);
-// Sets it from an errno value (wsaErrorFromErrno).
-void setSocketErrorFromErrno(int err);
+// Sets the code that WSAGetLastError of this thread reports; returns SOCKET_ERROR.
+int failWith(int code);
+// The same with the code of an errno value (wsaErrorFromErrno).
+int failWithErrno(int err);
 
 // One datagram as a receive gives it: its length (or -1 with errno in error), whether it
 // was longer than the room given (then it is consumed whole and cut), and its sender.
@@ -26,12 +26,9 @@ struct Received {
     socklen_t peerLength = 0;
 };
 
-// Receives one datagram of s into buf (room bytes). On a socket registered with
-// WSAAsyncSelect the receive also re-arms the notification: it reads the next datagram
-// ahead in the same system call, and when there is one posts the next notification at once
-// (the read-ahead datagram is what the next receive gives, without a system call of its
-// own, and that receive reads ahead again); when there is none the pump watches the socket
-// again. Leaves errno and the thread's last socket error as they were.
+// Receives one datagram of s into buf (room bytes); on a socket registered with
+// WSAAsyncSelect it re-arms the notification in the same system call (winsock_async.cpp).
+// Leaves errno and the thread's last socket error as they were.
 Received receiveDatagram(SOCKET s, char* buf, size_t room, int flags);
 // Drops the registration of s (if any) and stops watching it; a datagram read ahead stays
 // for the next receive.
@@ -39,7 +36,8 @@ void forgetAsyncSocket(SOCKET s);
 // s is being closed: forgets its registration and any datagram read ahead.
 void asyncSocketClosed(SOCKET s);
 
-// Forgets every async registration (platformReset).
+// Forgets every async registration (platformReset) without touching the descriptors: the
+// pump's own reset drops its watch list, and a number may already belong to someone else.
 void socketsReset();
 
 // Longest wait of a stream socket's connect, in milliseconds (10000 unless changed).

@@ -24,12 +24,10 @@ char addressText[16];
 
 namespace ws {
 
-// Resolves name (host name or dotted address) to the first IPv4 address the resolver
-// gives: the one address the server ever connects to. nullptr with WSAHOST_NOT_FOUND when
-// it does not resolve, WSAEINVAL for a null name.
+// The first address is the one address the server ever connects to; a null name is WSAEINVAL.
 HOSTENT* gethostbyname(const char* name) {
     if (name == nullptr) {
-        platform::setSocketError(WSAEINVAL);
+        platform::failWith(WSAEINVAL);
         return nullptr;
     }
     addrinfo hints{};
@@ -37,7 +35,7 @@ HOSTENT* gethostbyname(const char* name) {
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (::getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
-        platform::setSocketError(WSAHOST_NOT_FOUND);
+        platform::failWith(WSAHOST_NOT_FOUND);
         return nullptr;
     }
     HostResult& r = hostResult;
@@ -51,7 +49,7 @@ HOSTENT* gethostbyname(const char* name) {
     }
     ::freeaddrinfo(found);
     if (a == nullptr) {
-        platform::setSocketError(WSAHOST_NOT_FOUND);
+        platform::failWith(WSAHOST_NOT_FOUND);
         return nullptr;
     }
     // The name as asked (asking for the canonical name can cost a name-server query).
@@ -67,8 +65,6 @@ HOSTENT* gethostbyname(const char* name) {
     return &r.entry;
 }
 
-// Dotted-decimal text of an address (network order), in a static buffer that the next
-// call overwrites.
 char* inet_ntoa(in_addr address) {
     unsigned char bytes[4];
     std::memcpy(bytes, &address.s_addr, sizeof bytes);
