@@ -1,6 +1,5 @@
-// Controls of the Linux platform layer that have no Windows counterpart: the clock,
-// the time scale, where private-profile files live, signals, and the hooks that tests
-// use to watch the status line and answer message boxes.
+// Controls of the platform layer with no Windows counterpart: the clock, the time scale,
+// profile file paths, signals, panels, descriptors and the hooks of tests.
 #pragma once
 
 #include "platform/types.h"
@@ -23,13 +22,9 @@ void platformSetProfileFile(const char* bareName, const char* path);
 // The path that a private-profile file name resolves to, cut to size - 1 characters.
 void platformProfilePath(const char* fileName, char* buf, size_t size);
 
-// Status line of minimised mode: once a top-level window with a caption has been shown,
-// each change of its title (a text different from the one before) is written to standard
-// output as "YYYY-MM-DD HH:MM:SS.mmm TEXT", the text escaped (escape.h), so one change is
-// one line. Writing never waits: what standard output does not take at once waits in a
-// bounded queue (64 KiB), flushed from the pump; when it is full the oldest lines are
-// dropped, and once output moves again one line "YYYY-MM-DD HH:MM:SS.mmm ... N status lines
-// lost" stands where they were. A reader that has gone ends the output, not the server.
+// Minimised mode writes each change of a shown captioned top-level window's title to
+// standard output as "YYYY-MM-DD HH:MM:SS.mmm TEXT" (escaped), never waiting: a bounded
+// queue (64 KiB) drops the oldest lines when full and then says "... N status lines lost".
 // A hook, when set, receives the text (unescaped) instead.
 void platformSetStatusHook(void (*hook)(const char* text));
 
@@ -48,10 +43,8 @@ void platformSetOperatorLineHook(void (*hook)(const char* text));
 void platformSetMessageBoxHook(int (*hook)(HWND owner, const char* text, const char* caption,
                                            UINT type));
 
-// Draws windows, dialogs and message boxes in the terminal (ncurses) from now on, with keys
-// and mouse, instead of the minimised mode. False, with a one-line reason in whyNot, when
-// standard input and output are not a terminal, TERM is unset or unknown, or the terminal
-// cannot place text; the minimised mode then stays.
+// Draws windows, dialogs and message boxes in the terminal (ncurses) from now on; false,
+// with a one-line reason in whyNot, when the terminal cannot be used (minimised mode stays).
 bool platformUseTerminalFrontEnd(char* whyNot, size_t size);
 
 // --- Terminal window: a panel of text lines below the main window ----------------------
@@ -102,9 +95,8 @@ enum SignalAction {
 // A signal that is already waiting is acted on by the new action.
 void platformSetSignalAction(int action);
 
-// Dispatches every message that is waiting now (after looking at the clock and the
-// watched descriptors), including messages posted while doing so, up to limit messages.
-// Returns the number dispatched. For tests and for loops that must not block.
+// Dispatches what is waiting now (clock and descriptors looked at first), including what
+// is posted meanwhile, up to limit messages; returns the number dispatched.
 int platformDispatchPending(int limit);
 
 // Watches a descriptor of a subsystem above the platform layer: ready(fd, revents,

@@ -13,11 +13,7 @@ using platform::findWindow;
 namespace {
 
 // Results of EndDialog by handle; kept after the dialog is gone (handles are not reused).
-std::unordered_map<uintptr_t, INT_PTR> endedDialogs;
-
-uintptr_t keyOf(HWND hwnd) {
-    return reinterpret_cast<uintptr_t>(hwnd);
-}
+std::unordered_map<HWND, INT_PTR> endedDialogs;
 
 // The number a resource name stands for: MAKEINTRESOURCEA(id) or "#id"; -1 otherwise.
 int resourceId(const char* name) {
@@ -107,8 +103,8 @@ HWND createDialog(HINSTANCE instance, const char* name, HWND owner, DLGPROC proc
         return nullptr;
     }
     platform::frontEnd()->dialogCreated(dialog);
-    bool ended = endedDialogs.count(keyOf(dialog)) != 0;
-    if (IsWindow(dialog) && !ended && (modal || (tmpl->style & WS_VISIBLE) != 0)) {
+    if (IsWindow(dialog) && endedDialogs.count(dialog) == 0 &&
+        (modal || (tmpl->style & WS_VISIBLE) != 0)) {
         ShowWindow(dialog, SW_SHOW);
     }
     return IsWindow(dialog) ? dialog : nullptr;
@@ -170,7 +166,7 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, const char* templateName, HWND owner
         return -1;
     }
     platform::runModalLoop(
-        [dialog] { return !IsWindow(dialog) || endedDialogs.count(keyOf(dialog)) != 0; });
+        [dialog] { return !IsWindow(dialog) || endedDialogs.count(dialog) != 0; });
     INT_PTR result = -1;
     platformDialogEnded(dialog, &result);
     if (IsWindow(dialog)) {
@@ -189,13 +185,13 @@ BOOL EndDialog(HWND dialog, INT_PTR result) {
     if (w == nullptr || !w->dialog) {
         return FALSE;
     }
-    endedDialogs[keyOf(dialog)] = result;
+    endedDialogs[dialog] = result;
     ShowWindow(dialog, SW_HIDE);
     return TRUE;
 }
 
 bool platformDialogEnded(HWND dialog, INT_PTR* result) {
-    auto it = endedDialogs.find(keyOf(dialog));
+    auto it = endedDialogs.find(dialog);
     if (it == endedDialogs.end()) {
         return false;
     }

@@ -1,46 +1,34 @@
 // Drawing contexts and solid brushes: enough for colour requests. Contexts record their
-// text and background colours; brushes record their colour until deleted.
+// text and background colours; brushes record their colour until deleted. Handles are
+// numbers never given twice within a run, so a released one is simply not found.
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 
 namespace {
 
 constexpr COLORREF kInvalidColour = 0xFFFFFFFFu;
+constexpr uintptr_t kGrayBrush = 0x100; // the stock brush; never deleted
 
-struct Brush {
-    COLORREF colour;
-    bool stock;
-};
-
-struct Context {
-    HWND hwnd;
+struct Colours {
     COLORREF text;
     COLORREF background;
 };
 
-std::unordered_set<Brush*> brushes;    // created and not yet deleted
-std::unordered_set<Context*> contexts; // handed out and not yet released
+std::unordered_map<uintptr_t, COLORREF> brushes; // created and not yet deleted
+std::unordered_map<uintptr_t, Colours> contexts; // handed out and not yet released
+uintptr_t nextHandle = kGrayBrush + 1;
 
-Brush* stockGrayBrush() {
-    static Brush gray{RGB(128, 128, 128), true};
-    return &gray;
+uintptr_t keyOf(const void* handle) {
+    return reinterpret_cast<uintptr_t>(handle);
 }
 
-Brush* brushOf(HGDIOBJ object) {
-    auto* b = static_cast<Brush*>(object);
-    if (b == stockGrayBrush() || brushes.count(b) != 0) {
-        return b;
-    }
-    return nullptr;
-}
-
-Context* contextOf(HDC hdc) {
-    auto* c = reinterpret_cast<Context*>(hdc);
-    return contexts.count(c) != 0 ? c : nullptr;
+Colours* contextOf(HDC hdc) {
+    auto it = contexts.find(keyOf(hdc));
+    return it != contexts.end() ? &it->second : nullptr;
 }
 
 } // namespace
@@ -48,80 +36,60 @@ Context* contextOf(HDC hdc) {
 namespace platform {
 
 void resetGdi() {
-    for (Brush* b : brushes) {
-        delete b;
-    }
     brushes.clear();
-    for (Context* c : contexts) {
-        delete c;
-    }
     contexts.clear();
 }
 
 } // namespace platform
 
 HGDIOBJ GetStockObject(int object) {
-    return object == GRAY_BRUSH ? static_cast<HGDIOBJ>(stockGrayBrush()) : nullptr;
+    return object == GRAY_BRUSH ? reinterpret_cast<HGDIOBJ>(kGrayBrush) : nullptr;
 }
 
-HDC GetDC(HWND hwnd) {
-    auto* c = new Context{hwnd, RGB(0, 0, 0), RGB(255, 255, 255)};
-    contexts.insert(c);
-    return reinterpret_cast<HDC>(c);
+HDC GetDC(HWND) {
+    contexts[nextHandle] = Colours{RGB(0, 0, 0), RGB(255, 255, 255)};
+    return reinterpret_cast<HDC>(nextHandle++);
 }
 
 int ReleaseDC(HWND, HDC hdc) {
-    Context* c = contextOf(hdc);
-    if (c == nullptr) {
-        return 0;
-    }
-    contexts.erase(c);
-    delete c;
-    return 1;
+    return contexts.erase(keyOf(hdc)) != 0 ? 1 : 0;
 }
 
 COLORREF SetTextColor(HDC hdc, COLORREF colour) {
-    Context* c = contextOf(hdc);
+    Colours* c = contextOf(hdc);
     return c != nullptr ? std::exchange(c->text, colour) : kInvalidColour;
 }
 
 COLORREF SetBkColor(HDC hdc, COLORREF colour) {
-    Context* c = contextOf(hdc);
+    Colours* c = contextOf(hdc);
     return c != nullptr ? std::exchange(c->background, colour) : kInvalidColour;
 }
 
 COLORREF GetTextColor(HDC hdc) {
-    Context* c = contextOf(hdc);
+    Colours* c = contextOf(hdc);
     return c != nullptr ? c->text : kInvalidColour;
 }
 
 COLORREF GetBkColor(HDC hdc) {
-    Context* c = contextOf(hdc);
+    Colours* c = contextOf(hdc);
     return c != nullptr ? c->background : kInvalidColour;
 }
 
 HBRUSH CreateSolidBrush(COLORREF colour) {
-    auto* b = new Brush{colour, false};
-    brushes.insert(b);
-    return reinterpret_cast<HBRUSH>(b);
+    brushes[nextHandle] = colour;
+    return reinterpret_cast<HBRUSH>(nextHandle++);
 }
 
 BOOL DeleteObject(HGDIOBJ object) {
-    Brush* b = brushOf(object);
-    if (b == nullptr) {
-        return FALSE;
-    }
-    if (b->stock) {
-        return TRUE; // stock objects are never deleted
-    }
-    brushes.erase(b);
-    delete b;
-    return TRUE;
+    return keyOf(object) == kGrayBrush || brushes.erase(keyOf(object)) != 0 ? TRUE : FALSE;
 }
 
 COLORREF platformBrushColour(HBRUSH brush) {
-    Brush* b = brushOf(brush);
-    return b != nullptr ? b->colour : 0;
+    if (keyOf(brush) == kGrayBrush) {
+        return RGB(128, 128, 128);
+    }
+    auto it = brushes.find(keyOf(brush));
+    return it != brushes.end() ? it->second : 0;
 }
 
 int platformLiveBrushes() {

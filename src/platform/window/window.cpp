@@ -8,8 +8,9 @@
 #include "platform/window/window_table.h"
 
 #include <algorithm>
-#include <cctype>
 #include <map>
+#include <strings.h>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -19,67 +20,50 @@ struct WindowClass {
     WNDPROC proc = nullptr;
     int wndExtra = 0;
     HINSTANCE instance = nullptr;
-    bool menuIsId = false;
-    int menuId = 0;
-    std::string menuName;
+    std::string menuName; // "#id" for a menu given by number; empty for none
     bool builtIn = false;
 };
 
-std::string lowerCase(const char* text) {
-    std::string out(text ? text : "");
-    for (char& c : out) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// Orders class names without regard to case, as they compare.
+struct CaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return strcasecmp(a.c_str(), b.c_str()) < 0;
     }
-    return out;
-}
+};
 
-// Registered classes by lower-case name (class names compare without regard to case).
-std::map<std::string, WindowClass>& registeredClasses() {
-    static std::map<std::string, WindowClass> classes;
-    return classes;
-}
+std::map<std::string, WindowClass, CaseLess> registeredClasses;
 
 // The built-in classes: the MDI client, the dialog class and the dialog controls.
-const WindowClass* builtInClass(const std::string& lower) {
-    static const std::map<std::string, WindowClass> builtIns = [] {
-        std::map<std::string, WindowClass> m;
-        auto add = [&m](const char* name, WNDPROC proc) {
-            WindowClass c;
-            c.name = name;
-            c.proc = proc;
-            c.builtIn = true;
-            m[lowerCase(name)] = c;
-        };
-        add("MDICLIENT", mdiClientProc);
-        add(kDialogClass, dialogWindowProc);
-        add("STATIC", controlProc);
-        add("EDIT", controlProc);
-        add("BUTTON", controlProc);
-        add("LISTBOX", controlProc);
-        return m;
-    }();
-    auto it = builtIns.find(lower);
-    return it == builtIns.end() ? nullptr : &it->second;
+const WindowClass* builtInClass(const char* name) {
+    static const WindowClass builtIns[] = {
+        {"MDICLIENT", mdiClientProc, 0, nullptr, "", true},
+        {kDialogClass, dialogWindowProc, 0, nullptr, "", true},
+        {"STATIC", controlProc, 0, nullptr, "", true},
+        {"EDIT", controlProc, 0, nullptr, "", true},
+        {"BUTTON", controlProc, 0, nullptr, "", true},
+        {"LISTBOX", controlProc, 0, nullptr, "", true},
+    };
+    for (const WindowClass& c : builtIns) {
+        if (strcasecmp(c.name.c_str(), name) == 0) {
+            return &c;
+        }
+    }
+    return nullptr;
 }
 
 const WindowClass* findClass(const char* name) {
     if (name == nullptr || IS_INTRESOURCE(name)) {
         return nullptr;
     }
-    std::string lower = lowerCase(name);
-    if (const WindowClass* c = builtInClass(lower)) {
+    if (const WindowClass* c = builtInClass(name)) {
         return c;
     }
-    auto& classes = registeredClasses();
-    auto it = classes.find(lower);
-    return it == classes.end() ? nullptr : &it->second;
+    auto it = registeredClasses.find(name);
+    return it == registeredClasses.end() ? nullptr : &it->second;
 }
 
 // Local top-level windows, front-most first.
-std::vector<HWND>& topLevelList() {
-    static std::vector<HWND> list;
-    return list;
-}
+std::vector<HWND> topLevels;
 
 // Slots of the table that are free, most recently freed last.
 std::vector<uint32_t> freeSlots;
@@ -210,7 +194,7 @@ void removeRecord(HWND hwnd) {
             eraseFrom(p->children, hwnd);
         }
     } else {
-        eraseFrom(topLevelList(), hwnd);
+        eraseFrom(topLevels, hwnd);
     }
     for (const std::unique_ptr<Window>& other : windowSlots) {
         if (other != nullptr && other->owner == hwnd) {
@@ -218,13 +202,11 @@ void removeRecord(HWND hwnd) {
         }
     }
     killWindowTimers(hwnd);
-    bool announced = w->announced;
-    w->announced = false;
-    if (announced) {
+    if (std::exchange(w->announced, false)) {
         desktopWithdraw(hwnd);
     }
     frontEnd()->windowDestroyed(hwnd);
-    if (focusedWindow() == hwnd) {
+    if (GetFocus() == hwnd) {
         SetFocus(nullptr);
     }
     eraseRecord(hwnd);
@@ -249,7 +231,7 @@ void ncDestroyTree(HWND hwnd) {
 std::vector<std::unique_ptr<Window>> windowSlots;
 
 std::vector<HWND> topLevelWindows() {
-    return topLevelList();
+    return topLevels;
 }
 
 std::vector<HWND> allWindows() {
@@ -342,29 +324,15 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         relink(siblings);
     } else {
         w->owner = owner;
-        if (!cls->builtIn) {
-            const char* name = cls->menuIsId
-                                   ? MAKEINTRESOURCEA(cls->menuId)
-                                   : (cls->menuName.empty() ? nullptr : cls->menuName.c_str());
-            w->menu = name ? platformFindMenu(cls->instance, name) : nullptr;
+        if (!cls->menuName.empty()) {
+            w->menu = platformFindMenu(cls->instance, cls->menuName.c_str());
         }
-        topLevelList().insert(topLevelList().begin(), handle);
-        relink(topLevelList());
+        topLevels.insert(topLevels.begin(), handle);
+        relink(topLevels);
     }
 
-    CREATESTRUCTA cs{};
-    cs.lpCreateParams = param;
-    cs.hInstance = instance;
-    cs.hMenu = menu;
-    cs.hwndParent = parent;
-    cs.cy = height;
-    cs.cx = width;
-    cs.y = y;
-    cs.x = x;
-    cs.style = static_cast<LONG>(style);
-    cs.lpszName = title;
-    cs.lpszClass = className;
-    cs.dwExStyle = exStyle;
+    CREATESTRUCTA cs(param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
+                     title, className, exStyle);
     // A window procedure that must refuse creation does so in WM_CREATE (the result of
     // WM_NCCREATE is not looked at: the default procedures return 0 for it).
     SendMessageA(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs));
@@ -422,8 +390,8 @@ void resetWindows() {
     windowSlots.clear();
     freeSlots.clear();
     liveWindows = 0;
-    topLevelList().clear();
-    registeredClasses().clear();
+    topLevels.clear();
+    registeredClasses.clear();
 }
 
 } // namespace platform
@@ -437,9 +405,8 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
         wc->cbClsExtra < 0) {
         return 0;
     }
-    std::string lower = platform::lowerCase(wc->lpszClassName);
-    auto& classes = platform::registeredClasses();
-    if (platform::builtInClass(lower) != nullptr || classes.count(lower) != 0) {
+    auto& classes = platform::registeredClasses;
+    if (platform::findClass(wc->lpszClassName) != nullptr) {
         return 0;
     }
     platform::WindowClass c;
@@ -448,14 +415,11 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
     c.wndExtra = wc->cbWndExtra;
     c.instance = wc->hInstance;
     if (wc->lpszMenuName != nullptr) {
-        if (IS_INTRESOURCE(wc->lpszMenuName)) {
-            c.menuIsId = true;
-            c.menuId = static_cast<int>(reinterpret_cast<uintptr_t>(wc->lpszMenuName));
-        } else {
-            c.menuName = wc->lpszMenuName;
-        }
+        c.menuName = IS_INTRESOURCE(wc->lpszMenuName)
+                         ? "#" + std::to_string(reinterpret_cast<uintptr_t>(wc->lpszMenuName))
+                         : wc->lpszMenuName;
     }
-    classes[lower] = c;
+    classes[c.name] = c;
     // Atoms only need to be nonzero and distinct while the class exists.
     return static_cast<ATOM>(0xC000 + classes.size());
 }

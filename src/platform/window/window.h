@@ -1,10 +1,7 @@
-// Windows, window classes, the thread message queue and timers.
-//
-// One thread, one queue. PostMessageA appends to the queue; SendMessageA calls the
-// window procedure at once. PeekMessageA and GetMessageA look at the clock (due
-// timers) and at the watched descriptors (async sockets, signals, the terminal)
-// before they answer, so a backlog is visible as it builds up. A message for a
-// window that no longer exists is dropped when it would be dispatched.
+// Windows, window classes, the thread message queue and timers. One thread, one queue:
+// PostMessageA appends, SendMessageA calls the procedure at once; PeekMessageA and
+// GetMessageA look at the clock and the watched descriptors before they answer, so a
+// backlog is visible as it builds up. A message for a dead window is dropped.
 #pragma once
 
 #include "platform/types.h"
@@ -74,17 +71,14 @@ struct MSG {
 // Registers a window class; 0 when the name is taken or the data is unusable.
 ATOM RegisterClassA(const WNDCLASSA* wc);
 
-// Creates a window of a registered class (or the built-in "MDICLIENT"), sends it
-// WM_NCCREATE and WM_CREATE (lParam: CREATESTRUCTA*), and returns it; a WM_CREATE
-// result of -1 destroys the half-made window (WM_DESTROY, WM_NCDESTROY) and gives
-// nullptr. A child goes to the front of its parent's children.
+// Creates a window (a child in front of its siblings), sends WM_NCCREATE and WM_CREATE
+// (lParam: CREATESTRUCTA*); a WM_CREATE result of -1 destroys it and gives nullptr.
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      void* param);
 
-// Destroys owned windows first, then sends WM_DESTROY to the window and then to its
-// children (depth first), then WM_NCDESTROY to the children and the window, kills
-// their timers and forgets them. FALSE for a window that does not exist.
+// Destroys owned windows, then WM_DESTROY to the window and its children (depth first),
+// then WM_NCDESTROY to the children and the window; FALSE for no window.
 BOOL DestroyWindow(HWND hwnd);
 
 // True while the window exists (created and not yet destroyed).
@@ -93,9 +87,8 @@ BOOL IsWindow(HWND hwnd);
 // GW_CHILD: first (front-most) child; GW_HWNDNEXT: next sibling; GW_OWNER: owner.
 HWND GetWindow(HWND hwnd, UINT relation);
 
-// GWLP_WNDPROC gives the window procedure, GWL_STYLE its style, GWL_ID a child's id; an
-// index of 0 or more reads the pointer-sized extra slot at that byte offset (0 when out of
-// range).
+// GWLP_WNDPROC, GWL_STYLE, GWL_ID; an index of 0 or more reads the pointer-sized extra
+// slot at that byte offset (0 when out of range).
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
 // Sets a slot (or the procedure) and returns the previous value.
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
@@ -112,10 +105,10 @@ LRESULT DefFrameProcA(HWND hwnd, HWND mdiClient, UINT msg, WPARAM wParam, LPARAM
 // Default processing of an MDI child: WM_CLOSE asks its MDI client to destroy it.
 LRESULT DefMDIChildProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// SW_SHOWMINIMIZED makes the window iconic; other commands show it normally. Without a
-// terminal front end every top-level window counts as iconic.
+// SW_SHOWMINIMIZED makes the window iconic; other commands show it normally.
 BOOL ShowWindow(HWND hwnd, int command);
 BOOL UpdateWindow(HWND hwnd);
+// Without a terminal front end every top-level window counts as iconic.
 BOOL IsIconic(HWND hwnd);
 // Screen rectangle of the window as created (or as moved by the front end).
 BOOL GetWindowRect(HWND hwnd, RECT* rect);
@@ -127,12 +120,10 @@ HWND GetFocus();
 HWND GetParent(HWND hwnd);
 // True when the window is shown and not being destroyed.
 BOOL IsWindowVisible(HWND hwnd);
-// Copies the window's class name as registered (at most size - 1 characters, terminated);
-// returns its length, 0 for no window.
+// Copies the class name as registered (at most size - 1 characters); 0 for no window.
 int GetClassNameA(HWND hwnd, char* buf, int size);
 
-// A top-level window of the class, in this process or announced by another program of
-// this user on the desktop registry; nullptr when none.
+// A top-level window of the class, here or announced by another program on the desktop.
 HWND FindWindowA(const char* className, const char* title);
 
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -148,9 +139,8 @@ LRESULT DispatchMessageA(const MSG* msg);
 // Puts WM_QUIT with the code in the queue.
 void PostQuitMessage(int exitCode);
 
-// Starts (or restarts) a timer of the window: from then on a WM_TIMER with the id is put
-// in the queue whenever the period has passed, never two waiting for one timer. Returns
-// the id; 0 when the window does not exist (a timer always belongs to a window) or id is 0.
+// Starts (or restarts) a window's timer: a WM_TIMER each period, never two waiting for one
+// timer. Returns the id; 0 for no window or id 0.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT periodMs, void* timerProc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 

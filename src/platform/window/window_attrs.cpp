@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <strings.h>
+#include <utility>
 
 using platform::findWindow;
 using platform::Window;
@@ -19,27 +20,7 @@ bool isTopLevel(const Window* w) {
     return w->parent == nullptr && !w->remote;
 }
 
-// The slot at a byte offset of the extra bytes, or nullptr when it does not fit.
-unsigned char* slotAt(Window* w, int index) {
-    if (index < 0) {
-        return nullptr;
-    }
-    size_t offset = static_cast<size_t>(index);
-    if (offset + sizeof(LONG_PTR) > w->extra.size()) {
-        return nullptr;
-    }
-    return w->extra.data() + offset;
-}
-
 } // namespace
-
-namespace platform {
-
-HWND focusedWindow() {
-    return focus;
-}
-
-} // namespace platform
 
 HWND GetWindow(HWND hwnd, UINT relation) {
     Window* w = findWindow(hwnd);
@@ -47,10 +28,8 @@ HWND GetWindow(HWND hwnd, UINT relation) {
         return nullptr;
     }
     if (relation == GW_HWNDNEXT) {
-        // Walks over the station windows take this step once per window for every relayed
-        // datagram, so it is looked at first: each window is linked to the next whenever its
-        // sibling list changes, so a step costs the same whatever the number of siblings. A
-        // window of another program is in no sibling list, so its link is null.
+        // Looked at first: the relay takes this step per station window per datagram. The
+        // link is kept by every change of the sibling list (null for a remote window).
         return w->nextSibling;
     }
     if (w->remote) {
@@ -105,13 +84,12 @@ LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
         w->proc = reinterpret_cast<WNDPROC>(value);
         return old;
     }
-    unsigned char* slot = slotAt(w, index);
-    if (slot == nullptr) {
+    if (index < 0 || w->extra.size() < static_cast<size_t>(index) + sizeof(LONG_PTR)) {
         return 0;
     }
     LONG_PTR old = 0;
-    std::memcpy(&old, slot, sizeof(old));
-    std::memcpy(slot, &value, sizeof(value));
+    std::memcpy(&old, w->extra.data() + index, sizeof(old));
+    std::memcpy(w->extra.data() + index, &value, sizeof(value));
     return old;
 }
 
@@ -194,10 +172,7 @@ BOOL IsIconic(HWND hwnd) {
     if (w->remote) {
         return platform::desktopIsIconic(hwnd) ? TRUE : FALSE;
     }
-    if (w->iconic) {
-        return TRUE;
-    }
-    return isTopLevel(w) && platform::frontEnd()->windowsAreIconic() ? TRUE : FALSE;
+    return w->iconic || (isTopLevel(w) && platform::frontEnd()->windowsAreIconic()) ? TRUE : FALSE;
 }
 
 BOOL GetWindowRect(HWND hwnd, RECT* rect) {
@@ -210,21 +185,15 @@ BOOL GetWindowRect(HWND hwnd, RECT* rect) {
 }
 
 HWND SetFocus(HWND hwnd) {
-    HWND previous = focus;
-    if (hwnd == nullptr) {
-        focus = nullptr;
-        return previous;
-    }
     Window* w = findWindow(hwnd);
-    if (w == nullptr) {
+    if (hwnd != nullptr && w == nullptr) {
         return nullptr;
     }
-    if (w->remote) {
+    if (w != nullptr && w->remote) {
         platform::desktopFocus(hwnd);
-        return previous;
+        return focus;
     }
-    focus = hwnd;
-    return previous;
+    return std::exchange(focus, hwnd);
 }
 
 HWND GetFocus() {

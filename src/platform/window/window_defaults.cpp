@@ -3,21 +3,13 @@
 
 using platform::findWindow;
 
-namespace {
-
-bool isRestore(WPARAM command) {
-    return (command & 0xFFF0) == SC_RESTORE;
-}
-
-} // namespace
-
 LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     switch (msg) {
     case WM_CLOSE:
         DestroyWindow(hwnd);
         return 0;
     case WM_SYSCOMMAND:
-        if (isRestore(wParam)) {
+        if ((wParam & 0xFFF0) == SC_RESTORE) {
             ShowWindow(hwnd, SW_RESTORE);
         }
         return 0;

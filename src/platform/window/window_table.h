@@ -1,8 +1,6 @@
-// The window table of the platform layer: one record per window, looked up by handle in
-// constant time. A handle is a slot of the table and a serial number that is never reused
-// within a run, so a stale handle is simply not found, and a later window's handle compares
-// greater. Shared by the window core, dialogs, timers, signals and the front ends; nothing
-// above the platform layer includes this file.
+// The window table: one record per window, found by handle in constant time. A handle is
+// a slot and a serial number never reused within a run, so a stale handle is not found and
+// a later window's handle compares greater. Nothing above the platform layer includes it.
 #pragma once
 
 #include "platform/types.h"
@@ -73,12 +71,9 @@ std::vector<HWND> topLevelWindows();
 // Every handle in the table (local and remote), oldest first.
 std::vector<HWND> allWindows();
 
-// Where a new child goes among its parent's children.
 enum class Placement { Front, Back };
-
-// Creates a window as CreateWindowExA does. Dialog controls go to the back so that the
-// children keep the template's order; dialog windows get their DialogData before the
-// creation messages are sent.
+// Creates a window as CreateWindowExA does, placed among its siblings as asked (dialog
+// controls go to the back); a dialog's DialogData is in place before the creation messages.
 HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
                   int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                   void* param, Placement placement, std::unique_ptr<DialogData> dialog);
@@ -86,10 +81,7 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
 // Calls the window's procedure; 0 when the window does not exist or has none.
 LRESULT callWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// The window that has the keyboard focus (nullptr when none).
-HWND focusedWindow();
-
-// The class name of a dialog window and of the control kinds.
+// The class names of dialog windows and of the control kinds.
 inline constexpr const char* kDialogClass = "#32770";
 const char* controlClassName(ControlKind kind);
 
