@@ -8,6 +8,8 @@
 #include "platform/window/window_table.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <strings.h>
 #include <utility>
@@ -414,10 +416,13 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
     c.proc = wc->lpfnWndProc;
     c.wndExtra = wc->cbWndExtra;
     c.instance = wc->hInstance;
-    if (wc->lpszMenuName != nullptr) {
-        c.menuName = IS_INTRESOURCE(wc->lpszMenuName)
-                         ? "#" + std::to_string(reinterpret_cast<uintptr_t>(wc->lpszMenuName))
-                         : wc->lpszMenuName;
+    if (wc->lpszMenuName != nullptr && IS_INTRESOURCE(wc->lpszMenuName)) {
+        char number[24];
+        std::snprintf(number, sizeof number, "#%ju",
+                      static_cast<uintmax_t>(reinterpret_cast<uintptr_t>(wc->lpszMenuName)));
+        c.menuName = number;
+    } else if (wc->lpszMenuName != nullptr) {
+        c.menuName = wc->lpszMenuName;
     }
     classes[c.name] = c;
     // Atoms only need to be nonzero and distinct while the class exists.
