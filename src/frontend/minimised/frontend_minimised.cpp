@@ -1,7 +1,6 @@
 // The minimised front end (the default): draws nothing, counts every top-level window as
 // minimised, answers message boxes on standard error and writes the status line to standard
 // output, every text escaped so that one status change is one line (see output_stream.h).
-#include "platform/loop/loop.h"
 #include "platform/stream/escape.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/frontend.h"

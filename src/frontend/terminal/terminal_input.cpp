@@ -2,7 +2,6 @@
 // F6: the next window, Ctrl-L: repaint). A key that needs the program posts a message, and
 // the keys after it wait until it is handled, so they go to the window on top by then.
 #include "frontend/terminal/terminal.h"
-#include "platform/loop/loop.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
 

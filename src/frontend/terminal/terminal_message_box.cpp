@@ -1,7 +1,6 @@
 // Message boxes: modal, in the middle of the screen, with their own message loop so the
 // server goes on serving. Escape answers No or Cancel (OK alone: OK).
 #include "frontend/terminal/terminal.h"
-#include "platform/loop/loop.h"
 #include "platform/window/frontend.h"
 
 #include <algorithm>

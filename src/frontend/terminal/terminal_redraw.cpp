@@ -1,7 +1,7 @@
 // Redraw coalescing: a change marks the screen dirty; it is drawn when the message loop is
 // idle (a burst is drawn once) or by a short timer while messages keep coming.
 #include "frontend/terminal/terminal.h"
-#include "platform/loop/loop.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
 
 namespace platform::term {

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "platform/types.h"
+#include "platform/window/frontend.h"
 #include "platform/window/window.h"
 
 #include <cstdint>
-#include <functional>
 
 namespace platform {
 
@@ -30,11 +30,6 @@ void killWindowTimers(HWND hwnd);
 // The clock or the time scale changed: every timer is next due one (new) period from now.
 void rebaseTimers();
 void resetTimers();
-// Calls fn once from the pump, delayMs from now (0: at the next look); setting the same fn
-// again moves its time. Not a window timer: no message is posted, and the delay is not
-// divided by the time scale (it paces work for a person).
-void callAfter(void (*fn)(), UINT delayMs);
-void cancelCall(void (*fn)());
 
 // --- Queue (queue.cpp) ---
 // Appends a message; fromTimer marks a timer's own WM_TIMER.
@@ -42,16 +37,8 @@ void enqueue(const MSG& msg, bool fromTimer);
 // Removes the waiting WM_TIMER of a timer, if any (KillTimer).
 void removeTimerMessages(HWND hwnd, UINT_PTR id);
 void resetQueue();
-// Runs a nested message loop (GetMessageA / dispatch) until done() is true or WM_QUIT
-// arrives (which is put back in the queue).
-void runModalLoop(const std::function<bool()>& done);
 
 // --- Descriptor watching (pump.cpp) ---
-// Every Peek and Get polls the enabled watched descriptors and calls the callback of each
-// ready one; Get blocks in that poll until one is ready or the next timer is due.
-using FdReadyFn = std::function<void(int fd)>;
-void watchFd(int fd, FdReadyFn onReadable);
-void unwatchFd(int fd);
 // A disabled descriptor is not polled (an async socket with a notification outstanding).
 void enableFd(int fd, bool enabled);
 // What poll waits for: POLLIN (the default), POLLOUT, both, or 0 (not polled). The
@@ -75,8 +62,5 @@ void deliverPendingSignal();
 // Forgets a pending signal and the resize handler, and watches the signal pipe again
 // (after resetWatches).
 void resetSignals();
-// Calls handler from the pump after each SIGWINCH (the terminal was resized); false when
-// the signal pipe cannot be made.
-bool watchResizeSignal(void (*handler)());
 
 } // namespace platform

@@ -6,6 +6,8 @@
 
 #include "platform/types.h"
 
+#include <functional>
+
 namespace platform {
 
 class FrontEnd {
@@ -42,5 +44,23 @@ void resetMinimisedFrontEnd();
 // The status hook set by tests, or nullptr.
 using StatusHook = void (*)(const char* text);
 StatusHook statusHook();
+
+// --- What the loop offers a front end (loop/) ---
+// Calls fn once from the pump, delayMs from now (0: at the next look); setting the same fn
+// again moves its time. Not a window timer: no message is posted, and the delay is not
+// divided by the time scale (it paces work for a person).
+void callAfter(void (*fn)(), UINT delayMs);
+void cancelCall(void (*fn)());
+// Runs a nested message loop (GetMessageA / dispatch) until done() is true or WM_QUIT
+// arrives (which is put back in the queue).
+void runModalLoop(const std::function<bool()>& done);
+// Every Peek and Get polls the enabled watched descriptors and calls the callback of each
+// ready one; Get blocks in that poll until one is ready or the next timer is due.
+using FdReadyFn = std::function<void(int fd)>;
+void watchFd(int fd, FdReadyFn onReadable);
+void unwatchFd(int fd);
+// Calls handler from the pump after each SIGWINCH (the terminal was resized); false when
+// the signal pipe cannot be made.
+bool watchResizeSignal(void (*handler)());
 
 } // namespace platform
