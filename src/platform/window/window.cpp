@@ -333,8 +333,8 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         relink(topLevels);
     }
 
-    CREATESTRUCTA cs(param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
-                     title, className, exStyle);
+    CREATESTRUCTA cs{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
+                     title, className, exStyle};
     // A window procedure that must refuse creation does so in WM_CREATE (the result of
     // WM_NCCREATE is not looked at: the default procedures return 0 for it).
     SendMessageA(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs));
