@@ -27,6 +27,19 @@ inline Reaction& reaction() {
     return r;
 }
 
+// The lines of text written by the front end, each without its newline; the text must end
+// with one (checked).
+inline std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    EXPECT_EQ(start, text.size()) << "every line ends with a newline";
+    return lines;
+}
+
 inline std::string messageName(UINT msg) {
     switch (msg) {
     case WM_CREATE:

@@ -9,6 +9,7 @@
 using recorder::events;
 using recorder::topLevel;
 using Strings = std::vector<std::string>;
+using recorder::linesOf;
 
 namespace {
 
@@ -38,17 +39,6 @@ std::string textAfterStamp(const std::string& line) {
         EXPECT_TRUE(ok) << "position " << i << " of " << line;
     }
     return line.size() >= shape.size() ? line.substr(shape.size()) : "";
-}
-
-Strings linesOf(const std::string& text) {
-    Strings lines;
-    size_t start = 0;
-    for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    EXPECT_EQ(start, text.size()) << "every line ends with a newline";
-    return lines;
 }
 
 TEST_F(StatusLine, ShownTitleAndEachChangeAreWrittenWithATimestamp) {

@@ -12,6 +12,7 @@
 
 using platform::LineQueue;
 using Strings = std::vector<std::string>;
+using recorder::linesOf;
 
 namespace {
 
@@ -36,17 +37,6 @@ ssize_t fakeWrite(const char* data, size_t n, void* context) {
 size_t fakeNote(unsigned long count, char* out, size_t size, void*) {
     int n = std::snprintf(out, size, "LOST %lu\n", count);
     return static_cast<size_t>(n);
-}
-
-Strings linesOf(const std::string& text) {
-    Strings lines;
-    size_t start = 0;
-    for (size_t nl = text.find('\n'); nl != std::string::npos; nl = text.find('\n', start)) {
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    EXPECT_EQ(start, text.size()) << "every line ends with a newline";
-    return lines;
 }
 
 // A line of exactly `size` bytes with its newline, numbered.
