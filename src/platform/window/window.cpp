@@ -84,16 +84,14 @@ Window* insertRecord() {
     if (!freeSlots.empty()) {
         slot = freeSlots.back();
         freeSlots.pop_back();
-    } else if (windowSlots.size() < kWindowSlots) {
-        slot = static_cast<uint32_t>(windowSlots.size());
-        windowSlots.emplace_back();
+    } else if (windowSlotsUsed < kWindowSlots) {
+        slot = static_cast<uint32_t>(windowSlotsUsed++);
     } else {
         return nullptr;
     }
-    auto record = std::make_unique<Window>();
-    record->handle = reinterpret_cast<HWND>((nextSerial++ << kSlotBits) | slot);
-    Window* raw = record.get();
-    windowSlots[slot] = std::move(record);
+    Window* raw = new Window();
+    raw->handle = reinterpret_cast<HWND>((nextSerial++ << kSlotBits) | slot);
+    windowSlots[slot] = raw;
     ++liveWindows;
     return raw;
 }
@@ -101,7 +99,7 @@ Window* insertRecord() {
 // Frees the slot of a live record; its handle is never found again.
 void eraseRecord(HWND hwnd) {
     const uint32_t slot = static_cast<uint32_t>(keyOf(hwnd) & (kWindowSlots - 1));
-    windowSlots[slot].reset();
+    delete std::exchange(windowSlots[slot], nullptr);
     freeSlots.push_back(slot);
     --liveWindows;
 }
@@ -198,7 +196,8 @@ void removeRecord(HWND hwnd) {
     } else {
         eraseFrom(topLevels, hwnd);
     }
-    for (const std::unique_ptr<Window>& other : windowSlots) {
+    for (size_t slot = 0; slot < windowSlotsUsed; ++slot) {
+        Window* other = windowSlots[slot];
         if (other != nullptr && other->owner == hwnd) {
             other->owner = nullptr;
         }
@@ -230,7 +229,8 @@ void ncDestroyTree(HWND hwnd) {
 
 } // namespace
 
-std::vector<std::unique_ptr<Window>> windowSlots;
+Window* windowSlots[kWindowSlots];
+size_t windowSlotsUsed = 0;
 
 std::vector<HWND> topLevelWindows() {
     return topLevels;
@@ -239,8 +239,8 @@ std::vector<HWND> topLevelWindows() {
 std::vector<HWND> allWindows() {
     std::vector<HWND> all;
     all.reserve(liveWindows);
-    for (const std::unique_ptr<Window>& w : windowSlots) {
-        if (w != nullptr) {
+    for (size_t slot = 0; slot < windowSlotsUsed; ++slot) {
+        if (const Window* w = windowSlots[slot]) {
             all.push_back(w->handle);
         }
     }
@@ -333,8 +333,9 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         relink(topLevels);
     }
 
-    CREATESTRUCTA cs{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
-                     title, className, exStyle};
+    CREATESTRUCTA cs{
+        param, instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
+        title, className, exStyle};
     // A window procedure that must refuse creation does so in WM_CREATE (the result of
     // WM_NCCREATE is not looked at: the default procedures return 0 for it).
     SendMessageA(handle, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&cs));
@@ -389,7 +390,10 @@ void resetWindows() {
             }
         }
     }
-    windowSlots.clear();
+    for (size_t slot = 0; slot < windowSlotsUsed; ++slot) {
+        delete std::exchange(windowSlots[slot], nullptr);
+    }
+    windowSlotsUsed = 0;
     freeSlots.clear();
     liveWindows = 0;
     topLevels.clear();

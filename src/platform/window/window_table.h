@@ -53,17 +53,18 @@ struct Window {
 // Handle bits that name the slot; the serial number is above them.
 inline constexpr unsigned kSlotBits = 16;
 inline constexpr size_t kWindowSlots = size_t{1} << kSlotBits;
-// The records by slot (nullptr: free); only window.cpp changes it.
-extern std::vector<std::unique_ptr<Window>> windowSlots;
+// The records by slot (nullptr: free), owned by the table (window.cpp creates and deletes
+// them). A fixed table, so that a lookup is the slot's load and the handle's compare (the
+// relay makes three per station per datagram); only the slots below windowSlotsUsed were
+// ever taken, so the pages above it are never touched, not even at exit.
+extern Window* windowSlots[kWindowSlots];
+extern size_t windowSlotsUsed;
 
 // The live record of a handle (including windows being destroyed), or nullptr.
 inline Window* findWindow(HWND hwnd) {
     const uintptr_t key = reinterpret_cast<uintptr_t>(hwnd);
     const size_t slot = key & (kWindowSlots - 1);
-    if (slot >= windowSlots.size()) {
-        return nullptr;
-    }
-    Window* w = windowSlots[slot].get();
+    Window* w = windowSlots[slot];
     return w != nullptr && w->handle == hwnd ? w : nullptr;
 }
 // Local top-level windows, front-most (newest) first.
