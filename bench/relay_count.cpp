@@ -9,8 +9,9 @@
 //   relay_count --target server|bare --datagrams N [--binary PATH] [--base B]
 //               [--gap-us U] [--attach-strace FILE] [--] [WRAPPER ARGS...]
 //
-// Prints "relayed R of N" and the target's resident memory at the end, and exits 0 when all N reached every listener. --base picks the
-// loopback block 127.61.B.0 (several counts can run side by side on different blocks).
+// Prints "relayed R of N" and the target's resident memory at the end, and exits 0 when all N
+// reached every listener. --base picks the loopback block 127.61.B.0 (several counts can run side
+// by side on different blocks).
 #include "load_stations.h"
 #include "load_target.h"
 

@@ -3,9 +3,9 @@
 #include "access/access.h"
 #include "access/access_internal.h"
 #include "config/config.h"
-#include "platform/stream/escape.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
+#include "platform/stream/escape.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "app/about_dialog.h"
 
 #include "app/app_state.h"
-#include "platform/window/dialog.h"
 #include "platform/runtime.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
 

@@ -2,8 +2,8 @@
 // owns. Plain variables, one instance each.
 #pragma once
 
-#include "platform/types.h"
 #include "platform/net/winsock.h"
+#include "platform/types.h"
 
 #include <cstdint>
 

@@ -8,8 +8,8 @@
 #include "config/directory.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
-#include "platform/window/dialog.h"
 #include "platform/profile/profile.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 

@@ -54,7 +54,6 @@ void closeSocketHard(SOCKET s) {
         return;
     }
     LINGER linger{1, 0};
-    ws::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&linger),
-                   sizeof linger);
+    ws::setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&linger), sizeof linger);
     ws::closesocket(s);
 }

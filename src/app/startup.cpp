@@ -106,10 +106,9 @@ bool createMainWindow(HINSTANCE instance, int showCmd) {
     int x = 0;
     int y = 0;
     mainWindowPosition(&x, &y);
-    HWND hwnd = CreateWindowExA(0, frameClassName, frameTitle,
-                                WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, x, y,
-                                MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT, nullptr, nullptr, instance,
-                                nullptr);
+    HWND hwnd = CreateWindowExA(
+        0, frameClassName, frameTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, x, y,
+        MAIN_WINDOW_WIDTH, MAIN_WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
     mainWindow = hwnd;
     if (hwnd == nullptr) {
         return false;

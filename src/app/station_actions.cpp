@@ -6,9 +6,9 @@
 #include "app/station_panel.h"
 #include "control/control_handler.h"
 #include "monitor/monitor_panel.h"
-#include "platform/window/dialog.h"
-#include "platform/stream/escape.h"
 #include "platform/runtime.h"
+#include "platform/stream/escape.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 

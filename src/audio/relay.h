@@ -2,8 +2,8 @@
 // talker lock and the flood guard.
 #pragma once
 
-#include "platform/types.h"
 #include "platform/net/winsock.h"
+#include "platform/types.h"
 
 #include <cstdint>
 

@@ -5,10 +5,10 @@
 
 #include "access/access.h"
 #include "config/config.h"
-#include "platform/stream/escape.h"
+#include "platform/net/winsock.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
-#include "platform/net/winsock.h"
+#include "platform/stream/escape.h"
 
 #include <cstdarg>
 #include <cstdio>

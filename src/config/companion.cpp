@@ -2,4 +2,6 @@
 #include "platform/process/process.h"
 #include "platform/types.h"
 
-void startCompanionProgram() { WinExec("gdi.exe", SW_SHOWNORMAL); }
+void startCompanionProgram() {
+    WinExec("gdi.exe", SW_SHOWNORMAL);
+}

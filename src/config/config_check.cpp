@@ -1,8 +1,8 @@
 #include "config/config.h"
-#include "platform/window/dialog.h"
-#include "platform/stream/escape.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
+#include "platform/stream/escape.h"
+#include "platform/window/dialog.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 #include "config/config.h"
-#include "platform/stream/escape.h"
 #include "platform/profile/profile.h"
+#include "platform/stream/escape.h"
 
 #include <cstdio>
 

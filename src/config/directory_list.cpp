@@ -1,7 +1,7 @@
 #include "config/account.h"
 #include "config/config.h"
-#include "platform/window/dialog.h"
 #include "platform/profile/profile.h"
+#include "platform/window/dialog.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,10 +1,10 @@
 #include "app/app_state.h"
 #include "config/account.h"
 #include "config/config.h"
-#include "platform/window/dialog.h"
-#include "platform/stream/escape.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
+#include "platform/stream/escape.h"
+#include "platform/window/dialog.h"
 #include "resources/resources.h"
 
 #include <cstdio>

@@ -1,9 +1,9 @@
 #include "app/app_state.h"
 #include "config/config.h"
 #include "config/directory.h"
+#include "platform/net/winsock.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
-#include "platform/net/winsock.h"
 
 #include <cstdio>
 #include <cstring>

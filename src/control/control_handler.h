@@ -1,8 +1,8 @@
 // The control packet handler: admits, keeps alive, names and closes stations.
 #pragma once
 
-#include "platform/types.h"
 #include "platform/net/winsock.h"
+#include "platform/types.h"
 
 // Handles one readiness notification of the control-port socket: reads one datagram and
 // acts on it.

@@ -46,8 +46,12 @@ using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 
 // Word helpers, as the message parameters use them.
-inline WORD LOWORD(uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
-inline WORD HIWORD(uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+inline WORD LOWORD(uintptr_t v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
+inline WORD HIWORD(uintptr_t v) {
+    return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
 inline LPARAM MAKELPARAM(WORD lo, WORD hi) {
     return static_cast<LPARAM>(static_cast<uint32_t>(lo) | (static_cast<uint32_t>(hi) << 16));
 }
@@ -65,9 +69,15 @@ inline bool IS_INTRESOURCE(const char* name) {
 inline COLORREF RGB(int r, int g, int b) {
     return static_cast<COLORREF>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
-inline int GetRValue(COLORREF c) { return c & 0xFF; }
-inline int GetGValue(COLORREF c) { return (c >> 8) & 0xFF; }
-inline int GetBValue(COLORREF c) { return (c >> 16) & 0xFF; }
+inline int GetRValue(COLORREF c) {
+    return c & 0xFF;
+}
+inline int GetGValue(COLORREF c) {
+    return (c >> 8) & 0xFF;
+}
+inline int GetBValue(COLORREF c) {
+    return (c >> 16) & 0xFF;
+}
 
 // Window messages.
 constexpr UINT WM_CREATE = 0x0001;

@@ -9,8 +9,8 @@ const MenuItemTemplate mainMenuItems[] = {
 const MenuTemplate mainMenu = {MENU_MAIN, mainMenuItems, 2};
 
 const DialogControl aboutControls[] = {
-    {IDC_ABOUT_TEXT, ControlKind::Static, "CONFERENCE SERVER 3.68  -  BUILD DATE 5 JUNE 2002", 0,
-     3, 4, 170, 31},
+    {IDC_ABOUT_TEXT, ControlKind::Static, "CONFERENCE SERVER 3.68  -  BUILD DATE 5 JUNE 2002", 0, 3,
+     4, 170, 31},
     {IDOK, ControlKind::Button, "CLOSE", BS_DEFPUSHBUTTON | WS_TABSTOP, 3, 40, 45, 11},
 };
 const DialogTemplate aboutDialog = {DIALOG_ABOUT,
@@ -28,11 +28,9 @@ const DialogTemplate aboutDialog = {DIALOG_ABOUT,
 
 const DialogControl accountControls[] = {
     {605, ControlKind::Static, "SERVER NAME (EG *KENT*) - MUST HAVE THE *'s", 0, 9, 6, 91, 20},
-    {IDC_SERVER_NAME, ControlKind::Edit, "", WS_BORDER | WS_TABSTOP | ES_UPPERCASE, 11, 28, 44,
-     12},
+    {IDC_SERVER_NAME, ControlKind::Edit, "", WS_BORDER | WS_TABSTOP | ES_UPPERCASE, 11, 28, 44, 12},
     {606, ControlKind::Static, "DESCRIPTION:", 0, 9, 55, 127, 17},
-    {IDC_DESCRIPTION, ControlKind::Edit, "", WS_BORDER | WS_TABSTOP | ES_UPPERCASE, 9, 72, 87,
-     11},
+    {IDC_DESCRIPTION, ControlKind::Edit, "", WS_BORDER | WS_TABSTOP | ES_UPPERCASE, 9, 72, 87, 11},
     {103, ControlKind::Static, "PASSWORD:", 0, 9, 90, 46, 13},
     {IDC_PASSWORD, ControlKind::Edit, "", WS_BORDER | WS_TABSTOP | ES_UPPERCASE, 9, 107, 41, 12},
     {703, ControlKind::Static,
@@ -63,4 +61,6 @@ HINSTANCE__ instance = {menus, 1, dialogs, 2};
 
 } // namespace
 
-HINSTANCE programInstance() { return &instance; }
+HINSTANCE programInstance() {
+    return &instance;
+}

@@ -23,13 +23,13 @@ struct StationRecord {
     SOCKET audioSocket;
     SOCKET controlSocket;
     int32_t idleTicks;
-    sockaddr_in source;  // sender's address, port replaced by the lookup port
-    uint16_t port;       // host order; always 5198
+    sockaddr_in source;   // sender's address, port replaced by the lookup port
+    uint16_t port;        // host order; always 5198
     char addressText[16]; // source's IPv4 address in dotted decimal, never changed
     sockaddr_in audioPeer;
     sockaddr_in controlPeer;
     int32_t keepAliveTicks;
-    char* name; // heap text owned by the record, or null
+    char* name;          // heap text owned by the record, or null
     int32_t accessTicks; // ticks since admission, counted up to a limit by the access rules
 };
 

@@ -66,12 +66,12 @@ TEST_F(StationListText, TalkerMarkedAndParenthesisedNameLeftOut) {
 }
 
 TEST_F(StationListText, HintsForManyStationsAndForLinkedRepeaters) {
-    stations = {station("A1", "127.1.0.1"), station("B2", "127.1.0.2"),
-                station("C3", "127.1.0.3"), station("D4", "127.1.0.4"),
-                station("E5", "127.1.0.5")};
+    stations = {station("A1", "127.1.0.1"), station("B2", "127.1.0.2"), station("C3", "127.1.0.3"),
+                station("D4", "127.1.0.4"), station("E5", "127.1.0.5")};
     stationCount = 5;
-    EXPECT_EQ(build(stations, 0),
-              std::string("oNDATACONF V3.67:\r\rA1 <\rB2\rC3\rD4\rE5\r\rPlease pause between overs!\r"));
+    EXPECT_EQ(
+        build(stations, 0),
+        std::string("oNDATACONF V3.67:\r\rA1 <\rB2\rC3\rD4\rE5\r\rPlease pause between overs!\r"));
 
     std::free(stations[3].name);
     stations[3].name = strdup("X-L");

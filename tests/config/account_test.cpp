@@ -3,9 +3,9 @@
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "config/account.h"
-#include "platform/window/dialog.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
 #include "support/server_harness.h"
@@ -53,8 +53,6 @@ class Account : public ::testing::Test {
     std::string path;
 };
 
-
-
 } // namespace
 
 TEST_F(Account, OkStoresTheFieldsAfterTheDefaultDirectoryEntries) {
@@ -68,8 +66,8 @@ TEST_F(Account, OkStoresTheFieldsAfterTheDefaultDirectoryEntries) {
     std::string expected = std::string("; kept\n[callsign]\ndesc=A TEST SERVER\nuser=*KENT*\n"
                                        "valid=SECRET\n\n[server]\n1=") +
                            defaultDirectoryServers[0] + "\n2=" + defaultDirectoryServers[1] +
-                           "\n3=" + defaultDirectoryServers[2] + "\n4=" +
-                           defaultDirectoryServers[3] + "\nmaxusers=8\n";
+                           "\n3=" + defaultDirectoryServers[2] +
+                           "\n4=" + defaultDirectoryServers[3] + "\nmaxusers=8\n";
     EXPECT_EQ(testutil::readFile(path), expected);
 }
 
@@ -155,9 +153,9 @@ TEST_F(Account, DirectoryListUpdateOnlyWhenVerIsMissing) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "CONF SERVER 3.68 MESSAGE|Server Updated");
     std::string expected = std::string("[server]\nmaxusers=8\n2=") + defaultDirectoryServers[1] +
-                           "\n1=" + defaultDirectoryServers[0] + "\n3=" +
-                           defaultDirectoryServers[2] + "\n4=" + defaultDirectoryServers[3] +
-                           "\nver=618\n";
+                           "\n1=" + defaultDirectoryServers[0] +
+                           "\n3=" + defaultDirectoryServers[2] +
+                           "\n4=" + defaultDirectoryServers[3] + "\nver=618\n";
     EXPECT_EQ(testutil::readFile(path), expected);
 }
 
@@ -168,7 +166,7 @@ TEST_F(Account, CapacityReadAtStartUpBeforeTheListUpdateRewritesIt) {
     } rows[] = {
         {"[server]\nver=618\nmaxusers=40\n", 25}, {"[server]\nver=618\n", 8},
         {"[server]\nver=618\nmaxusers=25\n", 25}, {"[server]\nver=618\nmaxusers=0\n", 0},
-        {"[server]\nver=618\nmaxusers=abc\n", 0},  {"[server]\nmaxusers=100\n", 25},
+        {"[server]\nver=618\nmaxusers=abc\n", 0}, {"[server]\nmaxusers=100\n", 25},
     };
     for (const Row& row : rows) {
         platformReset();

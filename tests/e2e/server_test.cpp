@@ -100,7 +100,8 @@ TEST(Binary, EverySignalSignsOffAndExitsZero) {
         ServerProcess server({"-m", "--config", config, "--bind", "127.40.0.4"});
         ASSERT_TRUE(server.waitForStatus("cVARDE", 5000)) << server.standardError();
         EXPECT_EQ(server.stop(sig, 15000), 0) << sig;
-        EXPECT_EQ(directory.waitForClose(5000), std::string("l*E2E*\xAC\xACPW\rOFF-V3.65C\rEND TO END\r"))
+        EXPECT_EQ(directory.waitForClose(5000),
+                  std::string("l*E2E*\xAC\xACPW\rOFF-V3.65C\rEND TO END\r"))
             << sig;
     }
 }

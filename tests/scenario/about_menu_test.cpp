@@ -4,8 +4,8 @@
 // paints with its own colours and brushes, and EXIT closes the server with its dialogs.
 // Server 127.70.5.1; the directory servers are TCP sinks on 127.70.5.2 to 127.70.5.5.
 #include "app/app_state.h"
-#include "platform/window/dialog.h"
 #include "platform/runtime.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
 #include "support/server_harness.h"

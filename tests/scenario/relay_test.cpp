@@ -21,7 +21,9 @@ namespace {
 
 const char* const CONFIG = "[callsign]\nuser=*KENT*\ndesc=TEST\nvalid=PW\n[server]\nver=618\n";
 
-Bytes audio(size_t size, uint8_t fill) { return Bytes(size, fill); }
+Bytes audio(size_t size, uint8_t fill) {
+    return Bytes(size, fill);
+}
 
 Bytes text(const std::string& s) {
     Bytes b(s.begin(), s.end());
@@ -36,8 +38,7 @@ class Conference {
                const std::vector<std::string>& names)
         : server_(server) {
         for (size_t i = 0; i < names.size(); ++i) {
-            stations.push_back(
-                std::make_unique<TestStation>(prefix + std::to_string(i + 1)));
+            stations.push_back(std::make_unique<TestStation>(prefix + std::to_string(i + 1)));
             stations.back()->sendControl(server.address(), testutil::namePacket(names[i]));
             server.pump();
         }
@@ -194,7 +195,8 @@ TEST(Relay, UnknownSendersTextDatagramsAndClosingStationsAreNotRelayed) {
 
     // A station in state '-' neither sends nor receives.
     for (HWND w = GetWindow(mdiClient, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
-        if (StationRecord* r = stationRecordOf(w); r && std::string(r->addressText) == "127.30.4.2") {
+        if (StationRecord* r = stationRecordOf(w);
+            r && std::string(r->addressText) == "127.30.4.2") {
             r->state = STATION_CLOSING;
         }
     }

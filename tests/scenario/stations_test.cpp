@@ -23,14 +23,14 @@ const char* const CONFIG = "[callsign]\nuser=*KENT*\ndesc=TEST\nvalid=PW\n[serve
 
 // The keep-alive compound for NAME "*KENT*", byte for byte.
 const std::vector<uint8_t> KEEPALIVE_KENT = {
-    0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0, 0xE1, 0xCA, 0x00, 0x0C, 0, 0, 0, 0,
-    1, 8, 'C', 'A', 'L', 'L', 'S', 'I', 'G', 'N', 2, 6, '*', 'K', 'E', 'N', 'T', '*',
-    3, 8, 'C', 'A', 'L', 'L', 'S', 'I', 'G', 'N', 4, 5, '0', '8', ':', '3', '0',
-    0, 0, 0, 0, 0, 0, 0, 0, 0x04};
+    0xC0, 0xC9, 0x00, 0x01, 0,   0,   0,   0,   0xE1, 0xCA, 0x00, 0x0C, 0,   0,   0,
+    0,    1,    8,    'C',  'A', 'L', 'L', 'S', 'I',  'G',  'N',  2,    6,   '*', 'K',
+    'E',  'N',  'T',  '*',  3,   8,   'C', 'A', 'L',  'L',  'S',  'I',  'G', 'N', 4,
+    5,    '0',  '8',  ':',  '3', '0', 0,   0,   0,    0,    0,    0,    0,   0,   0x04};
 
-const std::vector<uint8_t> BYE_TERM = {0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0, 0xE1, 0xCB,
-                                       0x00, 0x04, 0, 0, 0, 0, 4, 'T', 'e', 'r', 'm',
-                                       0, 0, 0, 0, 0, 0, 4};
+const std::vector<uint8_t> BYE_TERM = {0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0,   0xE1, 0xCB,
+                                       0x00, 0x04, 0,    0,    0, 0, 4, 'T', 'e',  'r',
+                                       'm',  0,    0,    0,    0, 0, 0, 4};
 
 // The record of the station at an address, or null.
 StationRecord* recordAt(const std::string& address) {
@@ -95,7 +95,8 @@ TEST(Stations, ShortDatagramIsAnErrorAndFiveBytesAdmitWithKeepAlivesEveryTwentyT
     auto heard = a.audio.drain();
     EXPECT_FALSE(heard.empty());
     for (const auto& d : heard) {
-        EXPECT_EQ(std::string(d.begin(), d.end()), std::string("oNDATACONF V3.67:    <SB>\r\r\0", 28));
+        EXPECT_EQ(std::string(d.begin(), d.end()),
+                  std::string("oNDATACONF V3.67:    <SB>\r\r\0", 28));
     }
 }
 
@@ -187,8 +188,7 @@ TEST(Stations, CapacityLimitsAsReadAtStartUp) {
         int admitted;
     } rows[] = {{"100", 26}, {"0", 1}};
     for (const Row& row : rows) {
-        ServerHarness server("127.20.0.5",
-                             std::string(CONFIG) + "maxusers=" + row.maxusers + "\n");
+        ServerHarness server("127.20.0.5", std::string(CONFIG) + "maxusers=" + row.maxusers + "\n");
         ASSERT_TRUE(server.start());
         std::vector<std::unique_ptr<TestStation>> stations;
         for (int i = 1; i <= row.admitted + 1; ++i) {
@@ -243,10 +243,10 @@ TEST(Stations, NamingFromSourceDescriptionItems) {
 
     // Only the first chunk of the first SDES packet with chunks counts.
     std::vector<uint8_t> twoChunks = {
-        0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0,                   // RR
-        0xC0, 0xCA, 0x00, 0x01, 0, 0, 0, 0,                   // SDES without chunks
-        0xC2, 0xCA, 0x00, 0x06, 0, 0, 0, 1, 4, 2, 'P', 'H', 0, 0, 0, 0, // chunk 1: PHONE
-        0, 0, 0, 2, 2, 2, 'N', '2', 0, 0, 0, 0};             // chunk 2: NAME
+        0xC0, 0xC9, 0x00, 0x01, 0, 0, 0,   0,                               // RR
+        0xC0, 0xCA, 0x00, 0x01, 0, 0, 0,   0,                               // SDES without chunks
+        0xC2, 0xCA, 0x00, 0x06, 0, 0, 0,   1,   4, 2, 'P', 'H', 0, 0, 0, 0, // chunk 1: PHONE
+        0,    0,    0,    2,    2, 2, 'N', '2', 0, 0, 0,   0};              // chunk 2: NAME
     send(twoChunks);
     EXPECT_EQ(nameAt(a.address()), "APPNAME");
 
@@ -303,7 +303,8 @@ TEST(Stations, ClosingTheServerReleasesEveryStationOnce) {
     std::vector<std::unique_ptr<TestStation>> stations;
     for (int i = 1; i <= 3; ++i) {
         stations.push_back(std::make_unique<TestStation>("127.20.9." + std::to_string(i)));
-        stations.back()->sendControl(server.address(), testutil::namePacket("S" + std::to_string(i)));
+        stations.back()->sendControl(server.address(),
+                                     testutil::namePacket("S" + std::to_string(i)));
     }
     server.pump();
     ASSERT_EQ(stationCount, 3);

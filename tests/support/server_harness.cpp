@@ -25,7 +25,9 @@ namespace {
 std::vector<std::string> statusLog;
 std::vector<std::string> boxLog;
 
-void onStatus(const char* text) { statusLog.emplace_back(text); }
+void onStatus(const char* text) {
+    statusLog.emplace_back(text);
+}
 
 int onBox(HWND, const char* text, const char* caption, UINT) {
     boxLog.push_back(std::string(caption ? caption : "") + "|" + (text ? text : ""));
@@ -137,15 +139,25 @@ void ServerHarness::close() {
     started_ = false;
 }
 
-bool ServerHarness::running() const { return started_ && mainWindow != nullptr && IsWindow(mainWindow); }
+bool ServerHarness::running() const {
+    return started_ && mainWindow != nullptr && IsWindow(mainWindow);
+}
 
-std::vector<std::string> ServerHarness::statusLines() const { return statusLog; }
+std::vector<std::string> ServerHarness::statusLines() const {
+    return statusLog;
+}
 
-std::string ServerHarness::lastStatus() const { return statusLog.empty() ? "" : statusLog.back(); }
+std::string ServerHarness::lastStatus() const {
+    return statusLog.empty() ? "" : statusLog.back();
+}
 
-void ServerHarness::clearStatus() { statusLog.clear(); }
+void ServerHarness::clearStatus() {
+    statusLog.clear();
+}
 
-std::vector<std::string> ServerHarness::boxes() const { return boxLog; }
+std::vector<std::string> ServerHarness::boxes() const {
+    return boxLog;
+}
 
 TestStation::TestStation(const std::string& address)
     : audio(address, 5198), control(address, 5199), address_(address) {}
@@ -158,10 +170,12 @@ void TestStation::sendAudio(const std::string& server, const std::vector<uint8_t
     audio.sendTo(server, 5198, bytes);
 }
 
-std::vector<uint8_t> emptyReceiverReport() { return {0xC0, 0xC9, 0x00, 0x01, 1, 2, 3, 4}; }
+std::vector<uint8_t> emptyReceiverReport() {
+    return {0xC0, 0xC9, 0x00, 0x01, 1, 2, 3, 4};
+}
 
-std::vector<uint8_t> receiverReportWithSdes(
-    const std::vector<std::pair<uint8_t, std::string>>& items) {
+std::vector<uint8_t>
+receiverReportWithSdes(const std::vector<std::pair<uint8_t, std::string>>& items) {
     std::vector<uint8_t> sdes = {0xC1, 0xCA, 0, 0, 1, 2, 3, 4};
     for (const auto& [type, text] : items) {
         sdes.push_back(type);

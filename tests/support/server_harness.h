@@ -69,7 +69,8 @@ class TestStation {
 // Control packets a station sends.
 std::vector<uint8_t> emptyReceiverReport();
 // RR followed by an SDES packet with one chunk holding the given items (type, text).
-std::vector<uint8_t> receiverReportWithSdes(const std::vector<std::pair<uint8_t, std::string>>& items);
+std::vector<uint8_t>
+receiverReportWithSdes(const std::vector<std::pair<uint8_t, std::string>>& items);
 // RR followed by a BYE packet.
 std::vector<uint8_t> receiverReportWithBye();
 // RR with SDES NAME, the usual naming packet.

@@ -53,9 +53,13 @@ void writeFile(const std::string& path, const std::string& content) {
     close(fd);
 }
 
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
-std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> bytesOf(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 static sockaddr_in addressOf(const std::string& address, uint16_t port) {
     sockaddr_in a{};
@@ -89,8 +93,8 @@ UdpPeer::~UdpPeer() {
 
 bool UdpPeer::sendTo(const std::string& address, uint16_t port, const std::vector<uint8_t>& bytes) {
     sockaddr_in a = addressOf(address, port);
-    ssize_t n = ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a),
-                         sizeof a);
+    ssize_t n =
+        ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
     return n == static_cast<ssize_t>(bytes.size());
 }
 

@@ -1,8 +1,8 @@
 // Readiness notifications of WSAAsyncSelect: one at a time, re-armed by each receive.
 // Addresses 127.77.2.x only.
+#include "platform/net/winsock.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
-#include "platform/net/winsock.h"
 #include "support/testutil.h"
 
 #include <fcntl.h>
