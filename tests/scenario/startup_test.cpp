@@ -16,6 +16,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -198,6 +199,14 @@ TEST(Startup, ASignalEndsStartUpUntilTheMainWindowExistsThenClosesIt) {
     EXPECT_EXIT(
         {
             ServerHarness early("127.102.0.20", config(""));
+            // The child ends through exit(), never reaching the harness's destructor: its
+            // configuration directory goes at exit instead of staying behind in /tmp.
+            static std::string earlyDir;
+            earlyDir = std::filesystem::path(early.configPath()).parent_path().string();
+            std::atexit([] {
+                std::error_code ignored;
+                std::filesystem::remove_all(earlyDir, ignored);
+            });
             platformInstallSignalHandlers();
             platformSetSignalAction(SIGNALS_END_PROCESS);
             raise(SIGTERM);
