@@ -1,4 +1,5 @@
 #include "monitor/http_library.h"
+#include "monitor/library_open.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -24,10 +25,8 @@ bool resolve(void* handle, const char* symbol, Function* slot, const char* file,
 } // namespace
 
 bool httpLibraryResolve(const char* file, HttpLibrary* out, char* why, size_t size) {
-    void* handle = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    void* handle = monitorLibraryOpen(file, why, size);
     if (handle == nullptr) {
-        const char* error = dlerror();
-        std::snprintf(why, size, "cannot load %s: %s", file, error != nullptr ? error : "?");
         return false;
     }
     HttpLibrary library{};

@@ -1,14 +1,13 @@
 #include "monitor/journal_library.h"
+#include "monitor/library_open.h"
 
 #include <cstdio>
 #include <dlfcn.h>
 #include <type_traits>
 
 bool journalLibraryResolve(const char* file, JournalLibrary* out, char* why, size_t size) {
-    void* handle = dlopen(file, RTLD_NOW | RTLD_LOCAL);
+    void* handle = monitorLibraryOpen(file, why, size);
     if (handle == nullptr) {
-        const char* error = dlerror();
-        std::snprintf(why, size, "cannot load %s: %s", file, error != nullptr ? error : "?");
         return false;
     }
     // The name is the declared function's (a macro's argument is not expanded by #), and the

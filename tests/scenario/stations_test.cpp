@@ -386,17 +386,25 @@ int checkLookups(const std::vector<std::string>& addresses) {
     return found;
 }
 
+// One test station per address, in the order given.
+std::vector<std::unique_ptr<TestStation>> stationsAt(const std::vector<std::string>& addresses) {
+    std::vector<std::unique_ptr<TestStation>> stations;
+    for (const std::string& address : addresses) {
+        stations.push_back(std::make_unique<TestStation>(address));
+    }
+    return stations;
+}
+
 } // namespace
 
 TEST(Stations, LookupByAddressFollowsJoinsLeavesAndRejoins) {
     ServerHarness server("127.20.0.11", std::string(CONFIG) + "maxusers=25\n");
     ASSERT_TRUE(server.start());
     std::vector<std::string> addresses;
-    std::vector<std::unique_ptr<TestStation>> stations;
     for (int i = 1; i <= 26; ++i) {
         addresses.push_back("127.20.11." + std::to_string(i));
-        stations.push_back(std::make_unique<TestStation>(addresses.back()));
     }
+    std::vector<std::unique_ptr<TestStation>> stations = stationsAt(addresses);
     addresses.push_back("127.20.11.200"); // never joins
     auto join = [&](int i) {
         stations[i]->sendControl(server.address(), testutil::namePacket("S" + std::to_string(i)));
@@ -500,11 +508,10 @@ TEST(Stations, LookupStaysRightThroughAConferenceThatKeepsChanging) {
     ASSERT_TRUE(server.start());
     // Forty addresses spread over two blocks, so that some share the index's home slots.
     std::vector<std::string> addresses;
-    std::vector<std::unique_ptr<TestStation>> stations;
     for (int i = 1; i <= 40; ++i) {
         addresses.push_back("127.20." + std::to_string(13 + i % 2) + "." + std::to_string(i));
-        stations.push_back(std::make_unique<TestStation>(addresses.back()));
     }
+    std::vector<std::unique_ptr<TestStation>> stations = stationsAt(addresses);
     std::vector<bool> in(40, false);
     int present = 0;
     int lastLeft = -1; // held off for ten ticks after its BYE
