@@ -4,6 +4,7 @@
 #include "access/access.h"
 #include "access/access_internal.h"
 #include "app/app_state.h"
+#include "links/links.h"
 #include "platform/profile/profile_internal.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -27,7 +28,8 @@ void tellDenial(const char* name, uint32_t address, int line) {
 }
 
 // The verdict of the rules in force on a connected station: its address, then its name;
-// an unnamed one is denied once it has had its ticks to name itself in a closed conference.
+// an unnamed one is denied once it has had its ticks to name itself in a closed conference,
+// unless it is a link (a peer server is never closed for being unnamed).
 AccessVerdict judgeStation(const StationRecord* record) {
     const AccessRuleSet* rules = accessinternal::activeRules();
     AccessVerdict verdict = accessJudgeAddress(rules, record->source.sin_addr.s_addr);
@@ -37,7 +39,8 @@ AccessVerdict judgeStation(const StationRecord* record) {
     if (record->name != nullptr) {
         return accessJudgeName(rules, record->name);
     }
-    if (rules->callsignAllows > 0 && record->accessTicks >= ACCESS_NAMING_TICKS) {
+    if (rules->callsignAllows > 0 && record->accessTicks >= ACCESS_NAMING_TICKS &&
+        linkOf(record->source.sin_addr.s_addr) == nullptr) {
         return {false, ACCESS_NO_RULE_LINE};
     }
     return {true, ACCESS_NO_RULE_LINE};
@@ -95,8 +98,9 @@ void accessTick() {
         if (record->accessTicks < ACCESS_NAMING_TICKS) {
             ++record->accessTicks;
         }
-        bool namingDue =
-            closedKind && record->name == nullptr && record->accessTicks >= ACCESS_NAMING_TICKS;
+        bool namingDue = closedKind && record->name == nullptr &&
+                         record->accessTicks >= ACCESS_NAMING_TICKS &&
+                         linkOf(record->source.sin_addr.s_addr) == nullptr;
         if (reloaded || namingDue) {
             AccessVerdict verdict = judgeStation(record);
             if (!verdict.allowed) {

@@ -47,11 +47,11 @@ int main(int argc, char** argv) {
     }
     accessSetFileOverride(commandLine.accessFile.c_str());
     accessSetDenialListener(monitorDenied); // every denial is counted and logged
+    bindAddress = commandLine.bindAddress; // the check judges the links against it too
     if (commandLine.checkConfig) {
         return checkConfiguration(stdout, !commandLine.accessFile.empty());
     }
     platformSetTimeScale(commandLine.timeScale);
-    bindAddress = commandLine.bindAddress;
     monitorSetHttpAddress(commandLine.httpGiven ? commandLine.http.c_str() : nullptr);
     // A terminal without the minimise switch shows the window; anything else runs minimised.
     if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {

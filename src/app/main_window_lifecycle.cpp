@@ -7,6 +7,7 @@
 #include "config/config.h"
 #include "config/directory.h"
 #include "control/rtcp.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/window/dialog.h"
@@ -69,6 +70,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         startupError(monitorStartError());
         return -1;
     }
+    linksStart();
     startCompanionProgram();
     return 0;
 }
@@ -76,6 +78,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
 void onMainWindowDestroy(HWND hwnd) {
     stationPanelStop();
     monitorStopping();
+    linksStop(); // the server closes: its links go without a link-down each
     if (mdiClient != nullptr) {
         for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {

@@ -4,6 +4,7 @@
 #include "app/station_panel.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -33,5 +34,6 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     }
     if (id == TIMER_TICK) {
         accessTick();
+        linksTick();
     }
 }

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/status_text.h"
 #include "audio/station_list.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -121,6 +122,7 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     standbyCountdown = 3;
     if (length >= TEXT_PREFIX_LENGTH && std::memcmp(buffer, TEXT_PREFIX, TEXT_PREFIX_LENGTH) == 0) {
         monitorTextDatagram();
+        linksTextOnAudio(from.sin_addr.s_addr, buffer, length);
         return;
     }
     sockaddr_in key = from;

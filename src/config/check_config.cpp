@@ -4,7 +4,9 @@
 #include "config/check_config.h"
 
 #include "access/access.h"
+#include "app/app_state.h"
 #include "config/config.h"
+#include "links/links_check.h"
 #include "platform/net/winsock.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
@@ -214,6 +216,11 @@ void checkAccess() {
     }
 }
 
+// A problem of the [links] check, as one line.
+void linkProblem(bool error, const char* text) {
+    problem(error, "%s", text);
+}
+
 } // namespace
 
 int checkConfiguration(FILE* out, bool accessFromCommandLine) {
@@ -229,6 +236,7 @@ int checkConfiguration(FILE* out, bool accessFromCommandLine) {
     checkDirectory();
     checkCapacity();
     checkAccess();
+    linksCheckConfig(out, bindAddress, linkProblem);
     if (check.problems == 0) {
         std::fprintf(out, "no problems\n");
     }

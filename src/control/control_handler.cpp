@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "app/status_text.h"
 #include "control/rtcp.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/admission.h"
@@ -107,6 +108,9 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     } else {
         if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {
             return;
+        }
+        if (linksRefusalOnControl(key.sin_addr.s_addr, controlBuffer, length)) {
+            return; // a link's peer refused us: no station is made of its BYE
         }
         if (!accessAddressAllowed(key.sin_addr.s_addr)) {
             return; // no record, no window, no reply

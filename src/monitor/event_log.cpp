@@ -85,6 +85,10 @@ const char* monitorEventName(MonitorEventKind kind) {
         return "start";
     case MonitorEventKind::Stop:
         return "stop";
+    case MonitorEventKind::LinkUp:
+        return "link-up";
+    case MonitorEventKind::LinkDown:
+        return "link-down";
     }
     return "unknown";
 }
@@ -109,6 +113,12 @@ size_t eventLogLine(const MonitorEvent& event, char* out, size_t size) {
         append(out, size, &used, " drained %d", event.drained);
     } else if (event.kind == MonitorEventKind::Deny && event.line > 0) {
         append(out, size, &used, " line %d", event.line);
+    }
+    if (event.hasLink) {
+        append(out, size, &used, " %s", event.link);
+        if (event.kind == MonitorEventKind::LinkDown) {
+            append(out, size, &used, " %s", event.reason);
+        }
     }
     return used;
 }
@@ -136,6 +146,15 @@ void eventJournalFields(const MonitorEvent& event, EventJournalFields* out) {
         std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_DRAINED=%d", event.drained);
     } else if (event.kind == MonitorEventKind::Deny && event.line > 0) {
         std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_RULE_LINE=%d", event.line);
+    }
+    if (event.hasLink) {
+        char address[INET_ADDRSTRLEN];
+        addressText(event.address, address, sizeof address);
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_LINK=%s", event.link);
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_ADDRESS=%s", address);
+        if (event.kind == MonitorEventKind::LinkDown) {
+            std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_REASON=%s", event.reason);
+        }
     }
 }
 

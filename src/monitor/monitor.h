@@ -48,6 +48,11 @@ void monitorGone(const StationRecord* record);
 // A standby beacon or a keep-alive was sent.
 void monitorBeaconSent();
 void monitorKeepAliveSent();
+// A link came up (its peer is a station here) / went down (reason: timeout, bye, closed);
+// any other change of the links (state, table) that the panel shows.
+void monitorLinkUp(const char* host, uint32_t address);
+void monitorLinkDown(const char* host, uint32_t address, const char* reason);
+void monitorLinkChanged();
 // The status text changed (the main window's title).
 void monitorStatusText(const char* text);
 // Once per tick: what the relay path gathered is handed on, the HTTP view's timeouts run.

@@ -17,7 +17,9 @@ enum class MonitorEventKind {
     Talk,
     QueueClear,
     Start,
-    Stop
+    Stop,
+    LinkUp,
+    LinkDown
 };
 
 // Longest escaped name: 255 bytes of a name, each at most four after escaping.
@@ -33,10 +35,13 @@ struct MonitorEvent {
     int64_t durationMs;                   // talk: the spell's length
     int drained;                          // queue-clear: datagrams thrown away
     int line;                             // deny: the rule's line in the access file
+    bool hasLink;                         // link-up, link-down: the link's host and address
+    char link[MONITOR_ESCAPED_NAME_SIZE]; // the host as configured, escaped
+    const char* reason;                   // link-down: timeout, bye, closed
 };
 
 // The event's name as written in the log: join, refuse, deny, name, bye, timeout, talk,
-// queue-clear, start, stop.
+// queue-clear, start, stop, link-up, link-down.
 const char* monitorEventName(MonitorEventKind kind);
 
 // The HTTP view's event stream listens here (null: none). It runs on the server's thread

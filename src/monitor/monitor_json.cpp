@@ -2,6 +2,7 @@
 // exceptions (a name that is no valid UTF-8 is replaced, never thrown on) are caught here.
 #include "app/app_state.h"
 #include "audio/relay.h"
+#include "links/links.h"
 #include "monitor/monitor_view.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -76,6 +77,7 @@ json stationsPart() {
         if (figures == nullptr) {
             figures = &none;
         }
+        const Link* link = linkOf(record->source.sin_addr.s_addr);
         list.push_back({{"name", nameValue(record->name)},
                         {"address", record->addressText},
                         {"state", record->state == STATION_CLOSING ? "closing" : "active"},
@@ -84,7 +86,24 @@ json stationsPart() {
                         {"idle_s", record->idleTicks},
                         {"talking", figures->talking},
                         {"relayed", figures->relayed},
-                        {"firewalled", figures->firewalled}});
+                        {"firewalled", figures->firewalled},
+                        {"link", link != nullptr},
+                        {"link_host", link != nullptr ? nameValue(link->host) : json(nullptr)}});
+    }
+    return list;
+}
+
+// The configured links in key order: host as configured, address, state and since when.
+json linksPart() {
+    json list = json::array();
+    for (int i = 0; i < linksCount(); ++i) {
+        const Link* link = linkAt(i);
+        list.push_back({{"key", link->key},
+                        {"host", nameValue(link->host)},
+                        {"address", addressValue(link->address)},
+                        {"link", true},
+                        {"link_state", linkStateName(link->state)},
+                        {"since", timeValue(link->sinceMs)}});
     }
     return list;
 }
@@ -153,6 +172,7 @@ bool monitorStatusJson(std::string* out) {
     try {
         json document = {{"server", serverPart()},
                          {"stations", stationsPart()},
+                         {"links", linksPart()},
                          {"counters", countersPart()},
                          {"talk_spells", spellsPart()}};
         return dump(document, out);
@@ -175,6 +195,13 @@ bool monitorEventMessage(const MonitorEvent& event, std::string* out) {
             document["drained"] = event.drained;
         } else if (event.kind == MonitorEventKind::Deny) {
             document["line"] = event.line;
+        }
+        if (event.hasLink) {
+            document["link"] = event.link;
+            document["address"] = addressValue(event.address);
+            if (event.kind == MonitorEventKind::LinkDown) {
+                document["reason"] = event.reason;
+            }
         }
         return message(document, out);
     } catch (const std::exception&) {

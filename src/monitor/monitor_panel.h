@@ -1,5 +1,6 @@
 // The lines of the terminal window's station panel: one per station in window order
-// (talker marked), then a heading and one line per talk spell, newest first. Names are
+// (talker marked, a link's host after it), then a heading and one line per link (its state
+// and since when), then a heading and one line per talk spell, newest first. Names are
 // escaped as for the status line; every line is bounded by its buffer.
 #pragma once
 

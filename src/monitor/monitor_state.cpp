@@ -220,6 +220,31 @@ void monitorGone(const StationRecord* record) {
     ++panelVersion;
 }
 
+// A link event: the host (escaped) and the address; the reason for link-down.
+void linkEvent(MonitorEventKind kind, const char* host, uint32_t address, const char* reason) {
+    MonitorEvent event{};
+    event.kind = kind;
+    event.atMs = monitorNowMs();
+    event.hasLink = true;
+    escapeText(host, event.link, sizeof event.link);
+    event.address = address;
+    event.reason = reason != nullptr ? reason : "closed";
+    ++panelVersion;
+    monitorEmit(event);
+}
+
+void monitorLinkUp(const char* host, uint32_t address) {
+    linkEvent(MonitorEventKind::LinkUp, host, address, nullptr);
+}
+
+void monitorLinkDown(const char* host, uint32_t address, const char* reason) {
+    linkEvent(MonitorEventKind::LinkDown, host, address, reason);
+}
+
+void monitorLinkChanged() {
+    ++panelVersion;
+}
+
 uint32_t monitorPanelVersion() {
     return panelVersion;
 }

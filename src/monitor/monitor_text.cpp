@@ -1,6 +1,7 @@
 // The plain-text pieces of the HTTP view: times, the listening address, the metrics.
 #include "app/app_state.h"
 #include "audio/relay.h"
+#include "links/links.h"
 #include "monitor/monitor_view.h"
 #include "stations/station.h"
 
@@ -70,6 +71,10 @@ void monitorMetricsText(std::string* out) {
            talkerHold > 0 ? 1u : 0u);
     metric(out, "confserver_up_seconds", "gauge", "Seconds since the server started.",
            static_cast<uint64_t>(up < 0 ? 0 : up));
+    metric(out, "confserver_links", "gauge", "Links to other conference servers configured.",
+           static_cast<uint64_t>(linksCount()));
+    metric(out, "confserver_links_up", "gauge", "Links whose peer is a station now.",
+           static_cast<uint64_t>(linksUpCount()));
     struct Counter {
         const char* name;
         const char* help;

@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "app/socket_ops.h"
 #include "control/rtcp.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
@@ -83,6 +84,7 @@ HWND refuseStation(StationRecord* record) {
 HWND admitStation(StationRecord* record) {
     if (stationCount > capacity) {
         monitorRefused(record->source.sin_addr.s_addr);
+        linksRefusedHere(record->source.sin_addr.s_addr);
         return refuseStation(record);
     }
     record->idleTicks = 0;
@@ -113,5 +115,6 @@ HWND admitStation(StationRecord* record) {
     }
     ++stationCount;
     monitorJoined(record);
+    linksStationAdmitted(record);
     return window;
 }

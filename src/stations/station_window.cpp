@@ -1,6 +1,7 @@
 #include "app/app_state.h"
 #include "app/status_text.h"
 #include "control/rtcp.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -57,6 +58,7 @@ void stationTeardown(HWND hwnd) {
     if (record->controlSocket != INVALID_SOCKET) {
         ws::closesocket(record->controlSocket);
     }
+    linksStationGone(record);
     monitorGone(record);
     stationIndexRemove(hwnd, record);
     SetWindowLongPtrA(hwnd, 0, 0);

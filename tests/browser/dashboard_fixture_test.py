@@ -142,6 +142,44 @@ class Dashboard(unittest.TestCase):
         self.assertEqual(self.script("return document.querySelectorAll('main img, main b, "
                                      "main script').length;"), 0)
 
+    def test_links_in_their_own_list_and_the_talker_marked_through_its_link(self):
+        now = time.time()
+        peer = fixture.station("*PEER*", "192.0.2.40", now, joined_ago=60, talking=True)
+        peer.update({"link": True, "link_host": "peer.example.net"})
+        local = fixture.station("G4LOC", "192.0.2.41", now, joined_ago=30)
+        local.update({"link": False, "link_host": None})
+        status = fixture.status(now, [peer, local], talker="192.0.2.40")
+        status["links"] = [
+            {"key": 1, "host": "peer.example.net", "address": "192.0.2.40", "link": True,
+             "link_state": "up", "since": fixture.rfc3339(now - 60)},
+            {"key": 2, "host": "<b>far</b>.example.org", "address": "198.51.100.9",
+             "link": True, "link_state": "refused", "since": fixture.rfc3339(now - 5)}]
+        self.open(status)
+        links = self.script(
+            "return Array.from(document.querySelectorAll('#links tbody tr')).map((tr) =>"
+            " Array.from(tr.cells).map((c) => c.textContent));")
+        self.assertEqual([row[:3] for row in links],
+                         [["peer.example.net", "192.0.2.40", "up"],
+                          ["<b>far</b>.example.org", "198.51.100.9", "refused"]])
+        self.assertRegex(links[0][3], r"^\d\d:\d\d:\d\d$")
+        self.assertTrue(self.script(
+            "const s = document.getElementById('links-section');"
+            " return !s.hidden && s.getBoundingClientRect().height > 0;"))
+        self.assertEqual(self.script("return document.getElementById('links-count').textContent;"),
+                         "(1 of 2 up)")
+        self.assertEqual(self.script("return document.querySelectorAll('#links b').length;"), 0)
+        rows = support.stations(self.browser)
+        self.assertIn("LINK", rows[0]["nameCell"])
+        self.assertIn("peer.example.net", rows[0]["nameCell"])
+        self.assertIn("TALKING", rows[0]["nameCell"])
+        self.assertNotIn("LINK", rows[1]["nameCell"])
+        self.assertEqual(self.script("return document.getElementById('talker').textContent;"),
+                         "*PEER* via link peer.example.net")
+        # A server without links shows no links section.
+        self.open(fixture.status(now, [local]))
+        support.wait_for(lambda: self.script(
+            "return document.getElementById('links-section').hidden;"), WAIT, "no links")
+
     def test_twenty_six_stations_and_no_talker(self):
         now = time.time()
         stations = [fixture.station("ST%02d" % i, "192.0.2.%d" % (100 + i), now,

@@ -1,6 +1,7 @@
 #include "server_harness.h"
 
 #include "access/access.h"
+#include "links/links.h"
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "audio/relay.h"
@@ -62,6 +63,7 @@ void resetServerState() {
     releaseControlPackets();
     accessReset();
     monitorReset();
+    linksReset();
 }
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)

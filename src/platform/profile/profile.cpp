@@ -48,12 +48,45 @@ std::optional<std::string> lookUp(const char* section, const char* key, const ch
     return value ? std::optional<std::string>(*value) : std::nullopt;
 }
 
+// The key names of a section, each ended by a NUL and the last by a second NUL; a buffer
+// too small cuts the last name and returns size - 2, as the enumeration rule says.
+DWORD copyKeyNames(const char* section, const char* fileName, char* buf, DWORD size) {
+    std::string text;
+    std::string path = pp::resolvePath(fileName);
+    std::string names;
+    if (!path.empty() && pp::readWholeFile(path, text) == pp::ReadResult::Ok) {
+        names = pp::keyNames(text, section);
+    }
+    if (buf == nullptr || size == 0) {
+        return 0;
+    }
+    if (size < 2) {
+        buf[0] = '\0';
+        return 0;
+    }
+    if (names.size() + 1 <= size) {
+        std::memcpy(buf, names.data(), names.size());
+        buf[names.size()] = '\0';
+        if (names.empty() && size > 1) {
+            buf[1] = '\0';
+        }
+        return static_cast<DWORD>(names.empty() ? 0 : names.size());
+    }
+    std::memcpy(buf, names.data(), size - 2);
+    buf[size - 2] = '\0';
+    buf[size - 1] = '\0';
+    return size - 2;
+}
+
 } // namespace
 
-// A null section or key (the enumerations) is not supported and gives 0 with an empty
-// buffer; a null default reads as "".
+// A null section (the enumeration of sections) is not supported and gives 0 with an empty
+// buffer; a null key lists the section's key names (copyKeyNames); a null default reads as "".
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* buf, DWORD size, const char* fileName) {
+    if (section != nullptr && key == nullptr) {
+        return copyKeyNames(section, fileName, buf, size);
+    }
     std::optional<std::string> value = lookUp(section, key, fileName);
     if (!value && section != nullptr && key != nullptr && defaultValue != nullptr) {
         value = defaultValue;

@@ -19,7 +19,8 @@
 #include <cstddef>
 
 // Copies the value (or the default) into buf, cut to size - 1 characters and terminated;
-// returns the number of characters copied.
+// returns the number of characters copied. A null key lists the section's key names
+// instead, each ended by a NUL and the list by a second NUL (cut to fit: size - 2).
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
                                char* buf, DWORD size, const char* fileName);
 // The decimal number at the start of the value (0 when it has none), or the default when

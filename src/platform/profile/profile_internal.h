@@ -59,6 +59,10 @@ bool replaceFile(const std::string& path, const std::string& content,
 std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
                                           std::string_view key);
 
+// The names of the key lines of the first section named section, in file order, each
+// followed by a NUL byte (the first of two equal names only); empty when there is none.
+std::string keyNames(std::string_view text, std::string_view section);
+
 // The number at the start of a value: blanks skipped, an optional sign, then decimal
 // digits accumulated modulo 2^32 (as a 32-bit register would); 0 when there are none.
 UINT parseLeadingInt(std::string_view value);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace platform::profile {
 
@@ -163,6 +164,31 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
         value = value.substr(1, value.size() - 2);
     }
     return value;
+}
+
+std::string keyNames(std::string_view text, std::string_view section) {
+    text.remove_prefix(markOf(text).size());
+    std::string names;
+    std::vector<std::string_view> seen;
+    bool inSection = false;
+    bool found = false;
+    for (size_t pos = 0; pos < text.size();) {
+        Line line = lineAt(text, pos);
+        if (line.kind == Kind::Section) {
+            if (found) {
+                break;
+            }
+            inSection = found = equalNoCase(line.name, trimBlanks(section));
+        } else if (inSection && line.kind == Kind::Key &&
+                   std::none_of(seen.begin(), seen.end(),
+                                [&](std::string_view s) { return equalNoCase(s, line.name); })) {
+            seen.push_back(line.name);
+            names.append(line.name);
+            names.push_back('\0');
+        }
+        pos = line.end;
+    }
+    return names;
 }
 
 UINT parseLeadingInt(std::string_view value) {

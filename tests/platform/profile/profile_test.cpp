@@ -207,7 +207,9 @@ TEST(ProfileRead, BufferIsCutAndTerminated) {
     EXPECT_EQ(GetPrivateProfileStringA("callsign", "user", "x", buf, 0, f.c_str()), 0u);
     EXPECT_EQ(buf[0], '@');
     EXPECT_EQ(GetPrivateProfileStringA(nullptr, "user", "x", buf, 4, f.c_str()), 0u);
-    EXPECT_EQ(GetPrivateProfileStringA("callsign", nullptr, "x", buf, 4, f.c_str()), 0u);
+    // A null key lists the key names, cut to the buffer with two NUL bytes at its end.
+    EXPECT_EQ(GetPrivateProfileStringA("callsign", nullptr, "x", buf, 4, f.c_str()), 2u);
+    EXPECT_EQ(std::string(buf, 4), std::string("us\0\0", 4));
 
     std::string longValue(1000, 'v');
     ASSERT_TRUE(put(f, "server", "1", longValue.c_str()));

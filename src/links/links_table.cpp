@@ -1,0 +1,79 @@
+// The link table: what each link is, its state and since when, and the readers of it.
+#include "links/links_internal.h"
+#include "monitor/monitor.h"
+
+#include <cstring>
+
+namespace linksinternal {
+
+Link table[LINKS_MAX];
+int count = 0;
+
+Link* find(uint32_t address) {
+    for (int i = 0; i < count; ++i) {
+        if (table[i].address == address) {
+            return &table[i];
+        }
+    }
+    return nullptr;
+}
+
+void setState(Link* link, LinkState state, const char* reason) {
+    if (link->state == state) {
+        return;
+    }
+    LinkState old = link->state;
+    link->state = state;
+    link->sinceMs = monitorNowMs();
+    if (state == LinkState::Up) {
+        monitorLinkUp(link->host, link->address);
+    } else if (old == LinkState::Up) {
+        monitorLinkDown(link->host, link->address, reason);
+    } else {
+        monitorLinkChanged();
+    }
+}
+
+} // namespace linksinternal
+
+const Link* linkOf(uint32_t address) {
+    return linksinternal::find(address);
+}
+
+int linksCount() {
+    return linksinternal::count;
+}
+
+const Link* linkAt(int index) {
+    return index >= 0 && index < linksinternal::count ? &linksinternal::table[index] : nullptr;
+}
+
+int linksUpCount() {
+    int up = 0;
+    for (int i = 0; i < linksinternal::count; ++i) {
+        up += linksinternal::table[i].state == LinkState::Up ? 1 : 0;
+    }
+    return up;
+}
+
+const char* linkStateName(LinkState state) {
+    switch (state) {
+    case LinkState::Up:
+        return "up";
+    case LinkState::Refused:
+        return "refused";
+    case LinkState::Linking:
+        break;
+    }
+    return "linking";
+}
+
+void linksStop() {
+    linksinternal::count = 0;
+    std::memset(linksinternal::table, 0, sizeof linksinternal::table);
+    monitorLinkChanged();
+}
+
+void linksReset() {
+    linksStop();
+}
