@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     }
     accessSetFileOverride(commandLine.accessFile.c_str());
     accessSetDenialListener(monitorDenied); // every denial is counted and logged
-    bindAddress = commandLine.bindAddress; // the check judges the links against it too
+    // The check judges the links against the bound address too.
+    bindAddress = commandLine.bindAddress;
     if (commandLine.checkConfig) {
         return checkConfiguration(stdout, !commandLine.accessFile.empty());
     }

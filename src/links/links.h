@@ -11,9 +11,9 @@
 
 struct StationRecord;
 
-constexpr int LINKS_MAX = 8;                // keys 1 to 8
-constexpr int32_t LINK_RETRY_TICKS = 20;    // as a station's keep-alive period
-constexpr size_t LINK_HOST_SIZE = 256;      // the host as configured, cut to this
+constexpr int LINKS_MAX = 8;             // keys 1 to 8
+constexpr int32_t LINK_RETRY_TICKS = 20; // as a station's keep-alive period
+constexpr size_t LINK_HOST_SIZE = 256;   // the host as configured, cut to this
 
 enum class LinkState {
     Linking, // keep-alives go out every LINK_RETRY_TICKS ticks; no answer yet
@@ -22,13 +22,13 @@ enum class LinkState {
 };
 
 struct Link {
-    int key;                    // 1..8: the key of [links] it came from
-    char host[LINK_HOST_SIZE];  // as configured (a name or a dotted address)
-    uint32_t address;           // network order, resolved at start
+    int key;                   // 1..8: the key of [links] it came from
+    char host[LINK_HOST_SIZE]; // as configured (a name or a dotted address)
+    uint32_t address;          // network order, resolved at start
     LinkState state;
-    int64_t sinceMs;            // monitor time of the last change of state
-    int32_t retryTicks;         // ticks until the next keep-alive while not up
-    bool refusedSinceAttempt;   // a refusal came after the last keep-alive sent
+    int64_t sinceMs;          // monitor time of the last change of state
+    int32_t retryTicks;       // ticks until the next keep-alive while not up
+    bool refusedSinceAttempt; // a refusal came after the last keep-alive sent
 };
 
 // --- Lifecycle (main window) -------------------------------------------------------------

@@ -74,8 +74,9 @@ void linksCheckConfig(FILE* out, uint32_t bound, void (*problem)(bool error, con
             if (linkKeyNumber(entries[j].key) != 0 && samePeer(entries[j], entry)) {
                 char firstKey[escapedSize(LINK_KEY_SIZE)];
                 escapeText(entries[j].key, firstKey, sizeof firstKey);
-                std::snprintf(text, sizeof text, "[links] %s = %s links the same peer as [links] %s",
-                              key, value, firstKey);
+                std::snprintf(text, sizeof text,
+                              "[links] %s = %s links the same peer as [links] %s", key, value,
+                              firstKey);
                 problem(true, text);
                 break;
             }

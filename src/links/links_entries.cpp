@@ -32,8 +32,7 @@ int linksReadEntries(LinkEntry* out, int max, int* more) {
             continue;
         }
         copyCut(out[n].key, sizeof out[n].key, key);
-        GetPrivateProfileStringA("links", key, "", out[n].value, sizeof out[n].value,
-                                 CONFIG_FILE);
+        GetPrivateProfileStringA("links", key, "", out[n].value, sizeof out[n].value, CONFIG_FILE);
         ++n;
     }
     if (more != nullptr) {

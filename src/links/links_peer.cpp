@@ -39,11 +39,10 @@ void linksStationGone(const StationRecord* record) {
     // The inactivity step raises the count past its limit before it closes the window; a
     // BYE, the operator and the access rules close it as closing.
     const char* reason = record->idleTicks > INACTIVITY_LIMIT_TICKS ? "timeout"
-                         : record->state == STATION_CLOSING      ? "bye"
-                                                                 : "closed";
-    linksinternal::setState(link, link->refusedSinceAttempt ? LinkState::Refused
-                                                            : LinkState::Linking,
-                            reason);
+                         : record->state == STATION_CLOSING         ? "bye"
+                                                                    : "closed";
+    linksinternal::setState(
+        link, link->refusedSinceAttempt ? LinkState::Refused : LinkState::Linking, reason);
     link->retryTicks = 1; // the next tick tries again, then every LINK_RETRY_TICKS
 }
 

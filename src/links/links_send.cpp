@@ -22,8 +22,8 @@ void sendKeepAlive(Link* link) {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(CONTROL_PORT);
     peer.sin_addr.s_addr = link->address;
-    ws::sendto(controlPortSocket, reinterpret_cast<const char*>(keepAliveCompound),
-               keepAliveLength, 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    ws::sendto(controlPortSocket, reinterpret_cast<const char*>(keepAliveCompound), keepAliveLength,
+               0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
     monitorKeepAliveSent();
 }
 

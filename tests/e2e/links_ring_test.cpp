@@ -80,9 +80,9 @@ class Conference {
         if (servers_.size() <= static_cast<size_t>(i)) {
             servers_.resize(i + 1);
         }
-        servers_[i] = std::make_unique<ServerProcess>(std::vector<std::string>{
-            "-m", "--config", config, "--bind", serverAddress(net_, i), "--time-scale",
-            TIME_SCALE});
+        servers_[i] = std::make_unique<ServerProcess>(
+            std::vector<std::string>{"-m", "--config", config, "--bind", serverAddress(net_, i),
+                                     "--time-scale", TIME_SCALE});
         return servers_[i]->waitForStatus("cVARDE", 10000);
     }
     void kill(int i) {
@@ -176,8 +176,7 @@ void collect(Conference& c, Receipts* r, Clock::time_point deadline) {
 
 // Station talker sends count datagrams (sequence numbers from first) at 50 a second,
 // keeping every station in meanwhile; collects until 500 ms after the last.
-void talk(Conference& c, int talker, const std::string& server, int first, int count,
-          Receipts* r) {
+void talk(Conference& c, int talker, const std::string& server, int first, int count, Receipts* r) {
     auto next = Clock::now();
     for (int seq = first; seq < first + count; ++seq) {
         c.station(talker).sendAudio(server, talkerDatagram(seq));

@@ -49,7 +49,9 @@ TEST(LinkEntries, KeysComeInFileOrderFirstOfTwoEqualOnlyAndOnlyFromTheirSection)
     char small[6];
     std::memset(small, '@', sizeof small);
     EXPECT_EQ(GetPrivateProfileStringA("links", nullptr, "", small, 5, "omvarc.ini"), 3u);
-    EXPECT_EQ(std::string(small, 5), std::string("2\0" "1\0\0", 5));
+    EXPECT_EQ(std::string(small, 5), std::string("2\0"
+                                                 "1\0\0",
+                                                 5));
     EXPECT_EQ(small[5], '@');
     char none[4] = "xyz";
     EXPECT_EQ(GetPrivateProfileStringA("nosuch", nullptr, "", none, 4, "omvarc.ini"), 0u);

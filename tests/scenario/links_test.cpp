@@ -9,6 +9,7 @@
 #include "links/links.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
+#include "monitor/monitor_panel.h"
 #include "monitor/monitor_view.h"
 #include "platform/runtime.h"
 #include "stations/station.h"
@@ -16,6 +17,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -26,9 +28,9 @@ namespace {
 
 const std::string ACCOUNT = "[callsign]\nuser=*HERE*\ndesc=TEST\nvalid=PW\n[server]\nver=618\n";
 
-const std::vector<uint8_t> BUSY(
-    reinterpret_cast<const uint8_t*>("oNDATA***SERVER BUSY - TRY LATER***\r\r"),
-    reinterpret_cast<const uint8_t*>("oNDATA***SERVER BUSY - TRY LATER***\r\r") + 38);
+const std::vector<uint8_t>
+    BUSY(reinterpret_cast<const uint8_t*>("oNDATA***SERVER BUSY - TRY LATER***\r\r"),
+         reinterpret_cast<const uint8_t*>("oNDATA***SERVER BUSY - TRY LATER***\r\r") + 38);
 const std::vector<uint8_t> BYE_TERM = {0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0,   0xE1, 0xCB,
                                        0x00, 0x04, 0,    0,    0, 0, 4, 'T', 'e',  'r',
                                        'm',  0,    0,    0,    0, 0, 0, 4};
@@ -147,6 +149,23 @@ TEST(Links, PeerAnsweringIsAStationAndTheLinkIsUpUntilItTimesOut) {
     EXPECT_NE(json.find(R"("link":true,"link_host":"127.210.3.1"})"), std::string::npos);
     EXPECT_NE(json.find(R"("name":"G4LOC","address":"127.210.4.1")"), std::string::npos);
     EXPECT_NE(json.find(R"("link":false,"link_host":null})"), std::string::npos);
+    // The terminal panel: the link's host after its station's line, then its own part.
+    std::vector<std::string> panel;
+    for (int i = 0; i < monitorPanelLineCount(); ++i) {
+        char line[512];
+        monitorPanelLine(i, line, sizeof line);
+        panel.emplace_back(line);
+    }
+    ASSERT_EQ(panel.size(), 4u);
+    EXPECT_EQ(panel[0].find(" link "), std::string::npos) << panel[0];
+    EXPECT_TRUE(panel[1].starts_with("  *PEER*     127.210.3.1 ")) << panel[1];
+    EXPECT_TRUE(panel[1].ends_with(" link 127.210.3.1")) << panel[1];
+    EXPECT_EQ(panel[2], "Links");
+    EXPECT_TRUE(std::regex_match(
+        panel[3],
+        std::regex(R"(  link 1 127\.210\.3\.1 +127\.210\.3\.1 +up +since \d\d:\d\d:\d\d)")))
+        << panel[3];
+    EXPECT_EQ(monitorPanelStationWindow(2), nullptr);
     std::string metrics;
     monitorMetricsText(&metrics);
     EXPECT_NE(metrics.find("\nconfserver_links 1\n"), std::string::npos);
@@ -285,8 +304,7 @@ TEST(Links, EntriesThatCannotBeLinksAreLeftOutWithOneLineEach) {
               "[links] 2=127.210.0.6 is not linked: it is this server's own address");
     EXPECT_EQ(operatorLines[2],
               "[links] 3=nosuchhost.invalid is not linked: the host does not resolve");
-    EXPECT_EQ(operatorLines[3],
-              "[links] 5=127.210.10.1 is not linked: the same peer as [links] 4");
+    EXPECT_EQ(operatorLines[3], "[links] 5=127.210.10.1 is not linked: the same peer as [links] 4");
     EXPECT_EQ(operatorLines[4],
               "[links] 7=224.0.0.1 is not linked: it is this server's own address");
     EXPECT_EQ(operatorLines[5],

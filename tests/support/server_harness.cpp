@@ -1,12 +1,12 @@
 #include "server_harness.h"
 
 #include "access/access.h"
-#include "links/links.h"
 #include "app/app_state.h"
 #include "app/startup.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "control/rtcp.h"
+#include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
