@@ -3,6 +3,8 @@
 #include "app/main_window.h"
 #include "app/socket_ops.h"
 #include "app/station_panel.h"
+#include "audio/limits.h"
+#include "audio/loop_guard.h"
 #include "audio/station_list.h"
 #include "config/config.h"
 #include "config/directory.h"
@@ -11,6 +13,8 @@
 #include "platform/profile/profile.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
+#include "stations/address_guard.h"
+#include "stations/refusal_hold.h"
 #include "stations/station.h"
 
 #include <cstdio>
@@ -61,6 +65,10 @@ LRESULT onMainWindowCreate(HWND hwnd) {
     SetTimer(hwnd, TIMER_BEACON, TIMER_BEACON_MS, nullptr);
     prepareControlPackets();
     accessStart();
+    limitsStart();
+    loopGuardReset();
+    refusalHoldReset();
+    addressGuardStart();
     if (WSAAsyncSelect(audioPortSocket, hwnd, MSG_AUDIO_SOCKET, FD_READ) != 0) {
         startupError("ERROR");
     }

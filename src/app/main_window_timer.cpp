@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/station_panel.h"
+#include "audio/limits.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "monitor/monitor.h"
@@ -9,6 +10,11 @@
 #include "stations/station.h"
 
 void onMainWindowTimer(HWND, UINT_PTR id) {
+    if (id == TIMER_TICK) {
+        ++serverTicks;
+    } else if (id == TIMER_BEACON) {
+        ++beaconTicks;
+    }
     if (id == TIMER_TICK && talkerHold > 0 && --talkerHold == 0) {
         monitorTalker(nullptr);
     }
@@ -33,5 +39,6 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     }
     if (id == TIMER_TICK) {
         accessTick();
+        limitsTick();
     }
 }

@@ -121,8 +121,10 @@ void denyAsked(const Target& target) {
         tell(DENY_CAPTION, text);
         return;
     }
-    // The new rule closes every station of that callsign at once; this one for certain.
+    // The new rule closes every station of that callsign at once (its address held off);
+    // this one for certain.
     if (stillThere(target)) {
+        accessHoldAddress(stationRecordOf(target.window)->source.sin_addr.s_addr);
         controlCloseStation(target.window);
     }
 }

@@ -6,6 +6,7 @@
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
+#include "stations/address_guard.h"
 #include "stations/admission.h"
 #include "stations/station.h"
 
@@ -79,9 +80,8 @@ void controlCloseStation(HWND window) {
     if (record == nullptr) {
         return;
     }
-    record->state = STATION_CLOSING;
     monitorBye(record);
-    PostMessageA(window, WM_CLOSE, 0, 0);
+    stationRequestClose(window, record);
 }
 
 void onControlSocket(SOCKET s, WORD event, WORD error) {
@@ -107,6 +107,9 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     } else {
         if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {
             return;
+        }
+        if (addressGuardRefuses(key.sin_addr.s_addr)) {
+            return; // ourselves, nobody or everybody: no record, no reply
         }
         if (!accessAddressAllowed(key.sin_addr.s_addr)) {
             return; // no record, no window, no reply

@@ -17,7 +17,9 @@ enum class MonitorEventKind {
     Talk,
     QueueClear,
     Start,
-    Stop
+    Stop,
+    RefuseSuppressed,
+    TalkLimit
 };
 
 // Longest escaped name: 255 bytes of a name, each at most four after escaping.
@@ -33,10 +35,11 @@ struct MonitorEvent {
     int64_t durationMs;                   // talk: the spell's length
     int drained;                          // queue-clear: datagrams thrown away
     int line;                             // deny: the rule's line in the access file
+    uint64_t count;                       // refuse-suppressed: refusals left out this tick
 };
 
 // The event's name as written in the log: join, refuse, deny, name, bye, timeout, talk,
-// queue-clear, start, stop.
+// queue-clear, start, stop, refuse-suppressed, talk-limit.
 const char* monitorEventName(MonitorEventKind kind);
 
 // The HTTP view's event stream listens here (null: none). It runs on the server's thread

@@ -84,7 +84,9 @@ json stationsPart() {
                         {"idle_s", record->idleTicks},
                         {"talking", figures->talking},
                         {"relayed", figures->relayed},
-                        {"firewalled", figures->firewalled}});
+                        {"firewalled", figures->firewalled},
+                        {"muted", figures->muted},
+                        {"rate_limited", figures->rateLimited}});
     }
     return list;
 }
@@ -105,7 +107,11 @@ json countersPart() {
             {"timeouts", c.timeouts},
             {"byes", c.byes},
             {"beacons", c.beacons},
-            {"keepalives", c.keepalives}};
+            {"keepalives", c.keepalives},
+            {"loops", c.loops},
+            {"muted", c.muted},
+            {"rate_limited", c.rateLimited},
+            {"refusals_suppressed", c.refusalsSuppressed}};
 }
 
 json spellsPart() {
@@ -175,6 +181,8 @@ bool monitorEventMessage(const MonitorEvent& event, std::string* out) {
             document["drained"] = event.drained;
         } else if (event.kind == MonitorEventKind::Deny) {
             document["line"] = event.line;
+        } else if (event.kind == MonitorEventKind::RefuseSuppressed) {
+            document["count"] = event.count;
         }
         return message(document, out);
     } catch (const std::exception&) {

@@ -62,6 +62,20 @@ void emitStartWaiting() {
 }
 int waitingQueueClears = 0;
 int waitingDrained = 0;
+uint64_t waitingSuppressed = 0; // refusals left out since the last tick
+
+// One event a tick counts the refusals that got no reply and no event of their own.
+void emitSuppressedRefusals() {
+    if (waitingSuppressed == 0) {
+        return;
+    }
+    MonitorEvent event{};
+    event.kind = MonitorEventKind::RefuseSuppressed;
+    event.atMs = monitorNowMs();
+    event.count = waitingSuppressed;
+    waitingSuppressed = 0;
+    monitorEmit(event);
+}
 
 void flushHook(void*) {
     monitorFlush();
@@ -131,6 +145,10 @@ void monitorNoteQueueClear(int drained) {
     waitingDrained += drained;
 }
 
+void monitorNoteRefusalSuppressed() {
+    ++waitingSuppressed;
+}
+
 void monitorStatusText(const char* text) {
     if (text == nullptr || std::strncmp(text, lastStatus, sizeof lastStatus - 1) == 0) {
         return;
@@ -176,6 +194,7 @@ void monitorQuietStandardError() {
 }
 
 void monitorTick() {
+    emitSuppressedRefusals();
     monitorFlush();
     monitorHttpTick();
 }
@@ -209,6 +228,7 @@ void monitorStopping() {
         return;
     }
     started = false;
+    emitSuppressedRefusals();
     monitorFlush();
     MonitorEvent event{};
     event.kind = MonitorEventKind::Stop;
@@ -236,6 +256,7 @@ void monitorReset() {
     lastStatus[0] = '\0';
     waitingQueueClears = 0;
     waitingDrained = 0;
+    waitingSuppressed = 0;
     startWaiting = false;
     eventListener = nullptr;
     statusListener = nullptr;

@@ -6,6 +6,7 @@
 #include "monitor/monitor.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
+#include "stations/refusal_hold.h"
 
 namespace {
 
@@ -82,6 +83,10 @@ HWND refuseStation(StationRecord* record) {
 
 HWND admitStation(StationRecord* record) {
     if (stationCount > capacity) {
+        if (!refusalMaySend(record->source.sin_addr.s_addr)) {
+            monitorRefusalSuppressed();
+            return nullptr;
+        }
         monitorRefused(record->source.sin_addr.s_addr);
         return refuseStation(record);
     }
