@@ -4,6 +4,7 @@
 #include "app/station_panel.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "ctl/ctl.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -15,6 +16,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     if (id == TIMER_TICK) {
         monitorTick();
         stationPanelTick();
+        ctlTick();
     }
     if (id == TIMER_BEACON) {
         standbyStep();
