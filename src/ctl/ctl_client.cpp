@@ -5,8 +5,8 @@
 #include "platform/stream/escape.h"
 
 #include <cerrno>
-#include <cstdarg>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -17,8 +17,8 @@
 
 namespace {
 
-constexpr int ANSWER_WAIT_MS = 5000;            // the server answers within a second
-constexpr size_t LINE_MAX_BYTES = 1024 * 1024;  // no line of an answer is near this
+constexpr int ANSWER_WAIT_MS = 5000;           // the server answers within a second
+constexpr size_t LINE_MAX_BYTES = 1024 * 1024; // no line of an answer is near this
 
 constexpr const char* USAGE =
     "usage: confserver ctl [--socket PATH] COMMAND [ARGUMENT]\n"

@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t OUTPUT_MAX = 64 * 1024; // what may wait for one client
 constexpr size_t READ_CHUNK = 4096;
-constexpr int READS_PER_READY = 8;   // a flooding client gives way to the pump between rounds
+constexpr int READS_PER_READY = 8; // a flooding client gives way to the pump between rounds
 constexpr int ACCEPTS_PER_READY = 16;
 constexpr int PEER_GROUPS_MAX = 256;
 
@@ -101,8 +101,8 @@ bool peerAllowed(int fd, char* why, size_t size) {
 void flush(int slot) {
     Client& c = clients[slot];
     while (c.outStart < c.outLength) {
-        ssize_t n = ::send(c.fd, c.out + c.outStart, c.outLength - c.outStart,
-                           MSG_DONTWAIT | MSG_NOSIGNAL);
+        ssize_t n =
+            ::send(c.fd, c.out + c.outStart, c.outLength - c.outStart, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 break;

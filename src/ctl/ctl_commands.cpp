@@ -70,8 +70,7 @@ bool runCommand(const char* command, const char* argument, CtlAnswer* answer, bo
         ctlAnswerLine(answer, json.c_str());
         return true;
     }
-    if ((std::strcmp(command, "close") == 0 || std::strcmp(command, "deny") == 0) &&
-        !noArgument) {
+    if ((std::strcmp(command, "close") == 0 || std::strcmp(command, "deny") == 0) && !noArgument) {
         return command[0] == 'c' ? ctlCloseStation(argument, answer, error, size)
                                  : ctlDenyStation(argument, answer, error, size);
     }

@@ -9,8 +9,8 @@
 
 namespace {
 
-bool configured = false;   // main asked for a socket (tests of the server in one process do not)
-bool pathGiven = false;    // --control: a socket that cannot be opened stops the start
+bool configured = false; // main asked for a socket (tests of the server in one process do not)
+bool pathGiven = false;  // --control: a socket that cannot be opened stops the start
 char socketPath[sizeof(sockaddr_un::sun_path) + 1] = "";
 int listenFd = -1;
 

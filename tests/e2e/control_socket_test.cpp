@@ -63,8 +63,8 @@ struct Server {
         : socket(dir.file("run/control")), address(bind) {
         std::string config = dir.file("omvarc.ini");
         testutil::writeFile(config, ACCOUNT);
-        std::vector<std::string> args = {"-m", "--config", config, "--bind", bind, "--control",
-                                         socket};
+        std::vector<std::string> args = {"-m", "--config",  config, "--bind",
+                                         bind, "--control", socket};
         args.insert(args.end(), extra.begin(), extra.end());
         process = std::make_unique<ServerProcess>(args);
     }
@@ -249,8 +249,7 @@ TEST(ControlSocket, EveryCommandAnswersAsThePanelAndTheHttpViewShow) {
                         "file is configured (--access or [access] file).\n");
     CtlResult reload = ctl(server.socket, {"reload"});
     EXPECT_EQ(reload.code, 1);
-    EXPECT_EQ(reload.err,
-              "confserver: no access file is configured (--access or [access] file)\n");
+    EXPECT_EQ(reload.err, "confserver: no access file is configured (--access or [access] file)\n");
     // Unknown words are named; control bytes are refused before anything is echoed.
     CtlResult unknown = ctl(server.socket, {"st\\tus"});
     EXPECT_EQ(unknown.code, 1);
@@ -503,4 +502,46 @@ TEST(ControlSocket, AnotherUserIsKeptOutByTheModesAndByTheServer) {
     EXPECT_NE(peer.err.find(" is neither root nor the server's user or group\n"),
               std::string::npos);
     EXPECT_TRUE(peer.out.empty());
+}
+
+TEST(ControlSocket, TheDefaultPlacesAreTheRuntimeDirectories) {
+    TempDir dir;
+    testutil::writeFile(dir.file("omvarc.ini"), ACCOUNT);
+    ASSERT_EQ(::mkdir(dir.file("xdg").c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(dir.file("rt").c_str(), 0750), 0);
+    const std::string xdg = "XDG_RUNTIME_DIR=" + dir.file("xdg");
+    auto serve = [&](const std::string& bind, const std::vector<std::string>& env) {
+        return std::make_unique<ServerProcess>(
+            std::vector<std::string>{"-m", "--config", dir.file("omvarc.ini"), "--bind", bind},
+            env);
+    };
+    // The user's runtime directory: its confserver directory made with mode 0750.
+    auto user = serve("127.121.6.1", {xdg});
+    ASSERT_TRUE(user->waitForStatus("cVARDE", kWait)) << user->standardError();
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("xdg/confserver").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    ServerProcess client({"ctl", "status"}, {xdg});
+    EXPECT_EQ(client.waitExit(kWait), 0) << client.standardError();
+    ASSERT_FALSE(client.lines().empty());
+    EXPECT_NE(client.lines()[0].find(" on 127.121.6.1,"), std::string::npos);
+    // A second server with the same default place serves without control, and says so.
+    auto second = serve("127.121.6.2", {xdg});
+    ASSERT_TRUE(second->waitForStatus("cVARDE", kWait)) << second->standardError();
+    EXPECT_NE(second->standardError().find("confserver: control socket " +
+                                           dir.file("xdg/confserver/control") +
+                                           ": another server is listening on it; runtime "
+                                           "control is off (--control PATH sets another)\n"),
+              std::string::npos)
+        << second->standardError();
+    // Under systemd: the unit's runtime directory (the first, when it names several).
+    const std::string runtime = "RUNTIME_DIRECTORY=" + dir.file("rt") + ":" + dir.file("xdg");
+    auto unit = serve("127.121.6.3", {runtime});
+    ASSERT_TRUE(unit->waitForStatus("cVARDE", kWait)) << unit->standardError();
+    ASSERT_EQ(::lstat(dir.file("rt/control").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISSOCK(st.st_mode));
+    ServerProcess unitClient({"ctl", "status"}, {runtime});
+    EXPECT_EQ(unitClient.waitExit(kWait), 0) << unitClient.standardError();
+    ASSERT_FALSE(unitClient.lines().empty());
+    EXPECT_NE(unitClient.lines()[0].find(" on 127.121.6.3,"), std::string::npos);
 }
