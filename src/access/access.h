@@ -79,6 +79,13 @@ void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int 
 // new rules at once. False, with the file untouched, when there is no access file, the
 // callsign is no valid pattern, or the file cannot be read or written.
 bool accessAppendDeny(const char* callsign);
+// Why a station named name (null: no callsign yet) cannot be denied by such a line, as a
+// text that follows "Station NAME (ADDRESS) "; null when it can.
+const char* accessDenyLineProblem(const char* name);
+// Reads the access file again now, whatever its modification time says, and closes the
+// stations that the rules read deny. False, with a one-line reason in why (path escaped),
+// when no file is configured or it cannot be read (the last good rules then stay).
+bool accessReloadNow(char* why, size_t size);
 
 // The rules in force (for checks and tests).
 const AccessRuleSet* accessRules();

@@ -9,6 +9,7 @@
 #include "config/config.h"
 #include "config/directory.h"
 #include "control/rtcp.h"
+#include "ctl/ctl.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/window/dialog.h"
@@ -77,6 +78,11 @@ LRESULT onMainWindowCreate(HWND hwnd) {
         startupError(monitorStartError());
         return -1;
     }
+    char controlError[480];
+    if (!ctlStart(controlError, sizeof controlError)) {
+        startupError(controlError);
+        return -1;
+    }
     startCompanionProgram();
     return 0;
 }
@@ -84,6 +90,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
 void onMainWindowDestroy(HWND hwnd) {
     stationPanelStop();
     monitorStopping();
+    ctlStop();
     if (mdiClient != nullptr) {
         for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
              child = GetWindow(child, GW_HWNDNEXT)) {

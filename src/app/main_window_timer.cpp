@@ -5,6 +5,7 @@
 #include "audio/limits.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "ctl/ctl.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -21,6 +22,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     if (id == TIMER_TICK) {
         monitorTick();
         stationPanelTick();
+        ctlTick();
     }
     if (id == TIMER_BEACON) {
         standbyStep();

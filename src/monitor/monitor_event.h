@@ -45,6 +45,11 @@ const char* monitorEventName(MonitorEventKind kind);
 // The HTTP view's event stream listens here (null: none). It runs on the server's thread
 // after the event log has written the record.
 void monitorSetEventListener(void (*listener)(const MonitorEvent& event));
+// Further listeners of every record (the control socket's followers), run after the one
+// above; at most 4 at once. Adding one that is there already changes nothing; false when
+// full.
+bool monitorAddEventListener(void (*listener)(const MonitorEvent& event));
+void monitorRemoveEventListener(void (*listener)(const MonitorEvent& event));
 // The status text listener: runs off the relay path (before the pump sleeps, or at the
 // tick) once per status text set since the last run, oldest first.
 void monitorSetStatusListener(void (*listener)(const char* text, int64_t atMs));

@@ -168,6 +168,15 @@ bool monitorStatusJson(std::string* out) {
     }
 }
 
+bool monitorStationsJson(std::string* out) {
+    try {
+        return dump(stationsPart(), out);
+    } catch (const std::exception&) {
+        out->clear();
+        return false;
+    }
+}
+
 bool monitorEventMessage(const MonitorEvent& event, std::string* out) {
     try {
         json document = {{"event", monitorEventName(event.kind)}, {"at", timeValue(event.atMs)}};

@@ -33,6 +33,8 @@ char startError[320] = "";
 
 void (*eventListener)(const MonitorEvent&) = nullptr;
 void (*statusListener)(const char*, int64_t) = nullptr;
+constexpr int EXTRA_LISTENERS_MAX = 4;
+void (*extraListeners[EXTRA_LISTENERS_MAX])(const MonitorEvent&) = {};
 
 // Status texts set since the last flush, oldest first; when more come than fit, the
 // oldest waiting ones give way (the event stream shows the latest state, never a stale one).
@@ -126,6 +128,29 @@ void monitorSetEventListener(void (*listener)(const MonitorEvent&)) {
     eventListener = listener;
 }
 
+bool monitorAddEventListener(void (*listener)(const MonitorEvent&)) {
+    for (auto& slot : extraListeners) {
+        if (slot == listener) {
+            return true;
+        }
+    }
+    for (auto& slot : extraListeners) {
+        if (slot == nullptr) {
+            slot = listener;
+            return true;
+        }
+    }
+    return false;
+}
+
+void monitorRemoveEventListener(void (*listener)(const MonitorEvent&)) {
+    for (auto& slot : extraListeners) {
+        if (slot == listener) {
+            slot = nullptr;
+        }
+    }
+}
+
 void monitorSetStatusListener(void (*listener)(const char*, int64_t)) {
     statusListener = listener;
 }
@@ -137,6 +162,11 @@ void monitorEmit(const MonitorEvent& event) {
     eventLogWrite(event);
     if (eventListener != nullptr) {
         eventListener(event);
+    }
+    for (auto* listener : extraListeners) {
+        if (listener != nullptr) {
+            listener(event);
+        }
     }
 }
 
@@ -259,6 +289,9 @@ void monitorReset() {
     waitingSuppressed = 0;
     startWaiting = false;
     eventListener = nullptr;
+    for (auto& slot : extraListeners) {
+        slot = nullptr;
+    }
     statusListener = nullptr;
     eventLogReset();
 }
