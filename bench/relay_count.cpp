@@ -116,7 +116,8 @@ std::string dotted(in_addr_t a) {
     return inet_ntoa(in);
 }
 
-// A fresh configuration directory with the server's file; "" on failure.
+// A fresh configuration directory with the server's file (and RELAY_COUNT_CONFIG_EXTRA at its
+// end, when set); "" on failure.
 std::string writeConfig(std::string& directory) {
     char pattern[] = "/tmp/relay_count.XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
@@ -131,6 +132,10 @@ std::string writeConfig(std::string& directory) {
     std::fputs("[callsign]\nuser=*BENCH*\ndesc=BENCH\nvalid=PW\n[server]\nver=618\nmaxusers=25\n"
                "1=127.61.255.254\n",
                f);
+    // More of the file (a [limits] section, say) for counting what a setting costs.
+    if (const char* extra = std::getenv("RELAY_COUNT_CONFIG_EXTRA")) {
+        std::fputs(extra, f);
+    }
     std::fclose(f);
     return path;
 }

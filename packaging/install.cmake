@@ -21,6 +21,8 @@ install(FILES ${CONFSERVER_PACKAGING_DIR}/omvarc.ini
 install(FILES ${CMAKE_SOURCE_DIR}/examples/omvarc.ini
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The machine-readable copyright file, and the changelog compressed as Debian keeps it.
+install(FILES ${CONFSERVER_PACKAGING_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The systemd units, with the binary's installed path in ExecStart: the single conference
 # and the template of one conference per instance (confserver@NAME).
@@ -55,6 +57,20 @@ else()
 endif()
 add_custom_target(confserver_manpage ALL DEPENDS ${CONFSERVER_MANPAGE})
 install(FILES ${CONFSERVER_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(CONFSERVER_GZIP)
+  set(CONFSERVER_CHANGELOG ${CONFSERVER_PACKAGING_OUT}/doc/changelog.gz)
+  add_custom_command(
+    OUTPUT ${CONFSERVER_CHANGELOG}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CONFSERVER_PACKAGING_OUT}/doc
+    COMMAND ${CMAKE_COMMAND} -E copy ${CONFSERVER_PACKAGING_DIR}/changelog
+            ${CONFSERVER_PACKAGING_OUT}/doc/changelog
+    COMMAND ${CONFSERVER_GZIP} -9nf ${CONFSERVER_PACKAGING_OUT}/doc/changelog
+    DEPENDS ${CONFSERVER_PACKAGING_DIR}/changelog
+    COMMENT "Compressing the changelog"
+    VERBATIM)
+  add_custom_target(confserver_changelog ALL DEPENDS ${CONFSERVER_CHANGELOG})
+  install(FILES ${CONFSERVER_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
 
 # Maintainer scripts: postinst names the installed configuration template.
 set(CONFSERVER_TEMPLATE "${CMAKE_INSTALL_FULL_DATADIR}/confserver/omvarc.ini")
@@ -88,7 +104,8 @@ string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
        "with its configuration in /etc/confserver/omvarc.ini.")
 set(CPACK_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+# A native package: the source is its own packaging, and packaging/changelog (shipped as
+# changelog.gz) is its Debian changelog, whose top entry names this version.
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
@@ -96,8 +113,10 @@ set(CPACK_STRIP_FILES TRUE)
 # postinst creates the system user with adduser, or useradd where adduser is missing. The
 # HTTP library and the journal's are opened at run time (when the HTTP view starts, when the
 # event log goes to the journal), so dpkg-shlibdeps, which reads only the linked libraries,
-# does not see them: their packages are named here.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser | passwd, libmicrohttpd12, libsystemd0")
+# does not see them: their packages are named here, with the name the HTTP library's package
+# took in Debian's 64-bit time transition as the alternative.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "adduser | passwd, libmicrohttpd12 | libmicrohttpd12t64, libsystemd0")
 find_program(CONFSERVER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CONFSERVER_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -50,13 +50,25 @@ void accessStop();
 // stayed ACCESS_NAMING_TICKS ticks while callsign allow rules are in force.
 void accessTick();
 // A control datagram came from address (network order), which matches no station: true
-// when a record may be made for it. False (the denial is told to the listener) when the
-// address rules keep it out; the caller then sends nothing and makes nothing.
+// when a record may be made for it. False when the address is held off (nothing told) or
+// the address rules keep it out (the denial is told to the listener); the caller then
+// sends nothing and makes nothing.
 bool accessAddressAllowed(uint32_t address);
 // The control handler has just set or changed the station's name: when the callsign rules
 // deny it, the station is closed as a BYE closes it (state '-', WM_CLOSE to its window).
 // True when it was closed.
 bool accessStationNamed(HWND window, StationRecord* record);
+
+// A station that the rules closed has its address held off this long: control packets
+// from it make no station and get no reply, and are not told as denials again.
+constexpr uint32_t ACCESS_DENIED_HOLD_TICKS = 600;
+// Holds the address (network order) off from now on for ACCESS_DENIED_HOLD_TICKS ticks.
+// The table is fixed: when it is full the oldest hold gives way.
+void accessHoldAddress(uint32_t address);
+// True while the address is held off.
+bool accessAddressHeld(uint32_t address);
+// Forgets every hold.
+void accessHoldReset();
 
 // Each denial is told to fn: the station's name (null while it has none), its address
 // (network order) and the line of the deciding rule (0 when no allow rule matched).
@@ -67,6 +79,13 @@ void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int 
 // new rules at once. False, with the file untouched, when there is no access file, the
 // callsign is no valid pattern, or the file cannot be read or written.
 bool accessAppendDeny(const char* callsign);
+// Why a station named name (null: no callsign yet) cannot be denied by such a line, as a
+// text that follows "Station NAME (ADDRESS) "; null when it can.
+const char* accessDenyLineProblem(const char* name);
+// Reads the access file again now, whatever its modification time says, and closes the
+// stations that the rules read deny. False, with a one-line reason in why (path escaped),
+// when no file is configured or it cannot be read (the last good rules then stay).
+bool accessReloadNow(char* why, size_t size);
 
 // The rules in force (for checks and tests).
 const AccessRuleSet* accessRules();

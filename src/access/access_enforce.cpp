@@ -46,10 +46,11 @@ AccessVerdict judgeStation(const StationRecord* record) {
     return {true, ACCESS_NO_RULE_LINE};
 }
 
-// Closes a denied station as a BYE does and tells the listener.
+// Closes a denied station as a BYE does, holds its address off for
+// ACCESS_DENIED_HOLD_TICKS and tells the listener.
 void closeDenied(HWND window, StationRecord* record, int line) {
-    record->state = STATION_CLOSING;
-    PostMessageA(window, WM_CLOSE, 0, 0);
+    stationRequestClose(window, record);
+    accessHoldAddress(record->source.sin_addr.s_addr);
     tellDenial(record->name, record->source.sin_addr.s_addr, line);
 }
 
@@ -111,6 +112,9 @@ void accessTick() {
 }
 
 bool accessAddressAllowed(uint32_t address) {
+    if (accessAddressHeld(address)) {
+        return false; // told once, when its station was closed
+    }
     AccessVerdict verdict = accessJudgeAddress(accessinternal::activeRules(), address);
     if (!verdict.allowed) {
         tellDenial(nullptr, address, verdict.line);
@@ -168,6 +172,7 @@ bool accessAppendDeny(const char* callsign) {
 }
 
 void accessReset() {
+    accessHoldReset();
     accessinternal::forgetFile();
     accessSetFileOverride(nullptr);
     denialListener = nullptr;

@@ -17,3 +17,5 @@ int32_t bindOnPortZero = 0;
 int32_t connectedSend = 0;
 
 uint32_t bindAddress = 0; // INADDR_ANY
+uint32_t serverTicks = 0;
+uint32_t beaconTicks = 0;

@@ -41,3 +41,8 @@ extern int32_t connectedSend;
 // Local IPv4 address (network order) of the listening and station sockets; any address
 // unless --bind names one.
 extern uint32_t bindAddress;
+
+// TIMER_TICKs since start (raised first thing on each one), and TIMER_BEACON ticks: the
+// clock of the holds and limits that count ticks, read without a system call.
+extern uint32_t serverTicks;
+extern uint32_t beaconTicks;

@@ -57,6 +57,9 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
         app.add_option("--http", out->http,
                        "Serve the HTTP view on ADDRESS:PORT (default: [monitor] http)")
             ->type_name("ADDRESS:PORT");
+    app.add_option("--control", out->control,
+                   "Control socket (default: $RUNTIME_DIRECTORY/control)")
+        ->type_name("PATH");
     app.add_flag("--version", out->version, "Print the version and exit");
     try {
         app.parse(argc, argv);

@@ -13,6 +13,7 @@ struct CommandLine {
     bool checkConfig = false; // --check-config: check the files and exit
     bool httpGiven = false;   // --http given (an empty value turns the HTTP view off)
     std::string http;         // --http ADDRESS:PORT
+    std::string control;      // --control PATH, empty for the default place
     bool help = false;
     bool version = false;
 };

@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "config/check_config.h"
 #include "config/config.h"
+#include "ctl/ctl.h"
 #include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"
@@ -16,6 +17,10 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    // `confserver ctl ...` is the control client: no server, no option of the server's.
+    if (argc >= 2 && std::string(argv[1]) == "ctl") {
+        return ctlClientMain(argc - 2, argv + 2);
+    }
     // Signals are caught from the first instant. Until the main window exists there is
     // nothing to close, so a signal ends the process at once, wherever start-up is held up;
     // the companion program is not waited for, so its end must not leave a zombie behind.
@@ -54,6 +59,7 @@ int main(int argc, char** argv) {
     }
     platformSetTimeScale(commandLine.timeScale);
     monitorSetHttpAddress(commandLine.httpGiven ? commandLine.http.c_str() : nullptr);
+    ctlSetServerSocket(commandLine.control.c_str());
     // A terminal without the minimise switch shows the window; anything else runs minimised.
     if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {
         char whyNot[160];

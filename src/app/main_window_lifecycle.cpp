@@ -3,15 +3,20 @@
 #include "app/main_window.h"
 #include "app/socket_ops.h"
 #include "app/station_panel.h"
+#include "audio/limits.h"
+#include "audio/loop_guard.h"
 #include "audio/station_list.h"
 #include "config/config.h"
 #include "config/directory.h"
 #include "control/rtcp.h"
+#include "ctl/ctl.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
+#include "stations/address_guard.h"
+#include "stations/refusal_hold.h"
 #include "stations/station.h"
 
 #include <cstdio>
@@ -62,12 +67,21 @@ LRESULT onMainWindowCreate(HWND hwnd) {
     SetTimer(hwnd, TIMER_BEACON, TIMER_BEACON_MS, nullptr);
     prepareControlPackets();
     accessStart();
+    limitsStart();
+    loopGuardReset();
+    refusalHoldReset();
+    addressGuardStart();
     if (WSAAsyncSelect(audioPortSocket, hwnd, MSG_AUDIO_SOCKET, FD_READ) != 0) {
         startupError("ERROR");
     }
     WSAAsyncSelect(controlPortSocket, hwnd, MSG_CONTROL_SOCKET, FD_READ);
     if (!monitorStarted()) {
         startupError(monitorStartError());
+        return -1;
+    }
+    char controlError[480];
+    if (!ctlStart(controlError, sizeof controlError)) {
+        startupError(controlError);
         return -1;
     }
     linksStart();
@@ -78,6 +92,7 @@ LRESULT onMainWindowCreate(HWND hwnd) {
 void onMainWindowDestroy(HWND hwnd) {
     stationPanelStop();
     monitorStopping();
+    ctlStop();
     linksStop(); // the server closes: its links go without a link-down each
     if (mdiClient != nullptr) {
         for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;

@@ -2,20 +2,28 @@
 #include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/station_panel.h"
+#include "audio/limits.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "ctl/ctl.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 
 void onMainWindowTimer(HWND, UINT_PTR id) {
+    if (id == TIMER_TICK) {
+        ++serverTicks;
+    } else if (id == TIMER_BEACON) {
+        ++beaconTicks;
+    }
     if (id == TIMER_TICK && talkerHold > 0 && --talkerHold == 0) {
         monitorTalker(nullptr);
     }
     if (id == TIMER_TICK) {
         monitorTick();
         stationPanelTick();
+        ctlTick();
     }
     if (id == TIMER_BEACON) {
         standbyStep();
@@ -34,6 +42,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     }
     if (id == TIMER_TICK) {
         accessTick();
+        limitsTick();
         linksTick();
     }
 }

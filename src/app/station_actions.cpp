@@ -80,22 +80,9 @@ void closeAsked(const Target& target) {
     controlCloseStation(target.window);
 }
 
-// Why the station's callsign cannot be written as a deny line, or null when it can. A
-// name with '*' would be read back as a pattern and keep out more than this station.
+// Why the station's callsign cannot be written as a deny line, or null when it can.
 const char* whyNoDenyLine(const Target& target) {
-    if (!target.named) {
-        return "has no callsign yet, so there is none to deny.";
-    }
-    size_t length = std::strlen(target.name);
-    if (!accessIsCallsignPattern(target.name, length) ||
-        std::memchr(target.name, '*', length) != nullptr) {
-        return "has a callsign that an access file line cannot name exactly.";
-    }
-    char path[8];
-    if (!accessResolvePath(path, sizeof path)) {
-        return "cannot be denied: no access file is configured (--access or [access] file).";
-    }
-    return nullptr;
+    return accessDenyLineProblem(target.named ? target.name : nullptr);
 }
 
 void denyAsked(const Target& target) {
@@ -121,8 +108,10 @@ void denyAsked(const Target& target) {
         tell(DENY_CAPTION, text);
         return;
     }
-    // The new rule closes every station of that callsign at once; this one for certain.
+    // The new rule closes every station of that callsign at once (its address held off);
+    // this one for certain.
     if (stillThere(target)) {
+        accessHoldAddress(stationRecordOf(target.window)->source.sin_addr.s_addr);
         controlCloseStation(target.window);
     }
 }

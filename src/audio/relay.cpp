@@ -2,6 +2,8 @@
 
 #include "app/app_state.h"
 #include "app/status_text.h"
+#include "audio/limits.h"
+#include "audio/loop_guard.h"
 #include "audio/station_list.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
@@ -16,9 +18,10 @@ int32_t queueCount = 0;
 
 namespace {
 
-// Text datagrams from stations begin with these seven bytes and are never relayed.
-constexpr char TEXT_PREFIX[] = "oNDATA\r";
-constexpr int TEXT_PREFIX_LENGTH = 7;
+// Text datagrams begin with these six bytes and are never relayed: a station's texts, and
+// another server's list text and beacon ("oNDATACONF"), which relayed would feed a loop.
+constexpr char TEXT_PREFIX[] = "oNDATA";
+constexpr int TEXT_PREFIX_LENGTH = 6;
 
 // A drain reads at most this many datagrams: more than a default receive buffer can hold,
 // so it empties what was waiting when it began without running as long as a flood lasts.
@@ -26,7 +29,8 @@ constexpr int DRAIN_MAX = 1024;
 
 // Applies the talker lock to a long datagram; false when it must be dropped.
 bool passesTalkerLock(const StationRecord* sender) {
-    if (talkerHold == 0) {
+    const bool took = talkerHold == 0;
+    if (took) {
         std::memcpy(talkerAddress, sender->addressText, sizeof talkerAddress);
         talkerHold = 2;
         listCycle = 9;
@@ -38,6 +42,7 @@ bool passesTalkerLock(const StationRecord* sender) {
         return false;
     }
     talkerHold = 2;
+    limitsTalkerHeard(took);
     return true;
 }
 
@@ -51,13 +56,15 @@ bool passesTalkerLock(const StationRecord* sender) {
 [[gnu::flatten]] int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;
+    const bool withholdUnnamed = limitUnnamed > 0; // unnamed stations get keep-alives only
     for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         if (!isStationWindow(child)) {
             continue;
         }
         StationRecord* record = stationRecordOf(child);
-        if (record == nullptr || record->state != STATION_ACTIVE) {
+        if (record == nullptr || record->state != STATION_ACTIVE ||
+            (withholdUnnamed && record->name == nullptr)) {
             continue;
         }
         const bool other = record->source.sin_addr.s_addr != senderAddress;
@@ -134,12 +141,18 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
         monitorUnregistered();
         return;
     }
-    if (sender->state != STATION_ACTIVE) {
+    if (sender->state != STATION_ACTIVE || !limitsPass(sender)) {
+        return;
+    }
+    const uint64_t hash = loopGuardHash(buffer, length);
+    if (loopGuardSeen(hash)) {
+        monitorLoop();
         return;
     }
     if (length >= LONG_DATAGRAM_MIN && !passesTalkerLock(sender)) {
         return;
     }
+    loopGuardNote(hash);
     if (sender->idleTicks > 0) {
         sender->idleTicks = 0;
     }

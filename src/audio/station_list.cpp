@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/status_text.h"
+#include "audio/limits.h"
 #include "audio/relay.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
@@ -98,7 +99,8 @@ void listAddTalker(const StationRecord* record) {
 }
 
 void listSend(const StationRecord* record) {
-    if (listCycle != LIST_SEND_CYCLE || record->state != STATION_ACTIVE) {
+    if (listCycle != LIST_SEND_CYCLE || record->state != STATION_ACTIVE ||
+        limitsWithholds(record)) {
         return;
     }
     ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1), 0);
@@ -154,7 +156,8 @@ void standbyStep() {
             if (standbyCountdown == 1 && isListed(record)) {
                 appendLine(record->name, "\r");
             }
-            if (standbyCountdown == 0 && record->state == STATION_ACTIVE) {
+            if (standbyCountdown == 0 && record->state == STATION_ACTIVE &&
+                !limitsWithholds(record)) {
                 setStatusText(STANDBY_STATUS_SENT);
                 ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1),
                          0);

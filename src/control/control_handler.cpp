@@ -7,6 +7,7 @@
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
+#include "stations/address_guard.h"
 #include "stations/admission.h"
 #include "stations/station.h"
 
@@ -80,9 +81,8 @@ void controlCloseStation(HWND window) {
     if (record == nullptr) {
         return;
     }
-    record->state = STATION_CLOSING;
     monitorBye(record);
-    PostMessageA(window, WM_CLOSE, 0, 0);
+    stationRequestClose(window, record);
 }
 
 void onControlSocket(SOCKET s, WORD event, WORD error) {
@@ -108,6 +108,9 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     } else {
         if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {
             return;
+        }
+        if (addressGuardRefuses(key.sin_addr.s_addr)) {
+            return; // ourselves, nobody or everybody: no record, no reply
         }
         if (linksRefusalOnControl(key.sin_addr.s_addr, controlBuffer, length)) {
             return; // a link's peer refused us: no station is made of its BYE

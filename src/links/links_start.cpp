@@ -6,6 +6,7 @@
 #include "monitor/monitor.h"
 #include "platform/net/winsock.h"
 #include "platform/runtime.h"
+#include "stations/address_guard.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,7 +52,7 @@ void takeEntry(const LinkEntry& entry) {
         leftOut(entry, "the host does not resolve");
         return;
     }
-    if (linkIsOwnAddress(address, bindAddress)) {
+    if (linkIsOwnAddress(address, bindAddress) || addressGuardRefuses(address)) {
         leftOut(entry, "it is this server's own address");
         return;
     }

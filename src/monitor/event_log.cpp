@@ -85,6 +85,10 @@ const char* monitorEventName(MonitorEventKind kind) {
         return "start";
     case MonitorEventKind::Stop:
         return "stop";
+    case MonitorEventKind::RefuseSuppressed:
+        return "refuse-suppressed";
+    case MonitorEventKind::TalkLimit:
+        return "talk-limit";
     case MonitorEventKind::LinkUp:
         return "link-up";
     case MonitorEventKind::LinkDown:
@@ -113,6 +117,8 @@ size_t eventLogLine(const MonitorEvent& event, char* out, size_t size) {
         append(out, size, &used, " drained %d", event.drained);
     } else if (event.kind == MonitorEventKind::Deny && event.line > 0) {
         append(out, size, &used, " line %d", event.line);
+    } else if (event.kind == MonitorEventKind::RefuseSuppressed) {
+        append(out, size, &used, " %" PRIu64, event.count);
     }
     if (event.hasLink) {
         append(out, size, &used, " %s", event.link);
@@ -146,6 +152,9 @@ void eventJournalFields(const MonitorEvent& event, EventJournalFields* out) {
         std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_DRAINED=%d", event.drained);
     } else if (event.kind == MonitorEventKind::Deny && event.line > 0) {
         std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_RULE_LINE=%d", event.line);
+    } else if (event.kind == MonitorEventKind::RefuseSuppressed) {
+        std::snprintf(field(), EVENT_JOURNAL_FIELD_SIZE, "CONFSERVER_SUPPRESSED=%" PRIu64,
+                      event.count);
     }
     if (event.hasLink) {
         char address[INET_ADDRSTRLEN];

@@ -28,7 +28,7 @@ size_t eventLogLine(const MonitorEvent& event, char* out, size_t size);
 // The record's journal fields, "NAME=value" each: MESSAGE (the line), PRIORITY,
 // SYSLOG_IDENTIFIER, CONFSERVER_EVENT, and where they apply CONFSERVER_STATION,
 // CONFSERVER_ADDRESS, CONFSERVER_DURATION_MS, CONFSERVER_DRAINED, CONFSERVER_RULE_LINE,
-// CONFSERVER_LINK (the link's host), CONFSERVER_REASON (link-down).
+// CONFSERVER_SUPPRESSED, CONFSERVER_LINK (the link's host), CONFSERVER_REASON (link-down).
 constexpr int EVENT_JOURNAL_FIELDS_MAX = 9;
 constexpr size_t EVENT_JOURNAL_FIELD_SIZE = MONITOR_ESCAPED_NAME_SIZE + 64;
 struct EventJournalFields {

@@ -24,12 +24,23 @@ const char* monitorStartError();
 // (capacity), or denied by the access rules (line: the rule's line in the access file).
 void monitorJoined(const StationRecord* record);
 void monitorRefused(uint32_t address);
+// A refused control packet that got no reply (its address was refused less than 10 ticks
+// ago, or 20 refusals went out this tick): counted as a refusal and as suppressed; one
+// event a tick says how many were left out.
+void monitorRefusalSuppressed();
 void monitorDenied(const char* name, uint32_t address, int line);
 // The control handler set or changed the station's name.
 void monitorNamed(const StationRecord* record);
 // An audio datagram from record was relayed to copies stations / dropped by the talker lock.
 void monitorRelayed(const StationRecord* record, int copies);
 void monitorFirewalled(const StationRecord* record);
+// A datagram not relayed: identical to one relayed in the last two ticks (loop guard); from
+// a station muted by the talk limit; beyond its station's rate limit.
+void monitorLoop();
+void monitorMuted(const StationRecord* record);
+void monitorRateLimited(const StationRecord* record);
+// The talk limit muted record (it held the talker lock too long without a pause).
+void monitorTalkLimit(const StationRecord* record);
 // A datagram from an address that is no station; a text datagram; a control packet error.
 void monitorUnregistered();
 void monitorTextDatagram();
@@ -65,8 +76,10 @@ struct MonitorStationFigures {
     uint32_t address;            // network order
     int64_t joinedAtMs;
     int64_t lastHeardAtMs;
-    uint64_t relayed;    // datagrams relayed from it
-    uint64_t firewalled; // datagrams of it dropped by the talker lock
+    uint64_t relayed;     // datagrams relayed from it
+    uint64_t firewalled;  // datagrams of it dropped by the talker lock
+    uint64_t muted;       // datagrams of it dropped while the talk limit muted it
+    uint64_t rateLimited; // datagrams of it dropped beyond the rate limit
     bool talking;
 };
 
@@ -82,7 +95,8 @@ struct MonitorSpell {
 
 struct MonitorCounters {
     uint64_t relayed, copiesSent, firewalled, unregistered, textDatagrams, queueClears, drained,
-        controlErrors, joins, refusals, denials, timeouts, byes, beacons, keepalives;
+        controlErrors, joins, refusals, denials, timeouts, byes, beacons, keepalives, loops, muted,
+        rateLimited, refusalsSuppressed;
 };
 
 // The figures of the station whose record this is, or null.

@@ -18,6 +18,8 @@ enum class MonitorEventKind {
     QueueClear,
     Start,
     Stop,
+    RefuseSuppressed,
+    TalkLimit,
     LinkUp,
     LinkDown
 };
@@ -35,18 +37,24 @@ struct MonitorEvent {
     int64_t durationMs;                   // talk: the spell's length
     int drained;                          // queue-clear: datagrams thrown away
     int line;                             // deny: the rule's line in the access file
+    uint64_t count;                       // refuse-suppressed: refusals left out this tick
     bool hasLink;                         // link-up, link-down: the link's host and address
     char link[MONITOR_ESCAPED_NAME_SIZE]; // the host as configured, escaped
     const char* reason;                   // link-down: timeout, bye, closed
 };
 
 // The event's name as written in the log: join, refuse, deny, name, bye, timeout, talk,
-// queue-clear, start, stop, link-up, link-down.
+// queue-clear, start, stop, refuse-suppressed, talk-limit, link-up, link-down.
 const char* monitorEventName(MonitorEventKind kind);
 
 // The HTTP view's event stream listens here (null: none). It runs on the server's thread
 // after the event log has written the record.
 void monitorSetEventListener(void (*listener)(const MonitorEvent& event));
+// Further listeners of every record (the control socket's followers), run after the one
+// above; at most 4 at once. Adding one that is there already changes nothing; false when
+// full.
+bool monitorAddEventListener(void (*listener)(const MonitorEvent& event));
+void monitorRemoveEventListener(void (*listener)(const MonitorEvent& event));
 // The status text listener: runs off the relay path (before the pump sleeps, or at the
 // tick) once per status text set since the last run, oldest first.
 void monitorSetStatusListener(void (*listener)(const char* text, int64_t atMs));

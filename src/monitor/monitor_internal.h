@@ -15,5 +15,7 @@ void monitorHttpClose();
 void monitorResetFigures();
 // A queue clear seen on the relay path: its event is written by the next monitorFlush.
 void monitorNoteQueueClear(int drained);
+// A refusal left out: the next tick's refuse-suppressed event counts it.
+void monitorNoteRefusalSuppressed();
 // Runs the HTTP view's pending work once a tick (its timeouts).
 void monitorHttpTick();

@@ -87,6 +87,8 @@ json stationsPart() {
                         {"talking", figures->talking},
                         {"relayed", figures->relayed},
                         {"firewalled", figures->firewalled},
+                        {"muted", figures->muted},
+                        {"rate_limited", figures->rateLimited},
                         {"link", link != nullptr},
                         {"link_host", link != nullptr ? nameValue(link->host) : json(nullptr)}});
     }
@@ -124,7 +126,11 @@ json countersPart() {
             {"timeouts", c.timeouts},
             {"byes", c.byes},
             {"beacons", c.beacons},
-            {"keepalives", c.keepalives}};
+            {"keepalives", c.keepalives},
+            {"loops", c.loops},
+            {"muted", c.muted},
+            {"rate_limited", c.rateLimited},
+            {"refusals_suppressed", c.refusalsSuppressed}};
 }
 
 json spellsPart() {
@@ -182,6 +188,15 @@ bool monitorStatusJson(std::string* out) {
     }
 }
 
+bool monitorStationsJson(std::string* out) {
+    try {
+        return dump(stationsPart(), out);
+    } catch (const std::exception&) {
+        out->clear();
+        return false;
+    }
+}
+
 bool monitorEventMessage(const MonitorEvent& event, std::string* out) {
     try {
         json document = {{"event", monitorEventName(event.kind)}, {"at", timeValue(event.atMs)}};
@@ -195,6 +210,8 @@ bool monitorEventMessage(const MonitorEvent& event, std::string* out) {
             document["drained"] = event.drained;
         } else if (event.kind == MonitorEventKind::Deny) {
             document["line"] = event.line;
+        } else if (event.kind == MonitorEventKind::RefuseSuppressed) {
+            document["count"] = event.count;
         }
         if (event.hasLink) {
             document["link"] = event.link;

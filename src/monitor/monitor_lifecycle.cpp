@@ -33,6 +33,8 @@ char startError[320] = "";
 
 void (*eventListener)(const MonitorEvent&) = nullptr;
 void (*statusListener)(const char*, int64_t) = nullptr;
+constexpr int EXTRA_LISTENERS_MAX = 4;
+void (*extraListeners[EXTRA_LISTENERS_MAX])(const MonitorEvent&) = {};
 
 // Status texts set since the last flush, oldest first; when more come than fit, the
 // oldest waiting ones give way (the event stream shows the latest state, never a stale one).
@@ -62,6 +64,20 @@ void emitStartWaiting() {
 }
 int waitingQueueClears = 0;
 int waitingDrained = 0;
+uint64_t waitingSuppressed = 0; // refusals left out since the last tick
+
+// One event a tick counts the refusals that got no reply and no event of their own.
+void emitSuppressedRefusals() {
+    if (waitingSuppressed == 0) {
+        return;
+    }
+    MonitorEvent event{};
+    event.kind = MonitorEventKind::RefuseSuppressed;
+    event.atMs = monitorNowMs();
+    event.count = waitingSuppressed;
+    waitingSuppressed = 0;
+    monitorEmit(event);
+}
 
 void flushHook(void*) {
     monitorFlush();
@@ -112,6 +128,29 @@ void monitorSetEventListener(void (*listener)(const MonitorEvent&)) {
     eventListener = listener;
 }
 
+bool monitorAddEventListener(void (*listener)(const MonitorEvent&)) {
+    for (auto& slot : extraListeners) {
+        if (slot == listener) {
+            return true;
+        }
+    }
+    for (auto& slot : extraListeners) {
+        if (slot == nullptr) {
+            slot = listener;
+            return true;
+        }
+    }
+    return false;
+}
+
+void monitorRemoveEventListener(void (*listener)(const MonitorEvent&)) {
+    for (auto& slot : extraListeners) {
+        if (slot == listener) {
+            slot = nullptr;
+        }
+    }
+}
+
 void monitorSetStatusListener(void (*listener)(const char*, int64_t)) {
     statusListener = listener;
 }
@@ -124,11 +163,20 @@ void monitorEmit(const MonitorEvent& event) {
     if (eventListener != nullptr) {
         eventListener(event);
     }
+    for (auto* listener : extraListeners) {
+        if (listener != nullptr) {
+            listener(event);
+        }
+    }
 }
 
 void monitorNoteQueueClear(int drained) {
     ++waitingQueueClears;
     waitingDrained += drained;
+}
+
+void monitorNoteRefusalSuppressed() {
+    ++waitingSuppressed;
 }
 
 void monitorStatusText(const char* text) {
@@ -176,6 +224,7 @@ void monitorQuietStandardError() {
 }
 
 void monitorTick() {
+    emitSuppressedRefusals();
     monitorFlush();
     monitorHttpTick();
 }
@@ -209,6 +258,7 @@ void monitorStopping() {
         return;
     }
     started = false;
+    emitSuppressedRefusals();
     monitorFlush();
     MonitorEvent event{};
     event.kind = MonitorEventKind::Stop;
@@ -236,8 +286,12 @@ void monitorReset() {
     lastStatus[0] = '\0';
     waitingQueueClears = 0;
     waitingDrained = 0;
+    waitingSuppressed = 0;
     startWaiting = false;
     eventListener = nullptr;
+    for (auto& slot : extraListeners) {
+        slot = nullptr;
+    }
     statusListener = nullptr;
     eventLogReset();
 }

@@ -113,6 +113,12 @@ void monitorRefused(uint32_t address) {
     monitorEmit(event);
 }
 
+void monitorRefusalSuppressed() {
+    ++counters.refusals;
+    ++counters.refusalsSuppressed;
+    monitorNoteRefusalSuppressed();
+}
+
 void monitorDenied(const char* name, uint32_t address, int line) {
     ++counters.denials;
     MonitorEvent event{};
@@ -148,6 +154,30 @@ void monitorFirewalled(const StationRecord* record) {
         ++slot->firewalled;
         slot->lastHeardAtMs = monitorNowMs();
     }
+}
+
+void monitorLoop() {
+    ++counters.loops;
+}
+
+void monitorMuted(const StationRecord* record) {
+    ++counters.muted;
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        ++slot->muted;
+        slot->lastHeardAtMs = monitorNowMs();
+    }
+}
+
+void monitorRateLimited(const StationRecord* record) {
+    ++counters.rateLimited;
+    if (MonitorStationFigures* slot = slotOf(record)) {
+        ++slot->rateLimited;
+        slot->lastHeardAtMs = monitorNowMs();
+    }
+}
+
+void monitorTalkLimit(const StationRecord* record) {
+    monitorEmit(stationEvent(MonitorEventKind::TalkLimit, record));
 }
 
 void monitorHeard(const StationRecord* record) {

@@ -100,6 +100,17 @@ void monitorMetricsText(std::string* out) {
         {"confserver_byes_total", "Stations closed by their BYE.", c.byes},
         {"confserver_beacons_total", "Standby beacons sent.", c.beacons},
         {"confserver_keepalives_total", "Keep-alive packets sent.", c.keepalives},
+        {"confserver_loops_total",
+         "Datagrams not relayed: identical to one relayed in the last "
+         "two ticks.",
+         c.loops},
+        {"confserver_muted_total", "Datagrams not relayed: their station was over the talk limit.",
+         c.muted},
+        {"confserver_rate_limited_total", "Datagrams not relayed: beyond their station's rate.",
+         c.rateLimited},
+        {"confserver_refusals_suppressed_total",
+         "Refused control packets that got no reply (held or over 20 a tick).",
+         c.refusalsSuppressed},
     };
     for (const Counter& counter : counters) {
         metric(out, counter.name, "counter", counter.help, counter.value);

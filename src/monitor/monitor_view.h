@@ -14,6 +14,9 @@
 void monitorSetServerNames(const char* node, const char* description);
 // GET /api/status: false (out empty) when it could not be written.
 bool monitorStatusJson(std::string* out);
+// The status's stations array alone, on one line; false (out empty) when it could not be
+// written.
+bool monitorStationsJson(std::string* out);
 // One event-stream message ("data: {...}\n\n") for an event-log record / a status text.
 bool monitorEventMessage(const MonitorEvent& event, std::string* out);
 bool monitorStatusMessage(const char* text, int64_t atMs, std::string* out);

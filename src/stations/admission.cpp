@@ -7,6 +7,7 @@
 #include "monitor/monitor.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
+#include "stations/refusal_hold.h"
 
 namespace {
 
@@ -83,6 +84,10 @@ HWND refuseStation(StationRecord* record) {
 
 HWND admitStation(StationRecord* record) {
     if (stationCount > capacity) {
+        if (!refusalMaySend(record->source.sin_addr.s_addr)) {
+            monitorRefusalSuppressed();
+            return nullptr;
+        }
         monitorRefused(record->source.sin_addr.s_addr);
         linksRefusedHere(record->source.sin_addr.s_addr);
         return refuseStation(record);

@@ -31,6 +31,14 @@ struct StationRecord {
     int32_t keepAliveTicks;
     char* name;          // heap text owned by the record, or null
     int32_t accessTicks; // ticks since admission, counted up to a limit by the access rules
+    // The station limits ([limits]): ticks since admission while unnamed; the tick whose
+    // datagrams rateUsed counts; muted by the talk limit, and the beacon tick it was last
+    // heard on while muted.
+    int32_t unnamedTicks;
+    uint32_t rateTick;
+    int32_t rateUsed;
+    int32_t muted;
+    uint32_t mutedBeacon;
 };
 
 extern int32_t stationCount;
@@ -42,6 +50,11 @@ extern int32_t closedHoldTicks;
 StationRecord* newStationRecord(const sockaddr_in* source);
 // Releases a record that no window owns (its name too); closes nothing.
 void releaseStationRecord(StationRecord* record);
+
+// Closes the station the way a BYE does: state '-' and WM_CLOSE to its window, whose
+// handling holds the address off for CLOSED_HOLD_TICKS and destroys it. The one close path
+// of a BYE, the access rules, the unnamed limit and the operator.
+void stationRequestClose(HWND window, StationRecord* record);
 
 // Window procedure of class IServeClient.
 LRESULT stationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

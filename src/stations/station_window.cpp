@@ -69,6 +69,11 @@ void stationTeardown(HWND hwnd) {
 
 } // namespace
 
+void stationRequestClose(HWND window, StationRecord* record) {
+    record->state = STATION_CLOSING;
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
 LRESULT stationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_TIMER:

@@ -35,7 +35,7 @@ def known_status(now):
               fixture.spell("LA1OLD", "198.51.100.7", now - 1000, 65.0),
               fixture.spell("ANCIENT", "198.51.100.8", now - 3000, 5.0)]
     counters = {"relayed": 1290, "copies_sent": 2580, "firewalled": 7, "joins": 4,
-                "keepalives": 1000000}
+                "keepalives": 1000000, "refusals_suppressed": 999}
     return fixture.status(now, stations, spells, counters, talker="192.0.2.23")
 
 
@@ -89,7 +89,8 @@ class Dashboard(unittest.TestCase):
         self.assertEqual(counters["relayed"], "1,290")
         self.assertEqual(counters["copies_sent"], "2,580")
         self.assertEqual(counters["keepalives"], "1,000,000")
-        self.assertEqual(len(counters), 15)
+        self.assertEqual(len(counters), 19)
+        self.assertEqual(counters["refusals_suppressed"], "999")
         # Timeline: a row per station, then LA1OLD who has left; ANCIENT's spell ended over
         # 30 minutes ago. Bars: KENT's spell, LA1OLD's, and the talker's live one.
         timeline = self.script("""

@@ -24,14 +24,16 @@ def rfc3339(seconds):
 
 COUNTER_NAMES = ("relayed", "copies_sent", "firewalled", "unregistered", "text_datagrams",
                  "queue_clears", "drained", "control_errors", "joins", "refusals", "denials",
-                 "timeouts", "byes", "beacons", "keepalives")
+                 "timeouts", "byes", "beacons", "keepalives", "loops", "muted", "rate_limited",
+                 "refusals_suppressed")
 
 
 def station(name, address, now, joined_ago, idle_s=0.0, relayed=0, talking=False,
             firewalled=0, state="active"):
     return {"name": name, "address": address, "state": state,
             "joined_at": rfc3339(now - joined_ago), "last_heard_at": rfc3339(now - idle_s),
-            "idle_s": idle_s, "talking": talking, "relayed": relayed, "firewalled": firewalled}
+            "idle_s": idle_s, "talking": talking, "relayed": relayed, "firewalled": firewalled,
+            "muted": 0, "rate_limited": 0}
 
 
 def spell(name, address, started, duration_s):

@@ -1,14 +1,16 @@
 // A link as the operator sees it in the terminal window, driven through tmux: the panel's
 // Links part shows the link trying, then up with the peer's station line marked with the
-// link's host once the peer answers. Server on 127.212.1.1, the peer played by a test
+// link's host once the peer answers; `confserver ctl status` says the same. Server on 127.212.1.1, the peer played by a test
 // station on 127.212.2.1.
 #include "support/server_harness.h"
+#include "support/server_process.h"
 #include "support/testutil.h"
 #include "support/tmux_session.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
+#include <regex>
 
 using testutil::TempDir;
 using testutil::TestStation;
@@ -41,8 +43,10 @@ TEST(LinksPanel, ShowsTheLinkTryingThenUpWithThePeersStationMarked) {
                                 "4=127.0.0.1\nver=618\n[links]\n1=127.212.2.1\n");
     TestStation peer("127.212.2.1");
     const std::string server = "127.212.1.1";
+    std::string socket = dir.file("run/control");
     TmuxSession tmux({"TERM=xterm-256color", "CONFSERVER_DESKTOP=e2e_links_panel"},
-                     {CONFSERVER_BINARY, "--config", config, "--bind", server}, 100, 30);
+                     {CONFSERVER_BINARY, "--config", config, "--bind", server, "--control", socket},
+                     100, 30);
     ASSERT_TRUE(tmux.ok());
     ASSERT_TRUE(tmux.waitFor(
         [](const std::string& s) { return hasRowWith(s, "link 1 127.212.2.1", "linking"); }, kWait))
@@ -58,6 +62,15 @@ TEST(LinksPanel, ShowsTheLinkTryingThenUpWithThePeersStationMarked) {
         },
         kWait))
         << tmux.screen();
+    testutil::ServerProcess ctl({"ctl", "--socket", socket, "status"});
+    EXPECT_EQ(ctl.waitExit(kWait), 0) << ctl.standardError();
+    std::vector<std::string> lines = ctl.lines();
+    ASSERT_EQ(lines.size(), 3u) << ctl.standardError();
+    EXPECT_TRUE(lines[1].starts_with("  *PEER*     127.212.2.1 ")) << lines[1];
+    EXPECT_TRUE(lines[1].ends_with(" link 127.212.2.1")) << lines[1];
+    EXPECT_TRUE(std::regex_match(
+        lines[2], std::regex(R"(link 1 127\.212\.2\.1 127\.212\.2\.1 up since \d{4}-\d\d-\d\dT[0-9:.]+Z)")))
+        << lines[2];
     ::kill(tmux.programPid(kWait), SIGTERM);
     EXPECT_EQ(tmux.waitExit(kWait), 0);
 }

@@ -147,7 +147,7 @@ TEST(Access, AllowOnlyAddressListAdmitsOnlyWhatItMatches) {
     EXPECT_EQ(denials[0].line, ACCESS_NO_RULE_LINE);
 }
 
-TEST(Access, DeniedCallsignIsClosedLikeAByeAndHeldForTenTicks) {
+TEST(Access, DeniedCallsignIsClosedLikeAByeAndItsAddressHeldOffSixHundredTicks) {
     AccessScenario s("127.112.0.4", "deny N0C*\n");
     ASSERT_TRUE(s.server.start());
     TestStation a("127.112.5.1");
@@ -165,12 +165,21 @@ TEST(Access, DeniedCallsignIsClosedLikeAByeAndHeldForTenTicks) {
     EXPECT_EQ(denials[0].name, "n0call");
     EXPECT_EQ(denials[0].address, "127.112.5.1");
     EXPECT_EQ(denials[0].line, 1);
-    for (int t = 1; t <= 9; ++t) {
+    a.audio.drain();
+    a.control.drain();
+    // Its address is held off for 600 ticks: no station, no reply, no further denial.
+    for (int t = 1; t < 600; ++t) {
         s.server.tick();
-        a.sendControl(s.server.address(), testutil::emptyReceiverReport());
-        s.server.pump();
-        EXPECT_EQ(stationCount, 0) << "tick " << t;
+        if (t == 1 || t == 10 || t == 11 || t == 599) {
+            a.sendControl(s.server.address(), testutil::emptyReceiverReport());
+            a.sendControl(s.server.address(), testutil::namePacket("N0CALL"));
+            s.server.pump();
+            EXPECT_EQ(stationCount, 0) << "tick " << t;
+        }
     }
+    EXPECT_TRUE(a.audio.drain().empty());
+    EXPECT_TRUE(a.control.drain().empty());
+    EXPECT_EQ(denials.size(), 1u);
     s.server.tick();
     a.sendControl(s.server.address(), testutil::emptyReceiverReport());
     s.server.pump();
@@ -240,6 +249,10 @@ TEST(Access, ChangedFileClosesADeniedStationWithinOneTick) {
     s.server.pump();
     ASSERT_EQ(stationCount, 1);
     ASSERT_TRUE(accessAppendDeny("M0OPS"));
+    s.server.pump();
+    EXPECT_EQ(stationCount, 0);
+    s.server.tick(11); // past the hold of a BYE, not past the hold of a denial
+    c.sendControl(s.server.address(), testutil::emptyReceiverReport());
     s.server.pump();
     EXPECT_EQ(stationCount, 0);
     EXPECT_EQ(testutil::readFile(s.rulesPath),

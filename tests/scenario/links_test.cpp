@@ -238,6 +238,23 @@ TEST(Links, RefusingPeerShowsRefusedMakesNoStationAndIsTriedEveryTwentyTicks) {
     EXPECT_TRUE(peer.audio.drain().empty());
 }
 
+TEST(Links, BusyTextAloneShowsTheRefusal) {
+    LinkScenario s("127.210.0.8", "1=127.210.12.1\n");
+    TestStation peer("127.210.12.1");
+    ASSERT_TRUE(s.server.start());
+    s.server.pump();
+    ASSERT_EQ(keepAlivesFromControlPort(peer, s.server.address()), 1);
+    peer.sendAudio(s.server.address(), BUSY);
+    s.server.pump();
+    EXPECT_EQ(linkAt(0)->state, LinkState::Refused);
+    // Another text from the peer changes nothing.
+    s.server.tick(20);
+    ASSERT_EQ(keepAlivesFromControlPort(peer, s.server.address()), 1);
+    peer.sendAudio(s.server.address(), testutil::bytesOf(std::string("oNDATACONF V3.67:\r\r", 20)));
+    s.server.tick(20);
+    EXPECT_EQ(linkAt(0)->state, LinkState::Linking);
+}
+
 TEST(Links, FullServerRefusesThePeerAndSendsNoKeepAliveUntilThereIsRoom) {
     LinkScenario s("127.210.0.4", "1=127.210.6.1\n", "maxusers=0\n");
     TestStation peer("127.210.6.1");

@@ -3,6 +3,8 @@
 #include "access/access.h"
 #include "app/app_state.h"
 #include "app/startup.h"
+#include "audio/limits.h"
+#include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "control/rtcp.h"
@@ -12,6 +14,8 @@
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
+#include "stations/address_guard.h"
+#include "stations/refusal_hold.h"
 #include "stations/station.h"
 
 #include <arpa/inet.h>
@@ -52,6 +56,12 @@ void resetServerState() {
     stationCount = 0;
     closedAddress = 0;
     closedHoldTicks = 0;
+    serverTicks = 0;
+    beaconTicks = 0;
+    limitsReset();
+    loopGuardReset();
+    refusalHoldReset();
+    addressGuardReset();
     std::memset(talkerAddress, 0, sizeof talkerAddress);
     talkerHold = 0;
     queueCount = 0;

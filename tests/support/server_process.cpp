@@ -46,7 +46,12 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
     argv.push_back(nullptr);
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);
+        // The runtime directories would give every server the same control socket: a test
+        // names one with --control, or passes these in extraEnv.
+        std::string entry = *e;
+        if (entry.rfind("XDG_RUNTIME_DIR=", 0) != 0 && entry.rfind("RUNTIME_DIRECTORY=", 0) != 0) {
+            envStrings.push_back(entry);
+        }
     }
     for (const std::string& e : extraEnv) {
         std::string name = e.substr(0, e.find('='));

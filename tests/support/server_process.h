@@ -10,7 +10,8 @@ namespace testutil {
 class ServerProcess {
   public:
     // Starts the binary (the server unless another is named) with the arguments; extraEnv
-    // entries are "NAME=value".
+    // entries are "NAME=value". XDG_RUNTIME_DIR and RUNTIME_DIRECTORY are not passed on
+    // unless extraEnv sets them, so servers run at once never share a control socket.
     ServerProcess(const std::vector<std::string>& args,
                   const std::vector<std::string>& extraEnv = {},
                   const std::string& binary = CONFSERVER_BINARY);

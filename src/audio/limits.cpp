@@ -1,0 +1,138 @@
+#include "audio/limits.h"
+
+#include "app/app_state.h"
+#include "app/status_text.h"
+#include "audio/relay.h"
+#include "config/config.h"
+#include "links/links.h"
+#include "monitor/monitor.h"
+#include "platform/profile/profile.h"
+#include "platform/window/window.h"
+
+#include <arpa/inet.h>
+
+int32_t limitTalk = 0;
+int32_t limitRate = 0;
+int32_t limitUnnamed = 0;
+
+namespace {
+
+constexpr char TALK_LIMIT_STATUS[] = "TALK LIMIT";
+
+// A pause: no datagram during one whole beacon tick, so the beacon count moved by two or
+// more between two datagrams.
+constexpr uint32_t PAUSE_BEACON_TICKS = 2;
+
+int32_t talkTicks = 0;       // ticks the current talker has talked without a pause
+uint32_t talkLastBeacon = 0; // beaconTicks at its last long datagram
+
+int32_t readLimit(const char* key) {
+    auto value = static_cast<int32_t>(GetPrivateProfileIntA("limits", key, 0, CONFIG_FILE));
+    return value > 0 ? value : 0;
+}
+
+// The station that holds the talker lock, or null.
+HWND talkerWindow(StationRecord** record) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    if (inet_pton(AF_INET, talkerAddress, &key.sin_addr) != 1) {
+        return nullptr;
+    }
+    return findStationWindow(&key, record);
+}
+
+// The talker has talked too long: muted until it pauses, the lock free for the others.
+void muteTalker() {
+    StationRecord* record = nullptr;
+    talkerWindow(&record);
+    talkerHold = 0;
+    talkTicks = 0;
+    monitorTalker(nullptr);
+    if (record == nullptr) {
+        return;
+    }
+    record->muted = 1;
+    record->mutedBeacon = beaconTicks;
+    setStatusText(TALK_LIMIT_STATUS);
+    monitorTalkLimit(record);
+}
+
+// Closes every open station that has stayed unnamed for limitUnnamed ticks; a link is never
+// closed for it (its peer is a server of the network, not a forged first packet).
+void closeUnnamed() {
+    if (mdiClient == nullptr) {
+        return;
+    }
+    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
+        if (record == nullptr || record->state == STATION_CLOSING || record->name != nullptr ||
+            linkOf(record->source.sin_addr.s_addr) != nullptr) {
+            continue;
+        }
+        if (++record->unnamedTicks >= limitUnnamed) {
+            stationRequestClose(child, record);
+        }
+    }
+}
+
+} // namespace
+
+void limitsStart() {
+    limitTalk = readLimit("talk");
+    limitRate = readLimit("rate");
+    limitUnnamed = readLimit("unnamed");
+    talkTicks = 0;
+}
+
+void limitsReset() {
+    limitTalk = 0;
+    limitRate = 0;
+    limitUnnamed = 0;
+    talkTicks = 0;
+    talkLastBeacon = 0;
+}
+
+bool limitsPass(StationRecord* sender) {
+    if (limitRate > 0) {
+        if (sender->rateTick != serverTicks) {
+            sender->rateTick = serverTicks;
+            sender->rateUsed = 0;
+        }
+        if (++sender->rateUsed > limitRate) {
+            // The flood guard counts audio that would be relayed late; what the rate limit
+            // drops is never relayed, so it ends the guard's run instead of feeding it, and a
+            // station's flood cannot make the guard throw away the talker's audio.
+            queueCount = 0;
+            monitorRateLimited(sender);
+            return false;
+        }
+    }
+    if (sender->muted != 0) {
+        if (beaconTicks - sender->mutedBeacon < PAUSE_BEACON_TICKS) {
+            sender->mutedBeacon = beaconTicks;
+            setStatusText(TALK_LIMIT_STATUS);
+            monitorMuted(sender);
+            return false;
+        }
+        sender->muted = 0; // it paused
+    }
+    return true;
+}
+
+void limitsTalkerHeard(bool took) {
+    if (took || beaconTicks - talkLastBeacon >= PAUSE_BEACON_TICKS) {
+        talkTicks = 0;
+    }
+    talkLastBeacon = beaconTicks;
+}
+
+void limitsTick() {
+    if (limitTalk > 0 && talkerHold > 0 && ++talkTicks >= limitTalk) {
+        muteTalker();
+    }
+    if (limitUnnamed > 0) {
+        closeUnnamed();
+    }
+}

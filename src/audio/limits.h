@@ -1,0 +1,40 @@
+// Station limits, the [limits] section of the configuration file, read once at start (a
+// missing key or 0 is no limit, the described behaviour):
+//   talk     ticks a station may hold the talker lock without a pause of one beacon tick;
+//            then it is muted (its datagrams are not relayed) until it pauses, and the lock
+//            is free at once;
+//   rate     datagrams a tick relayed from one station (a bucket of one tick's worth);
+//   unnamed  ticks a station may stay without a name; until it has one it is sent nothing
+//            but the keep-alive compound, then it is closed as a BYE closes it.
+// The checks on the relay path touch a few words of the sender's record: no allocation, no
+// system call.
+#pragma once
+
+#include "stations/station.h"
+
+#include <cstdint>
+
+extern int32_t limitTalk;
+extern int32_t limitRate;
+extern int32_t limitUnnamed;
+
+// Reads [limits] talk, rate and unnamed (main window creation); negative values are 0.
+void limitsStart();
+// Back to no limits (and the talk count to 0).
+void limitsReset();
+
+// A datagram from the active station sender, before the talker lock: false when it is not
+// to be relayed (beyond its rate, or muted by the talk limit), counted as such.
+bool limitsPass(StationRecord* sender);
+// A long datagram of the talker passed the lock; took: it has just taken the lock. Starts
+// the talk count again when the lock was taken or the talker paused for a beacon tick.
+void limitsTalkerHeard(bool took);
+// Once a TIMER_TICK, after the talker hold was counted down: mutes a talker over the talk
+// limit (status "TALK LIMIT", event talk-limit, the lock freed), closes the stations unnamed
+// for longer than the unnamed limit.
+void limitsTick();
+
+// True for a station that is sent nothing but keep-alives: unnamed under the unnamed limit.
+inline bool limitsWithholds(const StationRecord* record) {
+    return limitUnnamed > 0 && record->name == nullptr;
+}
