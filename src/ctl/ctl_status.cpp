@@ -1,6 +1,7 @@
 // status: one line about the server, then one line per station as the terminal's station
-// panel shows it (a link's host after a link's station), then one line per link. The parts are written in the order of a table, so a part for another kind
-// of peer is one function and one entry more.
+// panel shows it (a link's host after a link's station), then one line per link. The parts are
+// written in the order of a table, so a part for another kind of peer is one function and one entry
+// more.
 #include "app/app_state.h"
 #include "audio/relay.h"
 #include "config/config.h"

@@ -1,7 +1,7 @@
 // A link as the operator sees it in the terminal window, driven through tmux: the panel's
 // Links part shows the link trying, then up with the peer's station line marked with the
-// link's host once the peer answers; `confserver ctl status` says the same. Server on 127.212.1.1, the peer played by a test
-// station on 127.212.2.1.
+// link's host once the peer answers; `confserver ctl status` says the same. Server on 127.212.1.1,
+// the peer played by a test station on 127.212.2.1.
 #include "support/server_harness.h"
 #include "support/server_process.h"
 #include "support/testutil.h"
@@ -69,7 +69,8 @@ TEST(LinksPanel, ShowsTheLinkTryingThenUpWithThePeersStationMarked) {
     EXPECT_TRUE(lines[1].starts_with("  *PEER*     127.212.2.1 ")) << lines[1];
     EXPECT_TRUE(lines[1].ends_with(" link 127.212.2.1")) << lines[1];
     EXPECT_TRUE(std::regex_match(
-        lines[2], std::regex(R"(link 1 127\.212\.2\.1 127\.212\.2\.1 up since \d{4}-\d\d-\d\dT[0-9:.]+Z)")))
+        lines[2],
+        std::regex(R"(link 1 127\.212\.2\.1 127\.212\.2\.1 up since \d{4}-\d\d-\d\dT[0-9:.]+Z)")))
         << lines[2];
     ::kill(tmux.programPid(kWait), SIGTERM);
     EXPECT_EQ(tmux.waitExit(kWait), 0);

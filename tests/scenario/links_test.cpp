@@ -283,8 +283,9 @@ TEST(Links, FullServerRefusesThePeerAndSendsNoKeepAliveUntilThereIsRoom) {
     EXPECT_EQ(linkAt(0)->state, LinkState::Linking);
 }
 
-TEST(Links, UnnamedLinkStaysWhereCallsignAllowRulesCloseOtherUnnamedStations) {
-    LinkScenario s("127.210.0.5", "1=127.210.8.1\n", "[access]\nfile=rules.access\n");
+TEST(Links, UnnamedLinkStaysWhereTheUnnamedLimitAndCallsignAllowRulesCloseOthers) {
+    LinkScenario s("127.210.0.5", "1=127.210.8.1\n",
+                   "[limits]\nunnamed=5\n[access]\nfile=rules.access\n");
     testutil::writeFile(s.server.configPath().substr(0, s.server.configPath().rfind('/')) +
                             "/rules.access",
                         "allow G4*\n");
@@ -297,8 +298,13 @@ TEST(Links, UnnamedLinkStaysWhereCallsignAllowRulesCloseOtherUnnamedStations) {
     ASSERT_EQ(stationCount, 2);
     for (int t = 0; t < 15; ++t) {
         peer.sendControl(s.server.address(), testutil::emptyReceiverReport());
-        quiet.sendControl(s.server.address(), testutil::emptyReceiverReport());
+        if (t < 3) {
+            quiet.sendControl(s.server.address(), testutil::emptyReceiverReport());
+        }
         s.server.tick();
+        if (t == 6) {
+            EXPECT_EQ(stationCount, 1) << "the unnamed limit closes the other one";
+        }
     }
     EXPECT_EQ(stationCount, 1);
     EXPECT_EQ(linkAt(0)->state, LinkState::Up);
