@@ -34,6 +34,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "confserver: %s\n", error.c_str());
         return rc;
     }
+    if (commandLine.control) {
+        // The control client of a running server takes the rest of the command line.
+        std::fputs("confserver: ctl: not available in this build\n", stderr);
+        return 2;
+    }
     if (commandLine.help) {
         std::fputs(helpText.c_str(), stdout);
         return 0;
@@ -48,7 +53,12 @@ int main(int argc, char** argv) {
     accessSetFileOverride(commandLine.accessFile.c_str());
     accessSetDenialListener(monitorDenied); // every denial is counted and logged
     if (commandLine.checkConfig) {
-        return checkConfiguration(stdout, !commandLine.accessFile.empty());
+        CheckConfigOptions options;
+        options.accessFromCommandLine = !commandLine.accessFile.empty();
+        options.http = commandLine.httpGiven ? commandLine.http.c_str() : nullptr;
+        options.bindAddress = commandLine.bindAddress;
+        options.strict = commandLine.strict;
+        return checkConfiguration(stdout, options);
     }
     platformSetTimeScale(commandLine.timeScale);
     bindAddress = commandLine.bindAddress;
