@@ -27,13 +27,14 @@ struct OptionSpec {
 
 // Every option of the program; the minimise switches are not options.
 constexpr OptionSpec OPTIONS[] = {
-    {"--config", true},  {"--bind", true},     {"--access", true},       {"--http", true},
-    {"--time-scale", true}, {"--control", true}, {"--check-config", false}, {"--strict", false},
-    {"--version", false}, {"--help", false},   {"-h", false},
+    {"--config", true},        {"--bind", true},       {"--access", true},
+    {"--http", true},          {"--time-scale", true}, {"--control", true},
+    {"--check-config", false}, {"--strict", false},    {"--version", false},
+    {"--help", false},         {"-h", false},
 };
 constexpr size_t OPTION_COUNT = sizeof OPTIONS / sizeof OPTIONS[0];
 
-std::string controlPath;     // --control, for controlSocketPath()
+std::string controlPath; // --control, for controlSocketPath()
 bool controlPathGiven = false;
 
 const OptionSpec* findOption(const std::string& name) {
@@ -55,7 +56,8 @@ const char* resembledOption(const std::string& word) {
     }
     for (const OptionSpec& option : OPTIONS) {
         const char* name = option.name + std::strspn(option.name, "-");
-        if (std::strlen(option.name) > 2 && std::strncmp(name, letters.c_str(), letters.size()) == 0) {
+        if (std::strlen(option.name) > 2 &&
+            std::strncmp(name, letters.c_str(), letters.size()) == 0) {
             return option.name;
         }
     }
@@ -63,8 +65,8 @@ const char* resembledOption(const std::string& word) {
     for (size_t i = 0; i < OPTION_COUNT; ++i) {
         bare[i] = OPTIONS[i].name + std::strspn(OPTIONS[i].name, "-");
     }
-    const char* nearest = letters.size() > 1 ? nearestName(letters.c_str(), bare, OPTION_COUNT)
-                                             : nullptr;
+    const char* nearest =
+        letters.size() > 1 ? nearestName(letters.c_str(), bare, OPTION_COUNT) : nullptr;
     for (size_t i = 0; i < OPTION_COUNT; ++i) {
         if (nearest == bare[i]) {
             return OPTIONS[i].name;
@@ -89,7 +91,8 @@ std::string unknownWord(const std::string& word) {
 
 // "N" of --time-scale: decimal digits only, 1 to 1000.
 bool parseTimeScale(const std::string& text, int* out) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 4 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     int value = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
@@ -189,9 +192,9 @@ int parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error
                  "(ports 5198 and 5199).",
                  "confserver"};
     app.set_help_flag("-h,--help", "Print this help and exit");
-    app.footer("-m or -M runs the server minimised even on a terminal: no terminal window, each "
-               "status line on standard output. It does the same when standard output is not "
-               "a terminal (a pipe, a file, a service).");
+    app.footer("-m or -M runs the server minimised even on a terminal: no terminal window,\n"
+               "each status line on standard output. It also runs minimised when standard\n"
+               "output is not a terminal (a pipe, a file, a service).");
     std::string bind;
     std::string timeScale;
     app.add_option("--config", out->configFile,

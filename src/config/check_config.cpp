@@ -117,8 +117,8 @@ void printKeys(const CheckConfigOptions& options) {
     bool given = accessResolvePath(path, sizeof path);
     printKey("access", "file", given ? path : "none",
              options.accessFromCommandLine ? "command line" : sourceOf(given));
-    optionalKey("monitor", "http", options.http != nullptr && options.http[0] == '\0' ? "none"
-                                                                                     : options.http,
+    optionalKey("monitor", "http",
+                options.http != nullptr && options.http[0] == '\0' ? "none" : options.http,
                 "command line");
     for (const char* key : LIMIT_KEYS) {
         char text[VALUE_SIZE];
@@ -232,8 +232,7 @@ void checkDirectory() {
         char host[VALUE_SIZE];
         GetPrivateProfileStringA("server", key, "FIND", host, sizeof host, CONFIG_FILE);
         if (std::strcmp(host, "FIND") == 0) {
-            checkProblem(false, "[server] %s = FIND is a placeholder, not a directory server",
-                         key);
+            checkProblem(false, "[server] %s = FIND is a placeholder, not a directory server", key);
         } else if (host[0] == '\0') {
             checkProblem(false, "[server] %s is empty: no directory server", key);
         }
@@ -332,8 +331,7 @@ void checkAccess() {
         checkProblem(true, "%s: not a regular file: the server would not start", shownPath);
         break;
     case AccessReadResult::Failed:
-        checkProblem(true, "%s: cannot be read (%s): the server would not start", shownPath,
-                     why);
+        checkProblem(true, "%s: cannot be read (%s): the server would not start", shownPath, why);
         break;
     }
 }

@@ -80,8 +80,8 @@ void visit(const char* section, const char* key, int line, void* context) {
     }
     escapeText(key, shown, sizeof shown);
     if (!check->inSection) {
-        checkProblem(false, "%s:%d: %s: a key before any section, not read", check->shownPath,
-                     line, shown);
+        checkProblem(false, "%s:%d: %s: a key before any section, not read", check->shownPath, line,
+                     shown);
         return;
     }
     if (check->section == nullptr || knownKey(*check->section, key)) {

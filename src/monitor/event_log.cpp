@@ -23,8 +23,8 @@ namespace {
 // because its library could not be loaded, the info priority).
 void writeStandardError(const char* line, size_t length) {
     char stamped[EVENT_JOURNAL_FIELD_SIZE + 64];
-    int n = std::snprintf(stamped, sizeof stamped, "%s",
-                          platform::journalPrefix(STDERR_FILENO, "<6>"));
+    int n =
+        std::snprintf(stamped, sizeof stamped, "%s", platform::journalPrefix(STDERR_FILENO, "<6>"));
     size_t used = n > 0 ? static_cast<size_t>(n) : 0;
     used += platform::formatStamp(stamped + used, sizeof stamped - used);
     size_t room = sizeof stamped - used;

@@ -37,7 +37,8 @@ TEST(CommandLine, TheMinimiseSwitchesFormTheCommandLineAndValuesAreNeverOptions)
 
 TEST(CommandLine, EveryOtherWordIsOneLineNamingItAndWhatItResembles) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
-        {{"-m", "--config", "c.ini", "-b", "127.66.0.1"}, "-b: unknown option (did you mean --bind?)"},
+        {{"-m", "--config", "c.ini", "-b", "127.66.0.1"},
+         "-b: unknown option (did you mean --bind?)"},
         {{"-mv"}, "-mv: unknown option (-m and -M stand alone)"},
         {{"foo"}, "foo: unexpected word (options begin with --; see --help)"},
         {{"-x"}, "-x: unknown option (see --help)"},

@@ -7,6 +7,7 @@
 #include "support/server_process.h"
 #include "support/testutil.h"
 
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -165,7 +166,8 @@ TEST(CheckConfig, EveryProblemIsNamedOnceAndInOrder) {
                        "[limits] talk = none (default)\n"
                        "[limits] rate = none (default)\n"
                        "[limits] unnamed = none (default)\n"
-                       "warning: " + config +
+                       "warning: " +
+                       config +
                        " is readable by others and holds the password (chmod 600 it)\n"
                        "error: the account is not set up: [callsign] desc is \"none\"; set "
                        "user, desc and valid\n"
@@ -246,8 +248,8 @@ TEST(CheckConfig, EachMistakeIsToldWithWhatTheServerWouldDoAndNothingTouchesTheN
                        "error: [callsign] valid is empty\n"
                        "warning: [server] maxusers = 12x reads as 12\n"
                        "warning: [server] ver is not set: the next start writes [server] 1 = " +
-                       servers[0] + ", 2 = " + servers[1] + ", 3 = " + servers[2] + ", 4 = " +
-                       servers[3] +
+                       servers[0] + ", 2 = " + servers[1] + ", 3 = " + servers[2] +
+                       ", 4 = " + servers[3] +
                        ", maxusers = 8 and ver = 618\n"
                        "warning: [server] 1 = FIND is a placeholder, not a directory server\n"
                        "warning: [server] 2 is empty: no directory server\n"
@@ -382,7 +384,16 @@ TEST(TemplateUnit, TwoConferencesOnTwoAddressesAtOnceEachWithItsOwnRules) {
                              ":2: unknown word (allow or deny expected): this\n";
         EXPECT_NE(err.find(report), std::string::npos) << err;
         EXPECT_EQ(err.find(report), err.rfind(report)) << err; // once
-        // The denial reaches the event log (line 1 of the access file).
-        EXPECT_NE(err.find("event deny - " + instances[i].deniedStation), std::string::npos) << err;
+        // The denial reaches the event log (line 1 of the access file), after the local time.
+        size_t deny = err.find("event deny - " + instances[i].deniedStation);
+        ASSERT_NE(deny, std::string::npos) << err;
+        const std::string shape = "\ndddd-dd-dd dd:dd:dd.ddd ";
+        ASSERT_GE(deny, shape.size()) << err;
+        for (size_t k = 0; k < shape.size(); ++k) {
+            char c = err[deny - shape.size() + k];
+            EXPECT_TRUE(shape[k] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0
+                                        : c == shape[k])
+                << err;
+        }
     }
 }

@@ -92,7 +92,8 @@ TEST(TerminalClose, EveryCloseOfTheOperatorAsksWhileStationsAreConnectedAndSigna
     ASSERT_TRUE(tmux->waitForText(TITLE, kWait)) << tmux->screen();
     EXPECT_EQ(tmux->screen().find("Close station"), std::string::npos) << tmux->screen();
 
-    // EXIT (F10, Right, Enter), Alt+E and Enter, Ctrl-C and the close box: each asks; No keeps serving.
+    // EXIT (F10, Right, Enter), Alt+E and Enter, Ctrl-C and the close box: each asks; No keeps
+    // serving.
     const std::string question = "3 stations connected: close the conference?";
     tmux->keys({"Escape", "F10", "Right", "Enter"});
     answerNo(*tmux, question);

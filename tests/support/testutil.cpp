@@ -9,9 +9,9 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testutil {

@@ -8,9 +8,9 @@
 
 #include <cstring>
 #include <optional>
-#include <unistd.h>
 #include <set>
 #include <string>
+#include <unistd.h>
 
 namespace {
 

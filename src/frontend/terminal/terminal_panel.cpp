@@ -87,8 +87,8 @@ void drawPanel(bool active) {
         return;
     }
     Paint face = facePaint();
-    const char* titleText = active && restsOnNoAction(count) ? ui.panel.noActionTitle
-                                                             : ui.panel.panel.title;
+    const char* titleText =
+        active && restsOnNoAction(count) ? ui.panel.noActionTitle : ui.panel.panel.title;
     std::string title = titleText != nullptr ? fieldText(titleText) : "";
     if (layout.visible > 0 && count > layout.visible) {
         // Which lines show, when not all fit (formatted in place: GCC 12 -O3 -Wrestrict).

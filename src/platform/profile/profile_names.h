@@ -8,6 +8,5 @@
 // are trimmed and cut to PROFILE_NAME_SHOWN characters. False when the file is missing or
 // cannot be read; nothing is visited then. The file name resolves as for the reads.
 constexpr size_t PROFILE_NAME_SHOWN = 255;
-using ProfileNameVisitor = void (*)(const char* section, const char* key, int line,
-                                    void* context);
+using ProfileNameVisitor = void (*)(const char* section, const char* key, int line, void* context);
 bool platformProfileVisitNames(const char* fileName, ProfileNameVisitor visit, void* context);

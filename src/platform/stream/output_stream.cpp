@@ -107,7 +107,8 @@ size_t note(unsigned long count, char* out, size_t size, void* context) {
     auto* stream = static_cast<OutputStream*>(context);
     size_t n = 0;
     if (stream->standard == STDOUT_FILENO) {
-        n = static_cast<size_t>(std::snprintf(out, size, "%s", journalPrefix(STDOUT_FILENO, "<7>")));
+        n = static_cast<size_t>(
+            std::snprintf(out, size, "%s", journalPrefix(STDOUT_FILENO, "<7>")));
         n = n < size ? n : 0;
         n += formatStamp(out + n, size - n);
     }
