@@ -59,6 +59,14 @@ bool replaceFile(const std::string& path, const std::string& content,
 std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
                                           std::string_view key);
 
+// Calls visit(section, key, line, context) for each section header (key empty) and each
+// key line (section: the name of the header above it, empty before any) of the text, in
+// order; line counts from 1. Names are trimmed, as reads compare them.
+void forEachName(std::string_view text,
+                 void (*visit)(std::string_view section, std::string_view key, int line,
+                               void* context),
+                 void* context);
+
 // The number at the start of a value: blanks skipped, an optional sign, then decimal
 // digits accumulated modulo 2^32 (as a 32-bit register would); 0 when there are none.
 UINT parseLeadingInt(std::string_view value);
