@@ -52,14 +52,18 @@ int main(int argc, char** argv) {
     }
     accessSetFileOverride(commandLine.accessFile.c_str());
     accessSetDenialListener(monitorDenied); // every denial is counted and logged
-    // The check judges the links against the bound address too.
-    bindAddress = commandLine.bindAddress;
     if (commandLine.checkConfig) {
-        return checkConfiguration(stdout, !commandLine.accessFile.empty());
+        CheckConfigOptions options;
+        options.accessFromCommandLine = !commandLine.accessFile.empty();
+        options.http = commandLine.httpGiven ? commandLine.http.c_str() : nullptr;
+        options.bindAddress = commandLine.bindAddress;
+        options.strict = commandLine.strict;
+        return checkConfiguration(stdout, options);
     }
     platformSetTimeScale(commandLine.timeScale);
+    bindAddress = commandLine.bindAddress;
     monitorSetHttpAddress(commandLine.httpGiven ? commandLine.http.c_str() : nullptr);
-    ctlSetServerSocket(commandLine.control.c_str());
+    ctlSetServerSocket(commandLine.controlPath.c_str());
     // A terminal without the minimise switch shows the window; anything else runs minimised.
     if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {
         char whyNot[160];

@@ -4,6 +4,7 @@
 #include "app/app_state.h"
 #include "audio/relay.h"
 #include "control/control_handler.h"
+#include "platform/window/system_command.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
 
@@ -26,7 +27,7 @@ LRESULT mainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             openAboutDialog(hwnd);
             break;
         case CMD_EXIT:
-            PostMessageA(hwnd, WM_CLOSE, 0, 0);
+            askToCloseConference(hwnd);
             break;
         default:
             DefFrameProcA(hwnd, mdiClient, msg, wParam, lParam);
@@ -36,6 +37,12 @@ LRESULT mainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         onMainWindowTimer(hwnd, wParam);
         return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_CLOSE) {
+            askToCloseConference(hwnd);
+            return 0;
+        }
+        return DefFrameProcA(hwnd, mdiClient, msg, wParam, lParam);
     case WM_INITMENU:
         return 0;
     case MSG_AUDIO_SOCKET:

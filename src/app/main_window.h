@@ -11,6 +11,10 @@ LRESULT mainWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 LRESULT onMainWindowCreate(HWND hwnd);
 // WM_DESTROY steps: stations torn down, timer stopped, sockets closed, quit posted.
 void onMainWindowDestroy(HWND hwnd);
+// The operator's close (EXIT, the close box, Ctrl-C in the terminal window): while
+// stations are connected, asks "N stations connected: close the conference?" first and
+// closes only on Yes; with none, closes at once. Signals post WM_CLOSE and never ask.
+void askToCloseConference(HWND hwnd);
 // WM_CLOSE steps: sign-off, position save unless minimised, destroy.
 void onMainWindowClose(HWND hwnd);
 // WM_TIMER steps for one tick of either timer.

@@ -6,6 +6,9 @@
 
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
+#include "platform/window/panel_identity.h"
+
+#include <cstdint>
 
 namespace {
 
@@ -17,6 +20,11 @@ int panelCount(void*) {
 
 size_t panelLine(int index, char* out, size_t size, void*) {
     return monitorPanelLine(index, out, size);
+}
+
+// A station line stands for the station's window; the other lines take no action.
+uintptr_t panelIdentity(int index, void*) {
+    return reinterpret_cast<uintptr_t>(monitorPanelStationWindow(index));
 }
 
 // Before the pump sleeps: a redraw when a line changed since the last one asked for.
@@ -33,6 +41,7 @@ void noticeChange(void*) {
 void stationPanelStart() {
     PlatformPanel panel{panelCount, panelLine, nullptr, STATION_PANEL_TITLE};
     platformSetPanel(&panel);
+    platformSetPanelIdentity(panelIdentity, STATION_PANEL_NO_ACTION_TITLE);
     platformSetPanelAction(stationPanelAct, nullptr);
     shownVersion = monitorPanelVersion();
     // Never twice, even when the platform was reset in between (tests start again).

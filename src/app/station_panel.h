@@ -5,6 +5,9 @@
 
 // The keys of the panel's actions, as its title bar shows them.
 constexpr const char* STATION_PANEL_TITLE = "STATIONS  c/Del:close  d:deny  Enter:keys";
+// The title while the selected line is the heading or a talk spell.
+constexpr const char* STATION_PANEL_NO_ACTION_TITLE =
+    "STATIONS  no action on this line (Home: first station)";
 
 // The main window exists: shows the panel and takes its actions from now on.
 void stationPanelStart();

@@ -1,17 +1,20 @@
 // The configuration check: the keys as the server would read them, then what would go
-// wrong. It only reads (the files and the resolver): it writes no file, sends nothing to a
-// station or directory server and creates no window.
+// wrong. It only reads the two files: it resolves no name, opens no socket, writes no file,
+// sends nothing and creates no window.
 #include "config/check_config.h"
 
 #include "access/access.h"
-#include "app/app_state.h"
+#include "config/account.h"
+#include "config/check_config_internal.h"
 #include "config/config.h"
 #include "links/links_check.h"
-#include "platform/net/winsock.h"
+#include "monitor/http_library.h"
+#include "monitor/monitor_view.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
 #include "platform/stream/escape.h"
 
+#include <arpa/inet.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -24,28 +27,18 @@ constexpr int CAPACITY_MAX = 25;
 constexpr size_t VALUE_SIZE = 1000;
 constexpr size_t PATH_SIZE = 4096;
 constexpr size_t WORD_SHOWN_MAX = 64;
+constexpr size_t HTTP_ADDRESS_SIZE = 64; // as the monitor reads [monitor] http
+constexpr const char* LIMIT_KEYS[] = {"talk", "rate", "unnamed"};
 
 struct Check {
     FILE* out;
-    int problems;
-    bool fatal; // a problem that keeps the server from serving
+    int errors;
+    int warnings;
     char path[PATH_SIZE];
     char shownPath[escapedSize(PATH_SIZE)];
 };
 
 Check check;
-
-// One problem line; an error means that the server would not serve.
-__attribute__((format(printf, 2, 3))) void problem(bool error, const char* format, ...) {
-    check.fatal = check.fatal || error;
-    ++check.problems;
-    std::fputs(error ? "error: " : "warning: ", check.out);
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(check.out, format, args);
-    va_end(args);
-    std::fputc('\n', check.out);
-}
 
 // The value of a key as the server reads it into a buffer of size bytes; false (and the
 // default in buf) when the key is not in the file.
@@ -89,18 +82,25 @@ void intKey(const char* section, const char* key, int defaultValue) {
     printKey(section, key, shown, sourceOf(present));
 }
 
+// A key that is off while it is missing: value when the command line gave one, else the
+// file's text, or "none".
+void optionalKey(const char* section, const char* key, const char* value, const char* source) {
+    char text[VALUE_SIZE];
+    bool present = readKey(section, key, "", text, sizeof text);
+    if (value != nullptr) {
+        printKey(section, key, value, source);
+    } else {
+        printKey(section, key, present ? text : "none", sourceOf(present));
+    }
+}
+
 bool passwordSet(bool* present) {
     char password[40];
     *present = readKey("callsign", "valid", "vbnoz5", password, 39);
     return *present && password[0] != '\0';
 }
 
-// The access file of the server: the command line's, else [access] file.
-bool accessPath(char* buf, size_t size) {
-    return accessResolvePath(buf, size);
-}
-
-void printKeys(bool accessFromCommandLine) {
+void printKeys(const CheckConfigOptions& options) {
     textKey("callsign", "user", "NA", 40);
     textKey("callsign", "desc", "none", 40);
     bool present = false;
@@ -115,60 +115,181 @@ void printKeys(bool accessFromCommandLine) {
     intKey("window", "x1", 0);
     intKey("window", "y1", 0);
     char path[PATH_SIZE];
-    bool given = accessPath(path, sizeof path);
+    bool given = accessResolvePath(path, sizeof path);
     printKey("access", "file", given ? path : "none",
-             accessFromCommandLine ? "command line" : sourceOf(given));
+             options.accessFromCommandLine ? "command line" : sourceOf(given));
+    optionalKey("monitor", "http",
+                options.http != nullptr && options.http[0] == '\0' ? "none" : options.http,
+                "command line");
+    for (const char* key : LIMIT_KEYS) {
+        char text[VALUE_SIZE];
+        if (readKey("limits", key, "", text, sizeof text)) {
+            intKey("limits", key, 0);
+        } else {
+            printKey("limits", key, "none", "default");
+        }
+    }
+    linksPrintKeys(check.out);
 }
 
 // The file itself: there, readable, and not readable by others while it holds the password.
 void checkFile() {
     struct stat st {};
     if (::stat(check.path, &st) != 0) {
-        problem(true, "%s: no such file", check.shownPath);
+        checkProblem(true, "%s: no such file", check.shownPath);
         return;
     }
     FILE* f = S_ISREG(st.st_mode) ? std::fopen(check.path, "r") : nullptr;
     if (f == nullptr) {
-        problem(true, "%s: cannot be read", check.shownPath);
+        checkProblem(true, "%s: cannot be read", check.shownPath);
     } else {
         std::fclose(f);
     }
     bool present = false;
     if (passwordSet(&present) && (st.st_mode & S_IROTH) != 0) {
-        problem(false, "%s is readable by others and holds the password (chmod 600 it)",
-                check.shownPath);
+        checkProblem(false, "%s is readable by others and holds the password (chmod 600 it)",
+                     check.shownPath);
     }
 }
 
+// The account: desc "none" is the first run; an empty or missing name, description or
+// password is an account that the network cannot know.
 void checkAccount() {
     char desc[40];
     readKey("callsign", "desc", "none", desc, sizeof desc);
     if (std::strcmp(desc, "none") == 0) {
-        problem(true, "the account is not set up: [callsign] desc is \"none\"; set user, desc "
-                      "and valid");
+        checkProblem(true, "the account is not set up: [callsign] desc is \"none\"; set user, "
+                           "desc and valid");
     }
-}
-
-// Each directory entry must resolve through the platform's resolver.
-void checkDirectory() {
-    for (const char* key : {"1", "2", "3", "4"}) {
-        char host[VALUE_SIZE];
-        GetPrivateProfileStringA("server", key, "FIND", host, sizeof host, CONFIG_FILE);
-        HOSTENT* entry = ws::gethostbyname(host);
-        if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-            static char shown[escapedSize(VALUE_SIZE)];
-            escapeText(host, shown, sizeof shown);
-            problem(false, "[server] %s = %s does not resolve", key, shown);
+    for (const char* key : {"user", "desc", "valid"}) {
+        char value[40];
+        bool present = readKey("callsign", key, "", value, sizeof value);
+        if (!present && std::strcmp(key, "desc") != 0) {
+            checkProblem(true, "[callsign] %s is not set", key);
+        } else if (present && value[0] == '\0') {
+            checkProblem(true, "[callsign] %s is empty", key);
         }
     }
 }
 
-void checkCapacity() {
+// A number key whose text is more than a number: tells what the server will read.
+void checkNumberText(const char* section, const char* key) {
+    char text[VALUE_SIZE];
+    if (!readKey(section, key, "", text, sizeof text)) {
+        return;
+    }
+    const char* p = text;
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    size_t digits = std::strspn(p, "0123456789");
+    if (digits > 0 && p[digits] == '\0') {
+        return;
+    }
+    static char shown[escapedSize(VALUE_SIZE)];
+    escapeText(text, shown, sizeof shown);
+    checkProblem(false, "[%s] %s = %s reads as %d", section, key, shown,
+                 static_cast<int>(GetPrivateProfileIntA(section, key, 0, CONFIG_FILE)));
+}
+
+void checkNumbers() {
+    checkNumberText("server", "maxusers");
+    checkNumberText("help", "c");
+    checkNumberText("window", "x1");
+    checkNumberText("window", "y1");
     int maxusers = static_cast<int>(GetPrivateProfileIntA("server", "maxusers", 8, CONFIG_FILE));
     if (maxusers > CAPACITY_MAX) {
-        problem(false, "[server] maxusers %d is above 25: the capacity is 25", maxusers);
+        checkProblem(false, "[server] maxusers %d is above 25: the capacity is 25", maxusers);
     } else if (maxusers < 0) {
-        problem(true, "[server] maxusers %d is below 0: every station is refused", maxusers);
+        checkProblem(true, "[server] maxusers %d is below 0: every station is refused", maxusers);
+    }
+}
+
+// A missing ver has the first start rewrite the directory entries and the capacity (the
+// directory list update); any other value than the one it writes is left as it is.
+void checkVersion() {
+    char ver[VALUE_SIZE];
+    bool present = readKey("server", "ver", "NONE", ver, sizeof ver);
+    if (std::strcmp(ver, "NONE") == 0) {
+        checkProblem(false,
+                     "[server] ver is %s: the next start writes [server] 1 = %s, 2 = %s, 3 = %s, "
+                     "4 = %s, maxusers = 8 and ver = 618",
+                     present ? "NONE" : "not set", defaultDirectoryServers[0],
+                     defaultDirectoryServers[1], defaultDirectoryServers[2],
+                     defaultDirectoryServers[3]);
+    } else if (std::strcmp(ver, "618") != 0) {
+        static char shown[escapedSize(VALUE_SIZE)];
+        escapeText(ver, shown, sizeof shown);
+        checkProblem(false,
+                     "[server] ver = %s is not 618: the directory entries are kept as they are "
+                     "(only a missing ver has them rewritten)",
+                     shown);
+    }
+}
+
+// The directory entries are only looked at, never resolved: the placeholder and an empty
+// entry are the two that certainly name no directory server.
+void checkDirectory() {
+    for (const char* key : {"1", "2", "3", "4"}) {
+        char host[VALUE_SIZE];
+        GetPrivateProfileStringA("server", key, "FIND", host, sizeof host, CONFIG_FILE);
+        if (std::strcmp(host, "FIND") == 0) {
+            checkProblem(false, "[server] %s = FIND is a placeholder, not a directory server", key);
+        } else if (host[0] == '\0') {
+            checkProblem(false, "[server] %s is empty: no directory server", key);
+        }
+    }
+}
+
+// [monitor] http (or --http) as the monitor takes it at start: a value it cannot listen on,
+// or a library it cannot load, stops the start.
+void checkHttp(const CheckConfigOptions& options) {
+    char address[HTTP_ADDRESS_SIZE];
+    if (options.http != nullptr) {
+        std::snprintf(address, sizeof address, "%s", options.http);
+    } else {
+        GetPrivateProfileStringA("monitor", "http", "", address, sizeof address, CONFIG_FILE);
+    }
+    if (address[0] == '\0') {
+        return;
+    }
+    uint32_t host = 0;
+    uint16_t port = 0;
+    char shown[escapedSize(HTTP_ADDRESS_SIZE)];
+    escapeText(address, shown, sizeof shown);
+    const char* where = options.http != nullptr ? "--http" : "[monitor] http";
+    if (!monitorParseHttpAddress(address, &host, &port)) {
+        checkProblem(true,
+                     "%s = %s is not an IPv4 address and a port from 1 to 65535: the server "
+                     "would not start",
+                     where, shown);
+        return;
+    }
+    char why[256];
+    if (!httpLibraryLoad(why, sizeof why)) {
+        checkProblem(true, "%s = %s: the HTTP view cannot start: %s", where, shown, why);
+    }
+}
+
+// [limits]: numbers from 0 up; 0 (no limit) on an address that is not loopback is told.
+void checkLimits(const CheckConfigOptions& options) {
+    bool loopback = (ntohl(options.bindAddress) >> 24) == 127;
+    for (const char* key : LIMIT_KEYS) {
+        char text[VALUE_SIZE];
+        if (!readKey("limits", key, "", text, sizeof text)) {
+            continue;
+        }
+        checkNumberText("limits", key);
+        int value = static_cast<int>(GetPrivateProfileIntA("limits", key, 0, CONFIG_FILE));
+        if (value < 0) {
+            checkProblem(true, "[limits] %s %d is below 0: a limit is a number from 0 up", key,
+                         value);
+        } else if (value == 0 && !loopback) {
+            checkProblem(false,
+                         "[limits] %s = 0 is no limit, and the server listens on an address "
+                         "that is not loopback",
+                         key);
+        }
     }
 }
 
@@ -177,16 +298,17 @@ void accessBadLine(int line, const char* why, const char* word, size_t length, v
     char shown[escapedSize(WORD_SHOWN_MAX)];
     escapeBytes(word, length < WORD_SHOWN_MAX ? length : WORD_SHOWN_MAX, shown, sizeof shown);
     if (length == 0) {
-        problem(false, "%s:%d: %s", shownPath, line, why);
+        checkProblem(false, "%s:%d: %s", shownPath, line, why);
     } else {
-        problem(false, "%s:%d: %s: %s", shownPath, line, why, shown);
+        checkProblem(false, "%s:%d: %s: %s", shownPath, line, why, shown);
     }
 }
 
-// Every line of the access file that cannot be read, and a file that cannot be read at all.
+// Every line of the access file that cannot be read; a configured file that cannot be read
+// at all stops the start (the server fails closed).
 void checkAccess() {
     static char path[PATH_SIZE];
-    if (!accessPath(path, sizeof path)) {
+    if (!accessResolvePath(path, sizeof path)) {
         return;
     }
     static char shownPath[escapedSize(PATH_SIZE)];
@@ -197,49 +319,72 @@ void checkAccess() {
     switch (accessReadFile(path, &rules, accessBadLine, shownPath, &tooLarge, why, sizeof why)) {
     case AccessReadResult::Ok:
         if (tooLarge) {
-            problem(false, "%s: larger than 8 MiB; only its start is read", shownPath);
+            checkProblem(false, "%s: larger than 8 MiB; only its start is read", shownPath);
         }
         if (rules.leftOut > 0) {
-            problem(false, "%s: %d rules beyond the first %d left out", shownPath, rules.leftOut,
-                    ACCESS_MAX_RULES);
+            checkProblem(false, "%s: %d rules beyond the first %d left out", shownPath,
+                         rules.leftOut, ACCESS_MAX_RULES);
         }
         break;
     case AccessReadResult::Missing:
-        problem(false, "%s: no such file; no access rules", shownPath);
+        checkProblem(true, "%s: no such file: the server would not start", shownPath);
         break;
     case AccessReadResult::NotRegular:
-        problem(false, "%s: not a regular file; no access rules", shownPath);
+        checkProblem(true, "%s: not a regular file: the server would not start", shownPath);
         break;
     case AccessReadResult::Failed:
-        problem(false, "%s: cannot be read (%s); no access rules", shownPath, why);
+        checkProblem(true, "%s: cannot be read (%s): the server would not start", shownPath, why);
         break;
     }
 }
 
 // A problem of the [links] check, as one line.
 void linkProblem(bool error, const char* text) {
-    problem(error, "%s", text);
+    checkProblem(error, "%s", text);
 }
 
 } // namespace
 
-int checkConfiguration(FILE* out, bool accessFromCommandLine) {
+void checkProblem(bool error, const char* format, ...) {
+    ++(error ? check.errors : check.warnings);
+    std::fputs(error ? "error: " : "warning: ", check.out);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(check.out, format, args);
+    va_end(args);
+    std::fputc('\n', check.out);
+}
+
+int checkConfiguration(FILE* out, const CheckConfigOptions& options) {
     check.out = out;
-    check.problems = 0;
-    check.fatal = false;
+    check.errors = 0;
+    check.warnings = 0;
     platformProfilePath(CONFIG_FILE, check.path, sizeof check.path);
     escapeText(check.path, check.shownPath, sizeof check.shownPath);
     std::fprintf(out, "configuration file: %s\n", check.shownPath);
-    printKeys(accessFromCommandLine);
+    printKeys(options);
     checkFile();
+    checkNames(check.shownPath);
     checkAccount();
+    checkNumbers();
+    checkVersion();
     checkDirectory();
-    checkCapacity();
+    checkHttp(options);
+    checkLimits(options);
     checkAccess();
-    linksCheckConfig(out, bindAddress, linkProblem);
-    if (check.problems == 0) {
+    linksCheckConfig(options.bindAddress, linkProblem);
+    if (check.errors + check.warnings == 0) {
         std::fprintf(out, "no problems\n");
     }
-    std::fprintf(out, check.fatal ? "the server would not serve\n" : "the server would serve\n");
-    return check.fatal ? 1 : 0;
+    if (check.errors > 0) {
+        std::fprintf(out, "the server would not serve\n");
+        return 1;
+    }
+    if (options.strict && check.warnings > 0) {
+        std::fprintf(out, "the server would serve, but --strict fails the check on %d %s\n",
+                     check.warnings, check.warnings == 1 ? "warning" : "warnings");
+        return 1;
+    }
+    std::fprintf(out, "the server would serve\n");
+    return 0;
 }

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int ENTRIES_CHECKED_MAX = 64;
+LinkEntry entries[ENTRIES_CHECKED_MAX];
 
 // Own for the check: the bound address when one is given, else an interface's address.
 bool ownForCheck(uint32_t address, uint32_t bound) {
@@ -30,24 +31,33 @@ bool samePeer(const LinkEntry& a, const LinkEntry& b) {
     return strcasecmp(a.value, b.value) == 0;
 }
 
+// Every key of [links] as the file holds it (at most ENTRIES_CHECKED_MAX; *more: the rest).
+int readEntries(int* more) {
+    return linksReadEntries(entries, ENTRIES_CHECKED_MAX, more);
+}
+
 } // namespace
 
-void linksCheckConfig(FILE* out, uint32_t bound, void (*problem)(bool error, const char* text)) {
-    static LinkEntry entries[ENTRIES_CHECKED_MAX];
-    int more = 0;
-    int n = linksReadEntries(entries, ENTRIES_CHECKED_MAX, &more);
+void linksPrintKeys(FILE* out) {
+    int n = readEntries(nullptr);
     char key[escapedSize(LINK_KEY_SIZE)];
     char value[escapedSize(LINK_HOST_SIZE)];
-    char text[2 * sizeof key + sizeof value + 160];
     for (int i = 0; i < n; ++i) {
         escapeText(entries[i].key, key, sizeof key);
         escapeText(entries[i].value, value, sizeof value);
         uint32_t address = 0;
-        bool literal = linkLiteralAddress(entries[i].value, &address);
-        bool name = !literal && entries[i].value[0] != '\0';
+        bool name = !linkLiteralAddress(entries[i].value, &address) && entries[i].value[0] != '\0';
         std::fprintf(out, "[links] %s = %s (file%s)\n", key, value,
                      name ? "; a name, not resolved by the check" : "");
     }
+}
+
+void linksCheckConfig(uint32_t bound, void (*problem)(bool error, const char* text)) {
+    int more = 0;
+    int n = readEntries(&more);
+    char key[escapedSize(LINK_KEY_SIZE)];
+    char value[escapedSize(LINK_HOST_SIZE)];
+    char text[2 * sizeof key + sizeof value + 160];
     for (int i = 0; i < n; ++i) {
         const LinkEntry& entry = entries[i];
         escapeText(entry.key, key, sizeof key);

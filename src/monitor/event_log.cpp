@@ -2,6 +2,7 @@
 
 #include "monitor/journal_library.h"
 #include "platform/runtime.h"
+#include "platform/stream/output_stream.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -18,8 +19,18 @@ namespace {
 
 // Writes the line to standard error through the platform's queue: a reader that does not
 // read costs lines, never the server's time.
+// Each line begins with the local time (and, when standard error is the journal's stream
+// because its library could not be loaded, the info priority).
 void writeStandardError(const char* line, size_t length) {
-    platformErrorLine(line, length);
+    char stamped[EVENT_JOURNAL_FIELD_SIZE + 64];
+    int n =
+        std::snprintf(stamped, sizeof stamped, "%s", platform::journalPrefix(STDERR_FILENO, "<6>"));
+    size_t used = n > 0 ? static_cast<size_t>(n) : 0;
+    used += platform::formatStamp(stamped + used, sizeof stamped - used);
+    size_t room = sizeof stamped - used;
+    size_t copied = length < room ? length : room;
+    std::memcpy(stamped + used, line, copied);
+    platformErrorLine(stamped, used + copied);
 }
 
 void (*lineSink)(const char*, size_t) = writeStandardError;
@@ -168,26 +179,7 @@ void eventJournalFields(const MonitorEvent& event, EventJournalFields* out) {
 }
 
 bool eventLogStreamIsJournal(const char* journalStream, int fd) {
-    if (journalStream == nullptr || journalStream[0] == '\0') {
-        return false;
-    }
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long device = std::strtoull(journalStream, &end, 10);
-    if (errno != 0 || end == journalStream || *end != ':') {
-        return false;
-    }
-    const char* inodeText = end + 1;
-    unsigned long long inode = std::strtoull(inodeText, &end, 10);
-    if (errno != 0 || end == inodeText || *end != '\0') {
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        return false;
-    }
-    return static_cast<unsigned long long>(st.st_dev) == device &&
-           static_cast<unsigned long long>(st.st_ino) == inode;
+    return platform::streamIsJournal(journalStream, fd);
 }
 
 void eventLogOpen() {

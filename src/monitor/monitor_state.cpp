@@ -14,6 +14,9 @@ MonitorStationFigures slots[MONITOR_MAX_STATIONS]{};
 int lastSlot = 0; // where the last lookup found its record: the talker, mostly
 
 MonitorSpell spells[MONITOR_MAX_SPELLS]{};
+// When each spell's talker was last relayed: a spell runs from its first relayed datagram to
+// its last, so the talker lock's hang time after the talk is no part of it.
+int64_t spellLastAtMs[MONITOR_MAX_SPELLS]{};
 int spellNewest = -1; // index of the newest spell in the ring, -1: none yet
 int spellCount = 0;
 const StationRecord* talkerRecord = nullptr; // the open spell's station while it exists
@@ -61,7 +64,7 @@ void closeSpell() {
     }
     MonitorSpell& spell = spells[spellNewest];
     spell.open = false;
-    spell.durationMs = monitorNowMs() - spell.startedAtMs;
+    spell.durationMs = spellLastAtMs[&spell - spells] - spell.startedAtMs;
     if (MonitorStationFigures* slot = slotOf(talkerRecord)) {
         slot->talking = false;
     }
@@ -82,6 +85,7 @@ void monitorResetFigures() {
     std::memset(slots, 0, sizeof slots);
     lastSlot = 0;
     std::memset(spells, 0, sizeof spells);
+    std::memset(spellLastAtMs, 0, sizeof spellLastAtMs);
     spellNewest = -1;
     spellCount = 0;
     talkerRecord = nullptr;
@@ -145,6 +149,9 @@ void monitorRelayed(const StationRecord* record, int copies) {
     if (MonitorStationFigures* slot = slotOf(record)) {
         ++slot->relayed;
         slot->lastHeardAtMs = monitorNowMs();
+        if (record == talkerRecord) {
+            spellLastAtMs[spellNewest] = slot->lastHeardAtMs;
+        }
     }
 }
 
@@ -221,6 +228,7 @@ void monitorTalker(const StationRecord* record) {
     copyName(spell.name, record->name);
     spell.address = record->source.sin_addr.s_addr;
     spell.startedAtMs = monitorNowMs();
+    spellLastAtMs[spellNewest] = spell.startedAtMs;
     spell.durationMs = 0;
     spell.open = true;
     talkerRecord = record;
@@ -298,7 +306,7 @@ const MonitorSpell* monitorSpell(int newestFirst) {
     MonitorSpell& spell =
         spells[(spellNewest - newestFirst + MONITOR_MAX_SPELLS) % MONITOR_MAX_SPELLS];
     if (spell.open) {
-        spell.durationMs = monitorNowMs() - spell.startedAtMs;
+        spell.durationMs = spellLastAtMs[&spell - spells] - spell.startedAtMs;
     }
     return &spell;
 }

@@ -23,14 +23,65 @@ int parse(std::vector<std::string> words, CommandLine* out, std::string* error,
 
 } // namespace
 
-TEST(CommandLine, WordsThatAreNotLongOptionsFormTheCommandLine) {
+TEST(CommandLine, TheMinimiseSwitchesFormTheCommandLineAndValuesAreNeverOptions) {
     CommandLine cl;
     std::string error;
-    ASSERT_EQ(parse({"-m", "--config", "/tmp/x.ini", "-q", "a-m"}, &cl, &error), 0) << error;
-    EXPECT_EQ(cl.words, "-m -q a-m");
-    EXPECT_EQ(cl.configFile, "/tmp/x.ini");
+    ASSERT_EQ(parse({"-M", "--config", "-m", "-m", "--access=--bind"}, &cl, &error), 0) << error;
+    EXPECT_EQ(cl.words, "-M -m");
+    EXPECT_EQ(cl.configFile, "-m");
+    EXPECT_EQ(cl.accessFile, "--bind");
     EXPECT_EQ(cl.timeScale, 1);
     EXPECT_EQ(cl.bindAddress, 0u);
+    EXPECT_EQ(controlSocketPath(), nullptr);
+}
+
+TEST(CommandLine, EveryOtherWordIsOneLineNamingItAndWhatItResembles) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> bad = {
+        {{"-m", "--config", "c.ini", "-b", "127.66.0.1"},
+         "-b: unknown option (did you mean --bind?)"},
+        {{"-mv"}, "-mv: unknown option (-m and -M stand alone)"},
+        {{"foo"}, "foo: unexpected word (options begin with --; see --help)"},
+        {{"-x"}, "-x: unknown option (see --help)"},
+        {{"-q", "-m"}, "-q: unknown option (see --help)"},
+        {{"--bnid", "127.0.0.1"}, "--bnid: unknown option (did you mean --bind?)"},
+        {{"--confgi=a.ini"}, "--confgi=a.ini: unknown option (did you mean --config?)"},
+        {{"--"}, "--: unknown option (see --help)"},
+        {{"--bind", "127.0.0.1", "--bind", "127.0.0.2"}, "--bind given twice"},
+        {{"--time-scale", "abc"}, "--time-scale: abc is not a number from 1 to 1000"},
+        {{"--time-scale", "0"}, "--time-scale: 0 is not a number from 1 to 1000"},
+        {{"--time-scale", "+5"}, "--time-scale: +5 is not a number from 1 to 1000"},
+        {{"--bind", "localhost"}, "--bind: localhost is not an IPv4 address"},
+        {{"--config"}, "--config: a value is missing"},
+        {{"--version=1"}, "--version: takes no value"},
+        {{"--strict"}, "--strict: only with --check-config"},
+        {{"--control", ""}, "--control: the path is empty"},
+    };
+    for (const auto& [words, message] : bad) {
+        CommandLine cl;
+        std::string error;
+        EXPECT_EQ(parse(words, &cl, &error), 2) << message;
+        EXPECT_EQ(error, message);
+        EXPECT_EQ(cl.bindAddress, 0u) << message;
+    }
+}
+
+TEST(CommandLine, ControlStrictAndTheControlClientsWords) {
+    CommandLine cl;
+    std::string error;
+    ASSERT_EQ(parse({"--control", "/run/x/control", "-m"}, &cl, &error), 0) << error;
+    ASSERT_NE(controlSocketPath(), nullptr);
+    EXPECT_STREQ(controlSocketPath(), "/run/x/control");
+    CommandLine check;
+    ASSERT_EQ(parse({"--check-config", "--strict"}, &check, &error), 0) << error;
+    EXPECT_TRUE(check.checkConfig && check.strict);
+    EXPECT_EQ(controlSocketPath(), nullptr);
+    // The control client's words are its own, whatever they are.
+    CommandLine ctl;
+    ASSERT_EQ(parse({"ctl", "--socket", "/tmp/s", "close", "-x"}, &ctl, &error), 0) << error;
+    EXPECT_TRUE(ctl.control);
+    CommandLine late;
+    EXPECT_EQ(parse({"-m", "ctl"}, &late, &error), 2);
+    EXPECT_EQ(error, "ctl: unexpected word (options begin with --; see --help)");
 }
 
 TEST(CommandLine, BindAndTimeScale) {
@@ -99,5 +150,10 @@ TEST(CommandLine, ShortHelpIsTheHelpAndListsTheMinimiseSwitch) {
         EXPECT_NE(list.find(line), std::string::npos) << line << "\n" << list;
     }
     EXPECT_NE(longHelp.find("N from 1 to 1000"), std::string::npos) << longHelp;
+    for (const char* line : {"  --control PATH ", "  --strict ", "  --check-config "}) {
+        EXPECT_NE(list.find(line), std::string::npos) << line << "\n" << list;
+    }
+    EXPECT_EQ(longHelp.find("Other words"), std::string::npos) << longHelp;
+    EXPECT_NE(longHelp.find("-m or -M runs the server minimised"), std::string::npos) << longHelp;
     EXPECT_EQ(longHelp.find("[1 - 1000]"), std::string::npos) << longHelp;
 }

@@ -2,11 +2,14 @@
 // output, exit code, nothing written), and two conferences started the way the template
 // unit starts them, on two loopback addresses at once, each with its own access file.
 // Addresses 127.112.20.0 - 127.112.22.255.
+#include "config/account.h"
 #include "support/server_harness.h"
 #include "support/server_process.h"
 #include "support/testutil.h"
 
+#include <cctype>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -80,9 +83,15 @@ TEST(CheckConfig, GoodFilePrintsEveryKeyWithItsSourceAndExitsZero) {
                        "[access] file = " +
                        dir.file("club.access") +
                        " (file)\n"
+                       "[monitor] http = none (default)\n"
+                       "[limits] talk = none (default)\n"
+                       "[limits] rate = none (default)\n"
+                       "[limits] unnamed = none (default)\n"
                        "no problems\n"
                        "the server would serve\n");
     EXPECT_EQ(testutil::readFile(config), before); // nothing written, no ver, no position
+    EXPECT_EQ(run({"--check-config", "--strict", "--config", config}, &rc), out);
+    EXPECT_EQ(rc, 0);
 }
 
 TEST(CheckConfig, ThePackagesUnconfiguredTemplateWouldNotServe) {
@@ -109,15 +118,21 @@ TEST(CheckConfig, ThePackagesUnconfiguredTemplateWouldNotServe) {
                        "[window] x1 = 0 (default)\n"
                        "[window] y1 = 0 (default)\n"
                        "[access] file = none (default)\n"
+                       "[monitor] http = none (default)\n"
+                       "[limits] talk = none (default)\n"
+                       "[limits] rate = none (default)\n"
+                       "[limits] unnamed = none (default)\n"
                        "error: the account is not set up: [callsign] desc is \"none\"; set "
                        "user, desc and valid\n"
+                       "error: [callsign] user is empty\n"
+                       "error: [callsign] valid is empty\n"
                        "the server would not serve\n");
     EXPECT_EQ(testutil::readFile(config), before);
 }
 
 TEST(CheckConfig, EveryProblemIsNamedOnceAndInOrder) {
     TempDir dir;
-    // "bad..name" is refused by the resolver itself, so no query leaves the machine.
+    // "bad..name" is only shown: the check resolves no name.
     std::string config = writeMode(dir.file("bad.ini"),
                                    "[callsign]\nuser=*BAD*\ndesc=none\nvalid=OPEN\n"
                                    "[server]\n1=127.0.0.1\n2=bad..name\n3=localhost\n"
@@ -146,11 +161,16 @@ TEST(CheckConfig, EveryProblemIsNamedOnceAndInOrder) {
                        "[window] x1 = 12 (file)\n"
                        "[window] y1 = 0 (default)\n"
                        "[access] file = " +
-                       access + " (command line)\n" + "warning: " + config +
+                       access + " (command line)\n" +
+                       "[monitor] http = none (default)\n"
+                       "[limits] talk = none (default)\n"
+                       "[limits] rate = none (default)\n"
+                       "[limits] unnamed = none (default)\n"
+                       "warning: " +
+                       config +
                        " is readable by others and holds the password (chmod 600 it)\n"
                        "error: the account is not set up: [callsign] desc is \"none\"; set "
                        "user, desc and valid\n"
-                       "warning: [server] 2 = bad..name does not resolve\n"
                        "warning: [server] maxusers 100 is above 25: the capacity is 25\n"
                        "warning: " +
                        access + ":2: prefix length above 32: 10.0.0.0/33\n" + "warning: " + access +
@@ -165,15 +185,123 @@ TEST(CheckConfig, EveryProblemIsNamedOnceAndInOrder) {
                                 "2=127.0.0.1\n3=127.0.0.1\n4=127.0.0.1\nmaxusers=-1\n");
     out = run({"--check-config", "--config", config}, &rc);
     EXPECT_EQ(rc, 1);
-    EXPECT_NE(out.find("\nerror: [server] maxusers -1 is below 0: every station is refused\n"
-                       "the server would not serve\n"),
+    EXPECT_NE(out.find("\nerror: [server] maxusers -1 is below 0: every station is refused\n"),
               std::string::npos)
         << out;
+    EXPECT_TRUE(out.ends_with("\nthe server would not serve\n")) << out;
     std::string missing = dir.file("missing.ini");
     out = run({"--check-config", "--config", missing}, &rc);
     EXPECT_EQ(rc, 1);
     EXPECT_NE(out.find("\nerror: " + missing + ": no such file\n"), std::string::npos) << out;
     EXPECT_FALSE(testutil::fileExists(missing));
+}
+
+TEST(CheckConfig, EachMistakeIsToldWithWhatTheServerWouldDoAndNothingTouchesTheNetwork) {
+    TempDir dir;
+    std::string config = writeMode(dir.file("bad.ini"),
+                                   "[callsign]\nuser=*BAD*\ndesc=BAD INPUT\nvalid=\n"
+                                   "[sever]\n1=127.0.0.1\n"
+                                   "[server]\n1=FIND\n2=\n3=127.0.0.1\n4=127.0.0.1\nmaxuser=30\n"
+                                   "maxusers = 12x\n"
+                                   "[monitor]\nhttp=127.0.0.1:99999\n"
+                                   "[access]\nfile=missing.access\n"
+                                   "[limits]\ntalk=0\nrate=5x\nunnamed=-3\n[links]\n1=127.0.0.2\n",
+                                   0600);
+    std::string before = testutil::readFile(config);
+    // Any socket or name lookup ends the check with exit code 99 and names the call.
+    const std::string guard = std::string("LD_PRELOAD=") + CONFSERVER_NO_NETWORK;
+    ServerProcess check({"--check-config", "--config", config}, {guard});
+    EXPECT_EQ(check.waitExit(20000), 1) << check.standardError();
+    EXPECT_EQ(check.standardError(), "");
+    std::string out;
+    for (const std::string& line : check.lines()) {
+        out += line + "\n";
+    }
+    const char* const* servers = defaultDirectoryServers;
+    EXPECT_EQ(out, "configuration file: " + config +
+                       "\n"
+                       "[callsign] user = *BAD* (file)\n"
+                       "[callsign] desc = BAD INPUT (file)\n"
+                       "[callsign] valid = not set (file)\n"
+                       "[server] 1 = FIND (file)\n"
+                       "[server] 2 =  (file)\n"
+                       "[server] 3 = 127.0.0.1 (file)\n"
+                       "[server] 4 = 127.0.0.1 (file)\n"
+                       "[server] maxusers = 12 (file)\n"
+                       "[server] ver = NONE (default)\n"
+                       "[help] c = 0 (default)\n"
+                       "[window] x1 = 0 (default)\n"
+                       "[window] y1 = 0 (default)\n"
+                       "[access] file = " +
+                       dir.file("missing.access") +
+                       " (file)\n"
+                       "[monitor] http = 127.0.0.1:99999 (file)\n"
+                       "[limits] talk = 0 (file)\n"
+                       "[limits] rate = 5 (file)\n"
+                       "[limits] unnamed = -3 (file)\n"
+                       "warning: " +
+                       config +
+                       ":5: [sever]: unknown section, not read (did you mean [server]?)\n"
+                       "warning: " +
+                       config +
+                       ":12: [server] maxuser: unknown key, not read (did you mean maxusers?)\n"
+                       "error: [callsign] valid is empty\n"
+                       "warning: [server] maxusers = 12x reads as 12\n"
+                       "warning: [server] ver is not set: the next start writes [server] 1 = " +
+                       servers[0] + ", 2 = " + servers[1] + ", 3 = " + servers[2] +
+                       ", 4 = " + servers[3] +
+                       ", maxusers = 8 and ver = 618\n"
+                       "warning: [server] 1 = FIND is a placeholder, not a directory server\n"
+                       "warning: [server] 2 is empty: no directory server\n"
+                       "error: [monitor] http = 127.0.0.1:99999 is not an IPv4 address and a "
+                       "port from 1 to 65535: the server would not start\n"
+                       "warning: [limits] talk = 0 is no limit, and the server listens on an "
+                       "address that is not loopback\n"
+                       "warning: [limits] rate = 5x reads as 5\n"
+                       "error: [limits] unnamed -3 is below 0: a limit is a number from 0 up\n"
+                       "error: " +
+                       dir.file("missing.access") +
+                       ": no such file: the server would not start\n"
+                       "the server would not serve\n");
+    EXPECT_EQ(testutil::readFile(config), before);
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(entry.path().filename(), "bad.ini");
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1); // nothing written beside it
+
+    // The guard is in force: the server itself, started under it, is stopped at its first
+    // socket.
+    ServerProcess server({"-m", "--config", config, "--bind", "127.112.23.1"}, {guard});
+    EXPECT_EQ(server.waitExit(20000), 99);
+    EXPECT_NE(server.standardError().find("no_network: the program called socket"),
+              std::string::npos)
+        << server.standardError();
+}
+
+TEST(CheckConfig, StrictFailsOnWarningsAndNoLimitIsFineOnLoopback) {
+    TempDir dir;
+    std::string config = writeMode(dir.file("warn.ini"),
+                                   "[callsign]\nuser=*W*\ndesc=WARN\nvalid=PW\n"
+                                   "[server]\n1=127.0.0.1\n2=127.0.0.1\n3=127.0.0.1\n"
+                                   "4=127.0.0.1\nver=618\n[limits]\ntalk=0\n",
+                                   0600);
+    int rc = -1;
+    std::string out = run({"--check-config", "--config", config, "--bind", "127.0.0.9"}, &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(out.ends_with("[limits] unnamed = none (default)\nno problems\n"
+                              "the server would serve\n"))
+        << out;
+    out = run({"--check-config", "--config", config, "--strict"}, &rc);
+    EXPECT_EQ(rc, 1);
+    EXPECT_TRUE(out.ends_with("warning: [limits] talk = 0 is no limit, and the server listens on "
+                              "an address that is not loopback\n"
+                              "the server would serve, but --strict fails the check on 1 "
+                              "warning\n"))
+        << out;
+    out = run({"--check-config", "--config", config}, &rc);
+    EXPECT_EQ(rc, 0) << out;
 }
 
 TEST(TemplateUnit, TwoConferencesOnTwoAddressesAtOnceEachWithItsOwnRules) {
@@ -256,7 +384,16 @@ TEST(TemplateUnit, TwoConferencesOnTwoAddressesAtOnceEachWithItsOwnRules) {
                              ":2: unknown word (allow or deny expected): this\n";
         EXPECT_NE(err.find(report), std::string::npos) << err;
         EXPECT_EQ(err.find(report), err.rfind(report)) << err; // once
-        // The denial reaches the event log (line 1 of the access file).
-        EXPECT_NE(err.find("event deny - " + instances[i].deniedStation), std::string::npos) << err;
+        // The denial reaches the event log (line 1 of the access file), after the local time.
+        size_t deny = err.find("event deny - " + instances[i].deniedStation);
+        ASSERT_NE(deny, std::string::npos) << err;
+        const std::string shape = "\ndddd-dd-dd dd:dd:dd.ddd ";
+        ASSERT_GE(deny, shape.size()) << err;
+        for (size_t k = 0; k < shape.size(); ++k) {
+            char c = err[deny - shape.size() + k];
+            EXPECT_TRUE(shape[k] == 'd' ? std::isdigit(static_cast<unsigned char>(c)) != 0
+                                        : c == shape[k])
+                << err;
+        }
     }
 }

@@ -74,6 +74,7 @@ TEST(ConfigPath, WhatCannotBeReadStopsTheStartWithExitOneAndNothingWritten) {
                  {"directory", "a directory, not a regular file"},
                  {"mode 000", "Permission denied"}};
     int index = 0;
+    TempDir programs;
     for (const Case& c : cases) {
         TempDir dir;
         ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0); // nobody may look inside
@@ -89,7 +90,10 @@ TEST(ConfigPath, WhatCannotBeReadStopsTheStartWithExitOneAndNothingWritten) {
             testutil::writeFile(config, std::string(ACCOUNT) + SERVERS);
             ASSERT_EQ(::chmod(config.c_str(), 0), 0);
             if (::geteuid() == 0) {
-                // Root reads a file of mode 000: the server runs as nobody instead.
+                // Root reads a file of mode 000: the server runs as nobody instead, from a
+                // copy that nobody can reach (the build tree may lie where nobody cannot).
+                binary = testutil::copyForAnyUser(binary, programs);
+                ASSERT_FALSE(binary.empty());
                 args.insert(args.begin(), binary);
                 binary = HELPERS + "/as_nobody";
             }

@@ -177,6 +177,31 @@ TEST(OperatorMessages, ShortHelpAndEmptyBindAddress) {
     EXPECT_TRUE(empty.lines().empty());
 }
 
+// A word that is not an option stops the start before anything is opened: one line, exit
+// code 2, no status line (the first comes once both ports are open). The configuration is a
+// good one, so each of these would have started a server listening on every address.
+TEST(OperatorMessages, AStrayWordStopsTheStartWithOneLineAndNothingOpened) {
+    TempDir dir;
+    const std::string config = configIn(dir, "127.103.9.9");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"-m", "--config", config, "-b", "127.103.0.9"},
+         "-b: unknown option (did you mean --bind?)"},
+        {{"-mv", "--config", config}, "-mv: unknown option (-m and -M stand alone)"},
+        {{"-m", "--config", config, "foo"},
+         "foo: unexpected word (options begin with --; see --help)"},
+        {{"-m", "--config", config, "--bind", "127.103.0.9", "--bind", "127.103.0.10"},
+         "--bind given twice"},
+        {{"-m", "--config", config, "--time-scale", "abc"},
+         "--time-scale: abc is not a number from 1 to 1000"},
+    };
+    for (const auto& [args, line] : cases) {
+        ServerProcess server(args);
+        EXPECT_EQ(server.waitExit(5000), 2) << line;
+        EXPECT_EQ(server.standardError(), "confserver: " + line + "\n");
+        EXPECT_TRUE(server.lines().empty()) << line;
+    }
+}
+
 TEST(OperatorMessages, CompanionProgramIsSilentAndNeverFromTheCurrentDirectory) {
     // gdi.exe in the working directory and in a directory named by PATH after an empty
     // entry; each leaves its own mark and writes to standard output and error.

@@ -187,34 +187,38 @@ TEST_F(MonitorScenario, CountersAndStationFiguresFollowWhatTheConferenceDid) {
     EXPECT_EQ(eventLines, expected);
 }
 
-TEST_F(MonitorScenario, ATalkSpellRunsFromTakingTheLockToTheTickThatFreesIt) {
+TEST_F(MonitorScenario, ATalkSpellRunsFromTheFirstToTheLastRelayedDatagram) {
     startServer("127.111.0.2", 8);
     TestStation& a = join("127.111.2.1", "ALPHA");
     TestStation& b = join("127.111.2.2", "BR\x01VO");
     server->tick(3);
     int64_t t0 = WALL_START_MS + 3000;
 
-    // Datagrams at ticks 0, 1 and 2 keep the lock (hold 2): tick 3 leaves it held, tick 4
-    // frees it.
-    for (int second = 0; second < 3; ++second) {
+    // A 3-second over: a datagram every 250 ms from 0 to 3.0 s. The lock's hang time after
+    // the last one (until the tick that frees it) is no part of the spell.
+    for (int quarter = 0; quarter <= 12; ++quarter) {
         talk(b, 144);
         ASSERT_EQ(monitorSpellCount(), 1);
         EXPECT_TRUE(monitorSpell(0)->open);
-        EXPECT_EQ(monitorSpell(0)->durationMs, second * 1000);
-        server->tick();
+        EXPECT_EQ(monitorSpell(0)->durationMs, quarter * 250);
+        if (quarter < 12) {
+            server->advance(250);
+        }
     }
+    talk(a, 144); // firewalled: ALPHA's datagrams are no part of BRAVO's spell
+    server->tick();
     EXPECT_TRUE(monitorSpell(0)->open);
     EXPECT_EQ(monitorSpell(0)->durationMs, 3000);
     EXPECT_TRUE(monitorFiguresOf(recordAt(b.address()))->talking);
-    server->tick();
+    server->tick(2);
     const MonitorSpell* spell = monitorSpell(0);
     EXPECT_FALSE(spell->open);
     EXPECT_EQ(spell->startedAtMs, t0);
-    EXPECT_EQ(spell->durationMs, 4000);
+    EXPECT_EQ(spell->durationMs, 3000);
     EXPECT_STREQ(spell->name, "BR\x01VO");
     EXPECT_EQ(spell->address, addressOf(b.address()));
     EXPECT_FALSE(monitorFiguresOf(recordAt(b.address()))->talking);
-    EXPECT_EQ(eventLines.back(), "event talk BR\\x01VO 127.111.2.2 4.0s");
+    EXPECT_EQ(eventLines.back(), "event talk BR\\x01VO 127.111.2.2 3.0s");
 
     // The next spell is ALPHA's, newest first; a short datagram takes no lock.
     talk(a, 50);
@@ -232,27 +236,28 @@ TEST_F(MonitorScenario, TheRingKeepsTheLastFiftySpells) {
     TestStation& a = join("127.111.3.1", "ALPHA");
     for (int i = 0; i < 53; ++i) {
         talk(a, 144);
-        if (i % 2 == 1) { // spells of 2 and 3 ticks in turn
+        if (i % 2 == 1) { // spells of one datagram and of two a tick apart, in turn
             server->tick();
             talk(a, 144);
         }
         server->tick(2);
     }
     ASSERT_EQ(monitorSpellCount(), MONITOR_MAX_SPELLS);
-    // Newest first: the 53rd spell (i = 52, 2 ticks) is index 0, the 4th (i = 3) is last.
-    EXPECT_EQ(monitorSpell(0)->durationMs, 2000);
-    EXPECT_EQ(monitorSpell(1)->durationMs, 3000);
+    // Newest first: the 53rd spell (i = 52, one datagram) is index 0, the 4th (i = 3) is
+    // last.
+    EXPECT_EQ(monitorSpell(0)->durationMs, 0);
+    EXPECT_EQ(monitorSpell(1)->durationMs, 1000);
     int64_t started = WALL_START_MS;
     for (int i = 0; i < 3; ++i) {
         started += (2 + i % 2) * 1000;
     }
     EXPECT_EQ(monitorSpell(49)->startedAtMs, started);
-    EXPECT_EQ(monitorSpell(49)->durationMs, 3000);
+    EXPECT_EQ(monitorSpell(49)->durationMs, 1000);
     EXPECT_EQ(monitorSpell(50), nullptr);
 }
 
 // A known state: ALPHA (a name with a byte that is escaped) talks three datagrams to an
-// unnamed station, then one tick passes.
+// unnamed station, then one tick passes (its spell so far: 0.0 s, all three at once).
 class MonitorDocuments : public MonitorScenario {
   protected:
     void SetUp() override {
@@ -291,7 +296,7 @@ TEST_F(MonitorDocuments, StatusJsonIsExactlyTheState) {
         "\"keepalives\":2},"
         "\"talk_spells\":[{\"name\":\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\","
         "\"started_at\":" +
-        t0 + ",\"duration_s\":1.0,\"open\":true}]}";
+        t0 + ",\"duration_s\":0.0,\"open\":true}]}";
     EXPECT_EQ(json, expected);
 }
 
@@ -343,7 +348,7 @@ TEST_F(MonitorDocuments, PanelListsStationsWithTheTalkerMarkedThenTheSpells) {
                          "  -          127.111.4.2     idle   1s relayed 0",
                          "* AL\\x7FPHA  127.111.4.1     idle   1s relayed 3",
                          "Last talk spells",
-                         "  12:00:00 AL\\x7FPHA  127.111.4.1     1.0s talking",
+                         "  12:00:00 AL\\x7FPHA  127.111.4.1     0.0s talking",
                      }));
     char line[120] = "untouched";
     EXPECT_EQ(monitorPanelLine(4, line, sizeof line), 0u);

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testutil {
@@ -26,6 +27,17 @@ TempDir::~TempDir() {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
+}
+
+std::string copyForAnyUser(const std::string& program, const TempDir& dir) {
+    std::string copy = dir.file(std::filesystem::path(program).filename().string());
+    std::error_code ec;
+    std::filesystem::copy_file(program, copy, std::filesystem::copy_options::overwrite_existing,
+                               ec);
+    if (ec || ::chmod(dir.path().c_str(), 0755) != 0 || ::chmod(copy.c_str(), 0755) != 0) {
+        return "";
+    }
+    return copy;
 }
 
 std::string readFile(const std::string& path) {

@@ -22,6 +22,11 @@ class TempDir {
     std::string path_;
 };
 
+// A copy of the program (mode 0755) in dir, which is made mode 0755: a user without rights
+// to the build tree (nobody, for the tests that drop root) can run it from there wherever
+// the tree was cloned. Empty when the copy failed.
+std::string copyForAnyUser(const std::string& program, const TempDir& dir);
+
 std::string readFile(const std::string& path);
 // Writes the file whole; a file that did not exist gets mode 0600.
 void writeFile(const std::string& path, const std::string& content);

@@ -6,9 +6,11 @@
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
 
+#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -76,8 +78,13 @@ struct MinimisedFrontEnd : platform::FrontEnd {
             hook(next.c_str());
             return;
         }
+        // Under systemd the journal files status lines at debug priority, so that a view at
+        // info shows the events without the standby toggles.
         char line[platform::LineQueue::kLongestLine];
-        size_t n = platform::formatStamp(line, sizeof line);
+        const char* priority = platform::journalPrefix(STDOUT_FILENO, "<7>");
+        size_t n = std::strlen(priority);
+        std::memcpy(line, priority, n);
+        n += platform::formatStamp(line + n, sizeof line - n);
         n += escapeText(next.c_str(), line + n, sizeof line - n);
         platform::streamLine(platform::Stream::Status, line, n);
     }

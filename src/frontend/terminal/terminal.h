@@ -10,6 +10,7 @@
 #ifndef NCURSES_NOMACROS
 #define NCURSES_NOMACROS
 #endif
+#include <cstdint>
 #include <curses.h>
 
 #include <deque>
@@ -199,10 +200,13 @@ struct DialogKey {
 struct PanelView {
     bool shown = false;
     PlatformPanel panel{nullptr, nullptr, nullptr};
+    uintptr_t (*identity)(int index, void* context) = nullptr; // platformSetPanelIdentity
+    const char* noActionTitle = nullptr;
     void (*act)(int index, int key, void* context) = nullptr;
     void* actContext = nullptr;
     int selected = 0;
-    int top = 0; // the first line shown
+    uintptr_t selectedIdentity = 0; // what the selected line stands for (0: nothing)
+    int top = 0;                    // the first line shown
     int pendingIndex = 0;
     int pendingKey = 0; // the key of an action that waits to run (0: none)
 };

@@ -3,6 +3,7 @@
 // the keys after it wait until it is handled, so they go to the window on top by then.
 #include "frontend/terminal/terminal.h"
 #include "platform/window/frontend.h"
+#include "platform/window/system_command.h"
 #include "platform/window/window.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 namespace platform::term {
 namespace {
 
+constexpr int kCtrlC = 3;
 constexpr int kCtrlL = 12;
 constexpr int kMaxKeysPerRead = 4096;
 constexpr int kMaxMouseEvents = 16; // more than ncurses keeps waiting
@@ -98,6 +100,16 @@ bool handleEvent(const InputEvent& event) {
     }
     if (event.key == kCtrlL) {
         screenForceRepaint();
+        return false;
+    }
+    if (event.key == kCtrlC) {
+        // The close box's request, whatever window has the keys; before the main window
+        // exists there is nothing to ask about, and Ctrl-C ends the start as SIGINT does.
+        if (ui.mainWindow != nullptr && IsWindow(ui.mainWindow)) {
+            PostMessageA(ui.mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+            return true;
+        }
+        kill(getpid(), SIGINT);
         return false;
     }
     Target target = keyTarget();

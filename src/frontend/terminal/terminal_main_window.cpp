@@ -1,6 +1,7 @@
 // The main window: a box at the top left with the status line as its title, then the menu
 // bar and the line of keys.
 #include "frontend/terminal/terminal.h"
+#include "platform/window/system_command.h"
 #include "platform/window/window.h"
 
 #include <algorithm>
@@ -107,7 +108,7 @@ bool mainWindowClick(int x, int y) {
     CellRect r = mainWindowRect();
     if (contains(CellRect{r.x + r.w - 4, r.y, 3, 1}, x, y)) { // the close box
         ui.menuActive = false;
-        PostMessageA(ui.mainWindow, WM_CLOSE, 0, 0);
+        PostMessageA(ui.mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
         return true;
     }
     if (y == r.y + 1) {

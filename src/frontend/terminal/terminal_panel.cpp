@@ -1,6 +1,7 @@
 // The panel below the main window (platformSetPanel). Enter, Del, c and d ask for the
 // operator's action on the selected line, which runs when the message loop is next idle.
 #include "frontend/terminal/terminal.h"
+#include "platform/window/panel_identity.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,12 +12,37 @@ namespace {
 
 constexpr size_t kLineSize = 512;
 
-int lineCount() {
+uintptr_t identityOf(int index) {
     const PanelView& p = ui.panel;
+    return p.identity != nullptr ? p.identity(index, p.panel.context) : 0;
+}
+
+// The number of lines now, with the selection moved to where its line went (it stays at
+// its place, within the lines, when its line is gone).
+int lineCount() {
+    PanelView& p = ui.panel;
     if (!p.shown || p.panel.count == nullptr) {
         return 0;
     }
-    return std::max(p.panel.count(p.panel.context), 0);
+    int count = std::max(p.panel.count(p.panel.context), 0);
+    p.selected = count > 0 ? std::clamp(p.selected, 0, count - 1) : 0;
+    if (p.selectedIdentity != 0 && identityOf(p.selected) != p.selectedIdentity) {
+        for (int i = 0; i < count; ++i) {
+            if (identityOf(i) == p.selectedIdentity) {
+                p.selected = i;
+                break;
+            }
+        }
+    }
+    p.selectedIdentity = count > 0 ? identityOf(p.selected) : 0;
+    return count;
+}
+
+// True while the selection rests on a line that takes no action and the panel says so.
+bool restsOnNoAction(int count) {
+    const PanelView& p = ui.panel;
+    return count > 0 && p.identity != nullptr && p.noActionTitle != nullptr &&
+           p.selectedIdentity == 0;
 }
 
 // The panel's scroll position follows the layout (selection kept in view).
@@ -30,12 +56,13 @@ PanelLayout layoutNow(int count) {
 // Selects a line, kept within the lines; false: nothing for the message loop.
 bool select(int index, int count) {
     ui.panel.selected = count > 0 ? std::clamp(index, 0, count - 1) : 0;
+    ui.panel.selectedIdentity = count > 0 ? identityOf(ui.panel.selected) : 0;
     return false;
 }
 
 bool ask(int key, int count) {
-    if (count <= 0 || ui.panel.act == nullptr) {
-        return false;
+    if (count <= 0 || ui.panel.act == nullptr || restsOnNoAction(count)) {
+        return false; // the title says that this line takes no action
     }
     ui.panel.pendingIndex = std::clamp(ui.panel.selected, 0, count - 1);
     ui.panel.pendingKey = key;
@@ -60,7 +87,9 @@ void drawPanel(bool active) {
         return;
     }
     Paint face = facePaint();
-    std::string title = ui.panel.panel.title != nullptr ? fieldText(ui.panel.panel.title) : "";
+    const char* titleText =
+        active && restsOnNoAction(count) ? ui.panel.noActionTitle : ui.panel.panel.title;
+    std::string title = titleText != nullptr ? fieldText(titleText) : "";
     if (layout.visible > 0 && count > layout.visible) {
         // Which lines show, when not all fit (formatted in place: GCC 12 -O3 -Wrestrict).
         char shown[48];
@@ -156,10 +185,22 @@ void platformSetPanel(const PlatformPanel* panel) {
     p.shown = panel != nullptr;
     p.panel = panel != nullptr ? *panel : PlatformPanel{nullptr, nullptr, nullptr};
     p.selected = 0;
+    p.selectedIdentity = 0;
+    p.identity = nullptr;
+    p.noActionTitle = nullptr;
     p.top = 0;
     if (!p.shown && ui.active == Active::Panel) {
         ui.active = Active::Dialog;
     }
+    markDirty();
+}
+
+void platformSetPanelIdentity(uintptr_t (*identity)(int index, void* context),
+                              const char* noActionTitle) {
+    PanelView& p = ui.panel;
+    p.identity = identity;
+    p.noActionTitle = noActionTitle;
+    p.selectedIdentity = 0;
     markDirty();
 }
 

@@ -159,7 +159,9 @@ bool screenStart(std::string* why) {
     }
     set_term(screen);
     scr.started = true;
-    cbreak();
+    // Raw: Ctrl-C is a key, so that it asks before the conference closes, as EXIT does (a
+    // SIGINT from elsewhere still closes at once).
+    raw();
     noecho();
     nonl();
     intrflush(stdscr, FALSE);

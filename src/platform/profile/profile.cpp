@@ -3,6 +3,7 @@
 // edit made by hand takes effect at the next read.
 #include "platform/profile/profile.h"
 #include "platform/profile/profile_internal.h"
+#include "platform/profile/profile_names.h"
 #include "platform/runtime.h"
 
 #include <cstring>
@@ -131,6 +132,36 @@ BOOL WritePrivateProfileStringA(const char* section, const char* key, const char
 
 void platformProfileWriteError(char* buf, size_t size) {
     copyCut(lastWriteError, buf, size);
+}
+
+namespace {
+
+struct NameVisit {
+    ProfileNameVisitor visit;
+    void* context;
+};
+
+// Hands one name to the caller's visitor as bounded, terminated texts.
+void visitName(std::string_view section, std::string_view key, int line, void* context) {
+    const NameVisit* v = static_cast<const NameVisit*>(context);
+    char sectionText[PROFILE_NAME_SHOWN + 1];
+    char keyText[PROFILE_NAME_SHOWN + 1];
+    copyCut(section, sectionText, sizeof sectionText);
+    copyCut(key, keyText, sizeof keyText);
+    v->visit(sectionText, key.empty() ? nullptr : keyText, line, v->context);
+}
+
+} // namespace
+
+bool platformProfileVisitNames(const char* fileName, ProfileNameVisitor visit, void* context) {
+    std::string text;
+    std::string path = pp::resolvePath(fileName);
+    if (path.empty() || pp::readWholeFile(path, text) != pp::ReadResult::Ok) {
+        return false;
+    }
+    NameVisit v{visit, context};
+    pp::forEachName(text, visitName, &v);
+    return true;
 }
 
 void platformProfilePath(const char* fileName, char* buf, size_t size) {

@@ -59,6 +59,14 @@ bool replaceFile(const std::string& path, const std::string& content,
 std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
                                           std::string_view key);
 
+// Calls visit(section, key, line, context) for each section header (key empty) and each
+// key line (section: the name of the header above it, empty before any) of the text, in
+// order; line counts from 1. Names are trimmed, as reads compare them.
+void forEachName(std::string_view text,
+                 void (*visit)(std::string_view section, std::string_view key, int line,
+                               void* context),
+                 void* context);
+
 // The names of the key lines of the first section named section, in file order, each
 // followed by a NUL byte (the first of two equal names only); empty when there is none.
 std::string keyNames(std::string_view text, std::string_view section);

@@ -166,6 +166,26 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
     return value;
 }
 
+void forEachName(std::string_view text,
+                 void (*visit)(std::string_view section, std::string_view key, int line,
+                               void* context),
+                 void* context) {
+    text.remove_prefix(markOf(text).size());
+    std::string_view section;
+    int number = 0;
+    for (size_t pos = 0; pos < text.size();) {
+        Line line = lineAt(text, pos);
+        ++number;
+        if (line.kind == Kind::Section) {
+            section = line.name;
+            visit(section, std::string_view(), number, context);
+        } else if (line.kind == Kind::Key) {
+            visit(section, line.name, number, context);
+        }
+        pos = line.end;
+    }
+}
+
 std::string keyNames(std::string_view text, std::string_view section) {
     text.remove_prefix(markOf(text).size());
     std::string names;

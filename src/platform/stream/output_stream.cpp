@@ -100,9 +100,18 @@ ssize_t writeSome(const char* data, size_t n, void* context) {
     return -1; // EPIPE and every other failure: the reader is gone
 }
 
+// Whether standard output and standard error are the journal's: -1 not looked at yet.
+int journalStreams[2] = {-1, -1};
+
 size_t note(unsigned long count, char* out, size_t size, void* context) {
     auto* stream = static_cast<OutputStream*>(context);
-    size_t n = stream->standard == STDOUT_FILENO ? formatStamp(out, size) : 0;
+    size_t n = 0;
+    if (stream->standard == STDOUT_FILENO) {
+        n = static_cast<size_t>(
+            std::snprintf(out, size, "%s", journalPrefix(STDOUT_FILENO, "<7>")));
+        n = n < size ? n : 0;
+        n += formatStamp(out + n, size - n);
+    }
     int more = std::snprintf(out + n, size - n, "... %lu status line%s lost\n", count,
                              count == 1 ? "" : "s");
     size_t total = n + (more < 0 ? 0 : static_cast<size_t>(more));
@@ -152,6 +161,40 @@ size_t formatStamp(char* out, size_t size) {
     return n < 0 ? 0 : static_cast<size_t>(n) < size ? static_cast<size_t>(n) : size - 1;
 }
 
+bool streamIsJournal(const char* journalStream, int fd) {
+    if (journalStream == nullptr || journalStream[0] == '\0') {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long device = std::strtoull(journalStream, &end, 10);
+    if (errno != 0 || end == journalStream || *end != ':') {
+        return false;
+    }
+    const char* inodeText = end + 1;
+    unsigned long long inode = std::strtoull(inodeText, &end, 10);
+    if (errno != 0 || end == inodeText || *end != '\0') {
+        return false;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        return false;
+    }
+    return static_cast<unsigned long long>(st.st_dev) == device &&
+           static_cast<unsigned long long>(st.st_ino) == inode;
+}
+
+const char* journalPrefix(int fd, const char* prefix) {
+    if (fd != STDOUT_FILENO && fd != STDERR_FILENO) {
+        return "";
+    }
+    int& known = journalStreams[fd == STDOUT_FILENO ? 0 : 1];
+    if (known < 0) {
+        known = streamIsJournal(std::getenv("JOURNAL_STREAM"), fd) ? 1 : 0;
+    }
+    return known == 1 ? prefix : "";
+}
+
 void streamLine(Stream stream, const char* text, size_t length) {
     OutputStream& out = streamOf(stream);
     if (!out.prepared) {
@@ -182,6 +225,7 @@ void streamDrain(Stream stream, int ms) {
 }
 
 void resetStreams() {
+    journalStreams[0] = journalStreams[1] = -1;
     // The pump's watches are already cleared by the reset; only the state goes here.
     for (OutputStream& out : streams) {
         if (out.ownFd) {

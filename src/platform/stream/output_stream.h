@@ -19,6 +19,13 @@ void streamDrain(Stream stream, int ms);
 // "YYYY-MM-DD HH:MM:SS.mmm " (local time, one blank after it), as every status line begins;
 // returns its length.
 size_t formatStamp(char* out, size_t size);
+// True when journalStream ("DEVICE:INODE", as systemd sets JOURNAL_STREAM) names the
+// file that descriptor fd is open on: its lines go to the journal.
+bool streamIsJournal(const char* journalStream, int fd);
+// What a line on fd begins with to be filed at a journal priority ("<7>" debug, "<6>"
+// info): the prefix when fd is the journal's stream (JOURNAL_STREAM, looked at once per
+// stream until resetStreams), else "".
+const char* journalPrefix(int fd, const char* prefix);
 // Forgets waiting lines and the state of both streams (platformReset).
 void resetStreams();
 // Forgets the operator-line hook and the lines kept for the end (platformReset).

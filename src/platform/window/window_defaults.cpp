@@ -1,4 +1,5 @@
 // Default window processing and the built-in classes MDICLIENT and the dialog controls.
+#include "platform/window/system_command.h"
 #include "platform/window/window_table.h"
 
 using platform::findWindow;
@@ -11,6 +12,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_RESTORE) {
             ShowWindow(hwnd, SW_RESTORE);
+        } else if ((wParam & 0xFFF0) == SC_CLOSE) {
+            SendMessageA(hwnd, WM_CLOSE, 0, 0);
         }
         return 0;
     default:

@@ -5,6 +5,9 @@
 
 #include <cctype>
 #include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using recorder::events;
 using recorder::topLevel;
@@ -101,6 +104,33 @@ TEST_F(StatusLine, ResetForgetsTheLastTextAndTheHook) {
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(gHooked, Strings{"cVARDE"});
     EXPECT_NE(out.find(" cVARDE\n"), std::string::npos) << out;
+}
+
+// Under systemd (JOURNAL_STREAM names standard output) each status line begins with the
+// journal's debug priority, so that a view at info leaves the status toggles out; any other
+// standard output gets none.
+TEST_F(StatusLine, UnderTheJournalStatusLinesAreDebugPriority) {
+    for (bool journal : {true, false}) {
+        testing::internal::CaptureStdout();
+        struct stat st {};
+        ASSERT_EQ(fstat(STDOUT_FILENO, &st), 0);
+        std::string stream =
+            std::to_string(st.st_dev) + ":" + std::to_string(journal ? st.st_ino : st.st_ino + 1);
+        setenv("JOURNAL_STREAM", stream.c_str(), 1);
+        platformReset(); // the streams look at JOURNAL_STREAM again
+        ASSERT_NE(recorder::registerClass("Rec"), 0);
+        HWND main = topLevel("cVARDE", nullptr, kMainStyle);
+        ShowWindow(main, SW_SHOW);
+        SetWindowTextA(main, "<<STANDBY>> U=2");
+        Strings lines = linesOf(testing::internal::GetCapturedStdout());
+        unsetenv("JOURNAL_STREAM");
+        ASSERT_EQ(lines.size(), 2u);
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.rfind("<7>", 0) == 0, journal) << line;
+        }
+        EXPECT_EQ(textAfterStamp(lines[1].substr(journal ? 3 : 0)), "<<STANDBY>> U=2");
+    }
+    platformReset();
 }
 
 class Signals : public recorder::WindowTest {
