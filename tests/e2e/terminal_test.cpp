@@ -138,8 +138,12 @@ TEST_F(Terminal, TitleBarShowsTheStatusLineAndTheMenuBarLeadsToExit) {
     })) << tmux.screen();
     EXPECT_EQ(row(tmux, 0).substr(0, 39), " >>AB\\x1B]2;PWNED\\x07CDEFGHIJKLMNOP [X]");
 
-    // F10 opens the menu bar on its first item; Right goes to EXIT; Enter chooses it.
+    // F10 opens the menu bar on its first item; Right goes to EXIT; Enter chooses it. A
+    // station is connected: Yes to the question closes.
     tmux.keys({"F10", "Right", "Enter"});
+    ASSERT_TRUE(tmux.waitForText("1 station connected: close the conference?", kWait))
+        << tmux.screen();
+    tmux.keys({"y"});
     EXPECT_EQ(tmux.waitExit(kWait), 0) << tmux.screen();
     std::string saved = testutil::readFile(config);
     EXPECT_NE(saved.find("[window]\nx1=0\ny1=0\n"), std::string::npos) << saved;
