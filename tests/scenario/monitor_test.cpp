@@ -180,7 +180,7 @@ TEST_F(MonitorScenario, CountersAndStationFiguresFollowWhatTheConferenceDid) {
         "event name CHARLIE 127.111.1.3",
         "event refuse - 127.111.1.4",
         "event bye CHARLIE 127.111.1.3",
-        "event talk ALPHA 127.111.1.1 2.0s",
+        "event talk ALPHA 127.111.1.1 0.0s",
         "event timeout BRAVO 127.111.1.2", // window order: the newer station first
         "event timeout ALPHA 127.111.1.1",
     };
@@ -226,7 +226,7 @@ TEST_F(MonitorScenario, ATalkSpellRunsFromTheFirstToTheLastRelayedDatagram) {
     talk(a, 144);
     ASSERT_EQ(monitorSpellCount(), 2);
     EXPECT_EQ(monitorSpell(0)->address, addressOf(a.address()));
-    EXPECT_EQ(monitorSpell(0)->startedAtMs, t0 + 4000);
+    EXPECT_EQ(monitorSpell(0)->startedAtMs, t0 + 6000);
     EXPECT_EQ(monitorSpell(1)->address, addressOf(b.address()));
     EXPECT_EQ(monitorSpell(2), nullptr);
 }
