@@ -69,6 +69,7 @@ void closeUnnamed() {
             continue;
         }
         if (++record->unnamedTicks >= limitUnnamed) {
+            monitorUnnamedClosed(record);
             stationRequestClose(child, record);
         }
     }

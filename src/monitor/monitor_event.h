@@ -19,7 +19,8 @@ enum class MonitorEventKind {
     Start,
     Stop,
     RefuseSuppressed,
-    TalkLimit
+    TalkLimit,
+    Unnamed
 };
 
 // Longest escaped name: 255 bytes of a name, each at most four after escaping.
@@ -39,7 +40,7 @@ struct MonitorEvent {
 };
 
 // The event's name as written in the log: join, refuse, deny, name, bye, timeout, talk,
-// queue-clear, start, stop, refuse-suppressed, talk-limit.
+// queue-clear, start, stop, refuse-suppressed, talk-limit, unnamed.
 const char* monitorEventName(MonitorEventKind kind);
 
 // The HTTP view's event stream listens here (null: none). It runs on the server's thread
