@@ -8,6 +8,7 @@
 #include "platform/window/window.h"
 #include "stations/station.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -90,6 +91,7 @@ void accessTick() {
         lastCheckMs = now;
         reloaded = accessinternal::reloadIfChanged(false);
     }
+    reloaded = accessinternal::takeReplaced() || reloaded;
     bool closedKind = accessinternal::activeRules()->callsignAllows > 0;
     forEachOpenStation([&](HWND window, StationRecord* record) {
         if (record->accessTicks < ACCESS_NAMING_TICKS) {
@@ -154,10 +156,12 @@ bool accessAppendDeny(const char* callsign) {
     content += "deny ";
     content += callsign;
     content += lineEnd;
+    bool wasCurrent = accessinternal::fileIsCurrent();
     if (!pp::replaceFile(path, content)) {
         return false;
     }
-    if (accessinternal::reloadIfChanged(true)) {
+    int line = static_cast<int>(std::count(content.begin(), content.end(), '\n'));
+    if (accessinternal::addAppendedDeny(callsign, line, wasCurrent)) {
         accessinternal::closeDeniedStations();
     }
     return true;
