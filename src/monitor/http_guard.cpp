@@ -8,6 +8,8 @@
 #include <ctime>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@ constexpr int LISTEN_BACKLOG = 128;
 // it has one).
 struct Guarded {
     MHD_Connection* connection;
+    int fd;
     int64_t waitingSinceMs;
 };
 
@@ -69,9 +72,14 @@ void httpGuardNotify(void*, MHD_Connection* connection, void** socketContext,
                      MHD_ConnectionNotificationCode code) {
     if (code == MHD_CONNECTION_NOTIFY_STARTED) {
         Guarded* slot = find(nullptr);
-        if (slot != nullptr) {
+        const MHD_ConnectionInfo* info =
+            httpLibrary.getConnectionInfo(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (slot != nullptr && info != nullptr) {
             slot->connection = connection;
+            slot->fd = info->connect_fd;
             slot->waitingSinceMs = monotonicMs();
+        } else {
+            slot = nullptr;
         }
         *socketContext = slot;
     } else if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
@@ -95,6 +103,33 @@ void httpGuardRequestWhole(MHD_Connection* connection) {
     }
 }
 
+bool httpGuardNoticeGone() {
+    pollfd polled[HTTP_CONNECTIONS_MAX];
+    Guarded* of[HTTP_CONNECTIONS_MAX];
+    nfds_t n = 0;
+    for (Guarded& g : guarded) {
+        if (g.connection != nullptr && g.waitingSinceMs != 0) {
+            polled[n] = pollfd{g.fd, POLLRDHUP, 0};
+            of[n++] = &g;
+        }
+    }
+    if (n == 0 || ::poll(polled, n, 0) <= 0) {
+        return false;
+    }
+    bool any = false;
+    for (nfds_t i = 0; i < n; ++i) {
+        int unread = 0;
+        if ((polled[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0 ||
+            (::ioctl(polled[i].fd, FIONREAD, &unread) == 0 && unread > 0)) {
+            continue; // still open, or bytes the library has yet to read
+        }
+        ::shutdown(polled[i].fd, SHUT_RDWR);
+        of[i]->waitingSinceMs = 0;
+        any = true;
+    }
+    return any;
+}
+
 bool httpGuardEnforce() {
     int64_t now = monotonicMs();
     bool any = false;
@@ -103,14 +138,10 @@ bool httpGuardEnforce() {
             now - g.waitingSinceMs < static_cast<int64_t>(HTTP_REQUEST_DEADLINE_S) * 1000) {
             continue;
         }
-        const MHD_ConnectionInfo* info =
-            httpLibrary.getConnectionInfo(g.connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-        if (info != nullptr) {
-            // The library owns the descriptor: shut down, it reads the end and closes it.
-            ::shutdown(info->connect_fd, SHUT_RDWR);
-            any = true;
-        }
+        // The library owns the descriptor: shut down, it reads the end and closes it.
+        ::shutdown(g.fd, SHUT_RDWR);
         g.waitingSinceMs = 0; // once is enough; the close frees the slot
+        any = true;
     }
     return any;
 }

@@ -28,6 +28,12 @@ void httpGuardCompleted(void* cls, MHD_Connection* connection, void** requestCon
                         MHD_RequestTerminationCode code);
 // The request of connection is whole (its header is in): no deadline until it completes.
 void httpGuardRequestWhole(MHD_Connection* connection);
+// Shuts down every connection still without a whole request whose client has closed its
+// side and left nothing unread: it can never finish its request. (The library, reading
+// edge-triggered, misses a close that came in together with the request's first bytes, as
+// it does for a connection that waited to be accepted; such a connection would hold its
+// slot until its timeout.) True when one was shut down. One poll for all of them.
+bool httpGuardNoticeGone();
 // Shuts down every connection whose request has not come whole within
 // HTTP_REQUEST_DEADLINE_S of its start (the library then closes it at its next run). True
 // when one was shut down.

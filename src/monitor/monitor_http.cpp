@@ -55,7 +55,9 @@ void runDaemon() {
     for (int round = 0; round < 4; ++round) {
         httpLibrary.run(httpDaemon);
         MHD_UNSIGNED_LONG_LONG due = 0;
-        if (httpLibrary.getTimeout(httpDaemon, &due) != MHD_YES || due != 0) {
+        // A client gone without a whole request is shut down and freed in the next round.
+        if (!httpGuardNoticeGone() &&
+            (httpLibrary.getTimeout(httpDaemon, &due) != MHD_YES || due != 0)) {
             break;
         }
     }
