@@ -57,6 +57,10 @@ bool accessStart();
 const char* accessStartError();
 // True while a changed file is being read in steps (the rules before it stay in force).
 bool accessLoading();
+// Looks at the file now and reads it again even when it seems unchanged (a large file in
+// steps); new rules come in force, and close the stations they deny, as on the tick. For
+// the operator's "reload".
+void accessReloadNow();
 // Main window destruction: no file, no rules.
 void accessStop();
 // On each tick of the main window: reads the file again when its modification time, size

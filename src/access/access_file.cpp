@@ -438,6 +438,12 @@ bool accessStart() {
     return true;
 }
 
+void accessReloadNow() {
+    if (accessinternal::reloadIfChanged(true)) {
+        accessinternal::closeDeniedStations();
+    }
+}
+
 const char* accessStartError() {
     return state.startError;
 }

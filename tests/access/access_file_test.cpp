@@ -177,6 +177,11 @@ TEST_F(AccessFile, ReadAgainOnlyWhenChangedAndAtMostOnceASecond) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     tickAfterASecond();
     EXPECT_TRUE(denied("192.0.2.33"));
+
+    // The operator's reload reads it at once, without waiting for the next look.
+    testutil::writeFile(path, "deny 192.0.2.44\n");
+    accessReloadNow();
+    EXPECT_TRUE(denied("192.0.2.44"));
 }
 
 namespace {
