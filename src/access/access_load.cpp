@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr size_t READ_CHUNK = 65536;
+constexpr size_t READ_CHUNK = 32768;
 constexpr uint32_t SETTLE_SLOTS = 1u << 16; // table slots moved by one settling step
 
 char readBuffer[READ_CHUNK];

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 
 constexpr size_t ACCESS_FILE_MAX_BYTES = 64u << 20; // a larger file is refused whole
-constexpr size_t ACCESS_STEP_BYTES = 256u << 10;    // parsed by one step from the pump
+constexpr size_t ACCESS_STEP_BYTES = 128u << 10;    // parsed by one step from the pump
 
 struct AccessLoad {
     int fd = -1;

@@ -12,7 +12,7 @@
 namespace {
 
 constexpr uint32_t FIRST_CAPACITY = 16;
-constexpr uint32_t MOVE_PER_INSERT = 8; // the move of a growth ends before the next growth
+constexpr uint32_t MOVE_PER_INSERT = 4; // the move of a growth ends before the next growth
 
 struct AddressSlot {
     uint32_t network; // host order
