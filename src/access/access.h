@@ -85,7 +85,8 @@ void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int 
 // Appends the line "deny CALLSIGN" to the access file, keeping every byte that is there
 // (a missing final line end is added first), replaces the file atomically and applies the
 // new rules at once. False, with the file untouched, when there is no access file, the
-// callsign is no valid pattern, or the file cannot be read or written.
+// callsign is no valid pattern, the rules in force are ACCESS_MAX_RULES already, or the
+// file cannot be read or written.
 bool accessAppendDeny(const char* callsign);
 
 // The rules in force (for checks and tests).

@@ -135,8 +135,9 @@ void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int 
 bool accessAppendDeny(const char* callsign) {
     const char* path = accessinternal::filePath();
     if (path[0] == '\0' || callsign == nullptr ||
-        !accessIsCallsignPattern(callsign, std::strlen(callsign))) {
-        return false;
+        !accessIsCallsignPattern(callsign, std::strlen(callsign)) ||
+        accessinternal::activeRules()->count >= ACCESS_MAX_RULES) {
+        return false; // a full set takes no rule: the file would then be refused whole
     }
     struct stat st {};
     if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {

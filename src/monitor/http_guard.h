@@ -10,7 +10,7 @@
 constexpr unsigned HTTP_CONNECTIONS_MAX = 64;   // connections in all
 constexpr unsigned HTTP_PER_ADDRESS_MAX = 4;    // connections from one address
 constexpr unsigned HTTP_REQUEST_DEADLINE_S = 5; // real seconds to send a whole request
-constexpr unsigned HTTP_IDLE_TIMEOUT_S = 5;     // real seconds without a byte either way
+constexpr unsigned HTTP_IDLE_TIMEOUT_S = 10;    // real seconds without a byte either way
 
 // Opens a TCP socket listening on host:port (network order host, host order port), bound
 // for this process alone: SO_REUSEADDR only (Linux lets no second socket listen on a port
