@@ -201,7 +201,9 @@ uint32_t keepText(AccessRuleSet* set, const char* text, size_t length) {
         set->text = grown;
         set->textCapacity = capacity;
     }
-    std::memcpy(set->text + set->textUsed, text, length);
+    if (length > 0) { // "*" alone keeps no text, and may come before any other
+        std::memcpy(set->text + set->textUsed, text, length);
+    }
     auto at = static_cast<uint32_t>(set->textUsed);
     set->textUsed += length;
     return at;
@@ -217,7 +219,7 @@ bool addName(AccessRuleSet* set, const AccessRule& rule) {
     const char* text = set->text;
     auto same = [&](const NameSlot& s) {
         return s.hash == hash && s.length == length && s.wildcard == rule.prefix &&
-               std::memcmp(text + s.textAt, lower, length) == 0;
+               (length == 0 || std::memcmp(text + s.textAt, lower, length) == 0);
     };
     AccessTable* t = &set->names;
     NameSlot* slot = findSlot<NameSlot>(*t, hash, same);
@@ -339,7 +341,7 @@ AccessVerdict accessJudgeName(const AccessRuleSet* set, const char* name) {
         uint32_t hash = nameHash(lower, n, wildcard);
         const NameSlot* s = findSlot<NameSlot>(set->names, hash, [&](const NameSlot& x) {
             return x.hash == hash && x.length == n && x.wildcard == wildcard &&
-                   std::memcmp(set->text + x.textAt, lower, n) == 0;
+                   (n == 0 || std::memcmp(set->text + x.textAt, lower, n) == 0);
         });
         if (s != nullptr) {
             firstLines(&denyLine, &allowLine, s->denyLine, s->allowLine);
