@@ -94,14 +94,14 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 # description, one line of dpkg's "Description" field per line; an empty line becomes
 # dpkg's paragraph separator " .".
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-       "Stations (voice clients, radio links, repeaters) join the server over UDP ports 5198\n"
-       "and 5199; every audio datagram that one station sends is copied unchanged to every\n"
-       "other station, one talker at a time, and every station hears who is connected and\n"
-       "who is talking. The server signs off from the network's directory server over TCP\n"
-       "port 5200 when it stops.\n"
+       "Stations (voice clients, radio links, repeaters) join the server over UDP\n"
+       "ports 5198 and 5199; every audio datagram that one station sends is copied\n"
+       "unchanged to every other station, one talker at a time, and every station\n"
+       "hears who is connected and who is talking. The server signs off from the\n"
+       "network's directory server over TCP port 5200 when it stops.\n"
        "\n"
-       "The package runs it as the systemd service confserver under its own system user,\n"
-       "with its configuration in /etc/confserver/omvarc.ini.")
+       "The package runs it as the systemd service confserver under its own system\n"
+       "user, with its configuration in /etc/confserver/omvarc.ini.")
 set(CPACK_PACKAGE_DESCRIPTION "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # A native package: the source is its own packaging, and packaging/changelog (shipped as
@@ -110,13 +110,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES TRUE)
-# postinst creates the system user with adduser, or useradd where adduser is missing. The
+# postinst creates the system user with adduser (useradd where it is missing). The
 # HTTP library and the journal's are opened at run time (when the HTTP view starts, when the
 # event log goes to the journal), so dpkg-shlibdeps, which reads only the linked libraries,
 # does not see them: their packages are named here, with the name the HTTP library's package
 # took in Debian's 64-bit time transition as the alternative.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "adduser | passwd, libmicrohttpd12 | libmicrohttpd12t64, libsystemd0")
+    "adduser, libmicrohttpd12 | libmicrohttpd12t64, libsystemd0")
 find_program(CONFSERVER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CONFSERVER_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -22,7 +23,12 @@ AccessRuleSet pieces;
 struct Tally {
     int reports;
     int lastLine;
+    std::vector<AccessRule> rules;
 };
+
+void keep(const AccessRule& rule, void* context) {
+    static_cast<Tally*>(context)->rules.push_back(rule);
+}
 
 void count(int line, const char* why, const char*, size_t, void* context) {
     auto* t = static_cast<Tally*>(context);
@@ -49,14 +55,22 @@ void checkRule(const AccessRule& rule) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* text = reinterpret_cast<const char*>(data);
-    Tally a{0, 0};
+    static Tally a;
+    static Tally b;
+    a.reports = 0;
+    a.lastLine = 0;
+    a.rules.clear();
+    b.reports = 0;
+    b.lastLine = 0;
+    b.rules.clear();
     AccessParser parser{};
     accessParseBegin(&parser, &whole, count, &a);
+    parser.ruleSeen = keep;
     accessParseFeed(&parser, text, size);
     accessParseEnd(&parser);
 
-    Tally b{0, 0};
     accessParseBegin(&parser, &pieces, count, &b);
+    parser.ruleSeen = keep;
     size_t at = 0;
     size_t step = size > 0 ? data[0] % 13 + 1 : 1;
     while (at < size) {
@@ -70,11 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(a.reports == b.reports);
     require(whole.count == pieces.count && whole.leftOut == pieces.leftOut);
     require(whole.count <= ACCESS_MAX_RULES);
+    require(a.rules.size() == b.rules.size() &&
+            a.rules.size() == static_cast<size_t>(whole.count + whole.leftOut));
     int allows[2] = {0, 0};
-    for (int i = 0; i < whole.count; ++i) {
-        checkRule(whole.rules[i]);
-        require(std::memcmp(&whole.rules[i], &pieces.rules[i], sizeof(AccessRule)) == 0);
-        allows[whole.rules[i].kind] += whole.rules[i].allow;
+    for (size_t i = 0; i < a.rules.size(); ++i) {
+        checkRule(a.rules[i]);
+        require(std::memcmp(&a.rules[i], &b.rules[i], sizeof(AccessRule)) == 0);
+        allows[a.rules[i].kind] += a.rules[i].allow;
     }
     require(allows[ACCESS_ADDRESS] == whole.addressAllows);
     require(allows[ACCESS_CALLSIGN] == whole.callsignAllows);
@@ -82,10 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t address = 0;
     std::memcpy(&address, data, size < 4 ? size : 4);
     AccessVerdict v = accessJudgeAddress(&whole, address);
-    require(v.line >= 0);
-    char name[64] = "";
-    std::memcpy(name, text, size < 63 ? size : 63);
+    AccessVerdict w = accessJudgeAddress(&pieces, address);
+    require(v.line >= 0 && v.allowed == w.allowed && v.line == w.line);
+    char name[80] = "";
+    std::memcpy(name, text, size < 79 ? size : 79);
     v = accessJudgeName(&whole, name);
-    require(v.line >= 0);
+    w = accessJudgeName(&pieces, name);
+    require(v.line >= 0 && v.allowed == w.allowed && v.line == w.line);
     return 0;
 }

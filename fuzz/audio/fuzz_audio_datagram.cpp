@@ -1,18 +1,22 @@
 // The audio port's datagram path: each input is sent as one datagram to the real server's
 // audio port from each of two admitted stations and from an address with no station, with
 // a third station listening. Checked byte for byte: the first sender's datagram reaches
-// the two others; the second sender's reaches the others only when it is short enough to
-// pass the talker lock that the first one took; nothing comes back to a sender, and the
-// unknown address reaches nobody. The talker lock and list cycle are reset between inputs.
+// the two others; the same bytes from the second sender are a loop and reach nobody; a copy
+// with its last byte changed reaches the others only when it is short enough to pass the
+// talker lock that the first one took; nothing comes back to a sender, and the unknown
+// address reaches nobody. The talker lock, list cycle and loop guard are reset between
+// inputs.
 #include "server_fixture.h"
 
 #include "app/app_state.h"
+#include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstring>
+#include <vector>
 
 using testutil::TestStation;
 
@@ -58,9 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     talkerAddress[0] = '\0';
     listCycle = 0;
     queueCount = 0;
+    loopGuardReset();
 
-    const bool text = size >= 7 && std::memcmp(data, "oNDATA\r", 7) == 0;
-    const bool relayed = size > 0 && size <= AUDIO_BUFFER_SIZE && !text;
+    auto isText = [](const uint8_t* bytes, size_t n) {
+        return n >= 6 && std::memcmp(bytes, "oNDATA", 6) == 0;
+    };
+    const bool relayed = size > 0 && size <= AUDIO_BUFFER_SIZE && !isText(data, size);
     const bool isLong = size >= LONG_DATAGRAM_MIN;
 
     // The first sender takes the lock with a long datagram; every other station gets it.
@@ -70,13 +77,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzing::expectDatagram(w.c.audio, data, size);
         fuzzing::require(!isLong || std::strcmp(talkerAddress, w.a.address().c_str()) == 0);
     }
-    // The second sender: a long datagram meets the first sender's lock.
+    // The second sender: the same bytes are a loop; another datagram of the same length
+    // meets the first sender's lock when it is long.
     fuzzing::deliver(w.b.audio, SERVER, AUDIO_PORT, data, size);
-    if (relayed && !isLong) {
-        fuzzing::expectDatagram(w.a.audio, data, size);
-        fuzzing::expectDatagram(w.c.audio, data, size);
+    std::vector<uint8_t> other(data, data + size);
+    if (size > 0) {
+        other.back() ^= 0xFF;
     }
-    if (relayed && isLong) {
+    const bool otherRelayed = size > 0 && size <= AUDIO_BUFFER_SIZE && !isText(other.data(), size);
+    fuzzing::deliver(w.b.audio, SERVER, AUDIO_PORT, other.data(), size);
+    // The lock is the first sender's when it took it with a long datagram.
+    if (otherRelayed && (!isLong || !relayed)) {
+        fuzzing::expectDatagram(w.a.audio, other.data(), size);
+        fuzzing::expectDatagram(w.c.audio, other.data(), size);
+    } else if (otherRelayed) {
         fuzzing::require(w.server.lastStatus() == "FIREWALL");
     }
     // An address with no station.

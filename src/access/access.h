@@ -2,7 +2,10 @@
 // steps where its rules decide. Address rules are asked before a record is made for a new
 // control sender; callsign rules when a station's name is set or changes. A denied new
 // sender gets nothing at all; a denied station is closed the way a BYE closes it. The file
-// is looked at on the main window's tick (at most once a second), never on the relay path.
+// is looked at on the main window's tick (at most once a second), never on the relay path;
+// a changed file is read in steps from the pump and its rules put in force whole. While
+// the server runs, a file that is gone, empty, unreadable or refused (too many rules, too
+// large) leaves the last good rules in force.
 #pragma once
 
 #include "access/access_rules.h"
@@ -32,21 +35,38 @@ enum class AccessReadResult {
     NotRegular, // a directory, FIFO, device or socket: not read
     Failed,     // it exists but could not be opened or read; why says why
 };
-// Reads the file at path into set without blocking (O_NONBLOCK, regular files only, at
-// most 8 MiB), reporting each bad line through report. Fills *tooLarge when the file was
-// longer and only its start was read. why (may be null) gets the reason of a failure.
+// Reads the file at path into set at once, without blocking (O_NONBLOCK, regular files
+// only, at most ACCESS_FILE_MAX_BYTES, 64 MiB), reporting each bad line through report.
+// Fills *tooLarge when the file was longer and only its start was read; the server refuses
+// such a file whole, and one whose set->leftOut is above 0 (more than ACCESS_MAX_RULES
+// rules). why (may be null) gets the reason of a failure.
 AccessReadResult accessReadFile(const char* path, AccessRuleSet* set, AccessBadLine report,
                                 void* context, bool* tooLarge, char* why, size_t whySize);
 
+// True when path is a regular file that this process can open for reading; else false with
+// the reason in why ("No such file or directory", "not a regular file", "Permission
+// denied"...). Reads nothing. For the configuration check.
+bool accessFileReadable(const char* path, char* why, size_t size);
+
 // --- The server's steps ---------------------------------------------------------------------
-// Main window creation: takes the file (accessResolvePath) and reads it. A missing file
-// gives no rules and one warning on standard error.
-void accessStart();
+// Main window creation: takes the file (accessResolvePath) and reads it whole. False when
+// a file is configured that is missing, not a regular file, cannot be read, is larger
+// than 64 MiB or holds more than ACCESS_MAX_RULES rules: a start error, whose text (the
+// path and the reason) accessStartError gives.
+bool accessStart();
+const char* accessStartError();
+// True while a changed file is being read in steps (the rules before it stay in force).
+bool accessLoading();
+// Looks at the file now and reads it again even when it seems unchanged (a large file in
+// steps); new rules come in force, and close the stations they deny, as on the tick. For
+// the operator's "reload".
+void accessReloadNow();
 // Main window destruction: no file, no rules.
 void accessStop();
 // On each tick of the main window: reads the file again when its modification time, size
-// or identity changed (looked at no more than once a second of the platform clock) and
-// closes the stations that the new rules deny; closes an unnamed station once it has
+// or identity changed (looked at no more than once a second of the platform clock; a
+// large file in steps from the pump) and closes the stations that the new rules deny once
+// they are in force; closes an unnamed station once it has
 // stayed ACCESS_NAMING_TICKS ticks while callsign allow rules are in force.
 void accessTick();
 // A control datagram came from address (network order), which matches no station: true
@@ -77,7 +97,8 @@ void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int 
 // Appends the line "deny CALLSIGN" to the access file, keeping every byte that is there
 // (a missing final line end is added first), replaces the file atomically and applies the
 // new rules at once. False, with the file untouched, when there is no access file, the
-// callsign is no valid pattern, or the file cannot be read or written.
+// callsign is no valid pattern, the rules in force are ACCESS_MAX_RULES already, or the
+// file cannot be read or written.
 bool accessAppendDeny(const char* callsign);
 // Why a station named name (null: no callsign yet) cannot be denied by such a line, as a
 // text that follows "Station NAME (ADDRESS) "; null when it can.

@@ -9,6 +9,7 @@
 #include "platform/window/window.h"
 #include "stations/station.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -94,6 +95,7 @@ void accessTick() {
         lastCheckMs = now;
         reloaded = accessinternal::reloadIfChanged(false);
     }
+    reloaded = accessinternal::takeReplaced() || reloaded;
     bool closedKind = accessinternal::activeRules()->callsignAllows > 0;
     forEachOpenStation([&](HWND window, StationRecord* record) {
         if (record->accessTicks < ACCESS_NAMING_TICKS) {
@@ -141,8 +143,9 @@ void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int 
 bool accessAppendDeny(const char* callsign) {
     const char* path = accessinternal::filePath();
     if (path[0] == '\0' || callsign == nullptr ||
-        !accessIsCallsignPattern(callsign, std::strlen(callsign))) {
-        return false;
+        !accessIsCallsignPattern(callsign, std::strlen(callsign)) ||
+        accessinternal::activeRules()->count >= ACCESS_MAX_RULES) {
+        return false; // a full set takes no rule: the file would then be refused whole
     }
     struct stat st {};
     if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -162,10 +165,12 @@ bool accessAppendDeny(const char* callsign) {
     content += "deny ";
     content += callsign;
     content += lineEnd;
+    bool wasCurrent = accessinternal::fileIsCurrent();
     if (!pp::replaceFile(path, content)) {
         return false;
     }
-    if (accessinternal::reloadIfChanged(true)) {
+    int line = static_cast<int>(std::count(content.begin(), content.end(), '\n'));
+    if (accessinternal::addAppendedDeny(callsign, line, wasCurrent)) {
         accessinternal::closeDeniedStations();
     }
     return true;

@@ -1,11 +1,15 @@
-// The access file on disk: where it is, reading it without blocking, noticing that it
-// changed, and the warnings an operator sees on standard error (one per condition).
+// The access file on disk: where it is, reading it without blocking and in steps,
+// noticing that it changed, and the warnings an operator sees on standard error (one per
+// condition). It fails closed: while the server runs, a file that is gone, empty, not a
+// regular file, unreadable or too large leaves the last good rules in force.
 #include "access/access.h"
 #include "access/access_internal.h"
+#include "access/access_load.h"
 #include "config/config.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
 #include "platform/stream/escape.h"
+#include "platform/window/frontend.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,13 +21,11 @@
 namespace {
 
 constexpr size_t PATH_SIZE = 4096;
-constexpr size_t READ_CHUNK = 65536;
-constexpr size_t FILE_MAX_BYTES = 8u << 20;
 constexpr int BAD_LINE_REPORTS_MAX = 200; // per read; the rest are counted in one line
 constexpr size_t WORD_SHOWN_MAX = 64;     // bytes of an offending word in a report
 
 // What the last look at the file found; a warning is written when this changes to a bad one.
-enum class Condition { None, Ok, Missing, NotRegular, Failed };
+enum class Condition { None, Ok, Missing, NotRegular, Empty, Failed, Refused };
 
 struct Identity {
     bool known;
@@ -38,16 +40,19 @@ struct FileState {
     char path[PATH_SIZE];
     char shownPath[escapedSize(PATH_SIZE)]; // path, escaped for messages
     Condition condition;
-    Identity identity;
-    int active; // index into sets
+    Identity identity; // of the file whose rules are in force
+    Identity refused;  // of the last file refused whole (not read again until it changes)
+    int active;        // index into sets
+    bool loading;      // sets[1 - active] is being read in steps
+    bool replaced;     // a load in steps put new rules in force since takeReplaced
     int badLinesShown;
     int badLinesHidden;
+    char startError[PATH_SIZE + 256];
 };
 
 FileState state{};
 AccessRuleSet sets[2]; // the rules in force and the ones being read
-
-char readBuffer[READ_CHUNK];
+AccessLoad load;
 
 void copyText(char* out, size_t size, const char* text) {
     std::snprintf(out, size, "%s", text != nullptr ? text : "");
@@ -86,68 +91,139 @@ Identity identityOf(const struct stat& st) {
     return Identity{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
+// Why a whole read set cannot be used (null when it can).
+const char* unusable(const AccessLoad& l, const AccessRuleSet& set, char* text, size_t size) {
+    if (l.tooLarge) {
+        std::snprintf(text, size, "larger than %zu MiB", ACCESS_FILE_MAX_BYTES >> 20);
+        return text;
+    }
+    if (set.leftOut > 0) {
+        std::snprintf(text, size, "%d rules, more than the %d the server holds",
+                      set.count + set.leftOut, ACCESS_MAX_RULES);
+        return text;
+    }
+    return nullptr;
+}
+
+void reportHiddenBadLines() {
+    if (state.badLinesHidden > 0) {
+        std::fprintf(stderr, "confserver: %s: %d more lines that cannot be read\n", state.shownPath,
+                     state.badLinesHidden);
+    }
+}
+
+void loadStepFromPump();
+
+// Stops a load in steps; the rules in force stay.
+void cancelLoad() {
+    if (state.loading) {
+        platform::cancelCall(loadStepFromPump);
+        accessLoadClose(&load);
+        accessClearRules(&sets[1 - state.active]);
+        state.loading = false;
+    }
+}
+
+// A load's set is whole: put it in force, or refuse it whole and keep the rules in force.
+void finishLoad(AccessLoadStep step, const char* why) {
+    state.loading = false;
+    int next = 1 - state.active;
+    reportHiddenBadLines();
+    if (step == AccessLoadStep::Changed) {
+        state.identity = Identity{}; // read again at the next look
+        accessClearRules(&sets[next]);
+        return;
+    }
+    char line[PATH_SIZE + 100];
+    if (step == AccessLoadStep::Failed) {
+        std::snprintf(line, sizeof line, "cannot be read (%s); the last good rules stay", why);
+        enterCondition(Condition::Failed, line);
+        state.identity = Identity{}; // tried again at the next look
+        accessClearRules(&sets[next]);
+        return;
+    }
+    char text[200];
+    if (const char* reason = unusable(load, sets[next], text, sizeof text)) {
+        // One line for each file refused: another refused file is a change worth a line.
+        if (!sameIdentity(state.refused, load.opened)) {
+            state.condition = Condition::None;
+        }
+        std::snprintf(line, sizeof line, "%s; refused, the last good rules stay", reason);
+        enterCondition(Condition::Refused, line);
+        state.refused = identityOf(load.opened);
+        accessClearRules(&sets[next]);
+        return;
+    }
+    accessClearRules(&sets[state.active]);
+    state.active = next;
+    state.identity = identityOf(load.opened);
+    state.refused = Identity{};
+    state.condition = Condition::Ok;
+    state.replaced = true;
+}
+
+// One step of a load in steps, called from the pump; the next one is called at the next look.
+void loadStepFromPump() {
+    if (!state.loading) {
+        return;
+    }
+    char why[160] = "";
+    AccessLoadStep step = accessLoadStep(&load, ACCESS_STEP_BYTES, why, sizeof why);
+    if (step == AccessLoadStep::More) {
+        platform::callAfter(loadStepFromPump, 0);
+        return;
+    }
+    finishLoad(step, why);
+}
+
 } // namespace
 
 AccessReadResult accessReadFile(const char* path, AccessRuleSet* set, AccessBadLine report,
                                 void* context, bool* tooLarge, char* why, size_t whySize) {
-    accessClearRules(set);
+    static AccessLoad whole;
     if (tooLarge != nullptr) {
         *tooLarge = false;
     }
-    auto fail = [&](const char* text) {
-        if (why != nullptr && whySize > 0) {
-            copyText(why, whySize, text);
-        }
+    AccessReadResult result = accessLoadBegin(&whole, path, set, report, context, why, whySize);
+    if (result != AccessReadResult::Ok) {
+        return result;
+    }
+    AccessLoadStep step = AccessLoadStep::More;
+    while (step == AccessLoadStep::More) {
+        step = accessLoadStep(&whole, SIZE_MAX, why, whySize);
+    }
+    if (step == AccessLoadStep::Failed) {
+        accessClearRules(set);
         return AccessReadResult::Failed;
-    };
+    }
+    if (step == AccessLoadStep::Changed) {
+        accessClearRules(set);
+        copyText(why, whySize, "changed while it was read");
+        return AccessReadResult::Failed;
+    }
+    if (tooLarge != nullptr) {
+        *tooLarge = whole.tooLarge;
+    }
+    return AccessReadResult::Ok;
+}
+
+bool accessFileReadable(const char* path, char* why, size_t whySize) {
     struct stat st {};
     if (::stat(path, &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) {
-            return AccessReadResult::Missing;
-        }
-        return fail(std::strerror(errno));
+        copyText(why, whySize, std::strerror(errno));
+        return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        return AccessReadResult::NotRegular;
+        copyText(why, whySize, "not a regular file");
+        return false;
     }
-    // Non-blocking and without a controlling terminal: should the path turn into a FIFO or
-    // a device between the look and the open, nothing waits and fstat catches it.
     int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-        return fail(std::strerror(errno));
-    }
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return AccessReadResult::NotRegular;
-    }
-    static AccessParser parser;
-    accessParseBegin(&parser, set, report, context);
-    size_t total = 0;
-    while (total < FILE_MAX_BYTES) {
-        size_t want = FILE_MAX_BYTES - total < READ_CHUNK ? FILE_MAX_BYTES - total : READ_CHUNK;
-        ssize_t n = ::read(fd, readBuffer, want);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            int error = errno;
-            ::close(fd);
-            accessClearRules(set);
-            return fail(std::strerror(error));
-        }
-        if (n == 0) {
-            break;
-        }
-        accessParseFeed(&parser, readBuffer, static_cast<size_t>(n));
-        total += static_cast<size_t>(n);
-    }
-    if (total == FILE_MAX_BYTES && tooLarge != nullptr) {
-        char probe;
-        *tooLarge = ::read(fd, &probe, 1) == 1;
+        copyText(why, whySize, std::strerror(errno));
+        return false;
     }
     ::close(fd);
-    accessParseEnd(&parser);
-    return AccessReadResult::Ok;
+    return true;
 }
 
 bool accessResolvePath(char* buf, size_t size) {
@@ -190,6 +266,10 @@ const AccessRuleSet* accessRules() {
     return &sets[state.active];
 }
 
+bool accessLoading() {
+    return state.loading;
+}
+
 namespace accessinternal {
 
 const AccessRuleSet* activeRules() {
@@ -201,10 +281,12 @@ const char* filePath() {
 }
 
 void useFile(const char* path) {
+    cancelLoad();
     copyText(state.path, sizeof state.path, path);
     escapeText(state.path, state.shownPath, sizeof state.shownPath);
     state.condition = Condition::None;
     state.identity = Identity{};
+    state.refused = Identity{};
 }
 
 void forgetFile() {
@@ -212,26 +294,56 @@ void forgetFile() {
     accessClearRules(&sets[0]);
     accessClearRules(&sets[1]);
     state.active = 0;
+    state.replaced = false;
+}
+
+bool takeReplaced() {
+    bool replaced = state.replaced;
+    state.replaced = false;
+    return replaced;
+}
+
+bool fileIsCurrent() {
+    struct stat st {};
+    return !state.loading && state.condition == Condition::Ok && ::stat(state.path, &st) == 0 &&
+           sameIdentity(state.identity, st);
+}
+
+bool addAppendedDeny(const char* callsign, int line, bool wasCurrent) {
+    cancelLoad();
+    AccessRule rule{};
+    char text[ACCESS_PATTERN_MAX + 8];
+    int n = std::snprintf(text, sizeof text, "deny %s", callsign);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof text ||
+        !accessReadRule(line, text, static_cast<size_t>(n), &rule, nullptr, nullptr)) {
+        return false;
+    }
+    AccessRuleSet& active = sets[state.active];
+    if (!accessAddRule(&active, rule)) {
+        return false;
+    }
+    struct stat st {};
+    // The rules in force are the file's when they were before the line was added to both;
+    // otherwise the file is read again (in steps) at the next look.
+    state.identity = wasCurrent && ::stat(state.path, &st) == 0 ? identityOf(st) : Identity{};
+    return true;
 }
 
 bool reloadIfChanged(bool force) {
-    if (state.path[0] == '\0') {
+    if (state.path[0] == '\0' || state.loading) {
         return false;
     }
-    AccessRuleSet& current = sets[state.active];
     struct stat st {};
     if (::stat(state.path, &st) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            enterCondition(Condition::Missing, "no such file; no access rules");
-            state.identity = Identity{};
-            bool had = current.count > 0;
-            accessClearRules(&current);
-            return had;
+            enterCondition(Condition::Missing, "no such file; the last good rules stay");
+        } else {
+            char text[200];
+            std::snprintf(text, sizeof text, "cannot be read (%s); the last good rules stay",
+                          std::strerror(errno));
+            enterCondition(Condition::Failed, text);
         }
-        char text[200];
-        std::snprintf(text, sizeof text, "cannot be read (%s); the last good rules stay",
-                      std::strerror(errno));
-        enterCondition(Condition::Failed, text);
+        state.identity = Identity{};
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -239,22 +351,25 @@ bool reloadIfChanged(bool force) {
         state.identity = Identity{};
         return false;
     }
-    if (!force && state.condition == Condition::Ok && sameIdentity(state.identity, st)) {
+    if (st.st_size == 0) {
+        // Truncated to be written again: the rules come when it is.
+        enterCondition(Condition::Empty, "empty; the last good rules stay");
+        state.identity = Identity{};
+        return false;
+    }
+    if (!force && ((state.condition == Condition::Ok && sameIdentity(state.identity, st)) ||
+                   (state.condition == Condition::Refused && sameIdentity(state.refused, st)))) {
         return false;
     }
     int next = 1 - state.active;
     state.badLinesShown = 0;
     state.badLinesHidden = 0;
-    bool tooLarge = false;
     char why[160] = "";
     AccessReadResult result =
-        accessReadFile(state.path, &sets[next], reportBadLine, nullptr, &tooLarge, why, sizeof why);
+        accessLoadBegin(&load, state.path, &sets[next], reportBadLine, nullptr, why, sizeof why);
     if (result == AccessReadResult::Missing) { // gone since the look
-        enterCondition(Condition::Missing, "no such file; no access rules");
-        state.identity = Identity{};
-        bool had = current.count > 0;
-        accessClearRules(&current);
-        return had;
+        enterCondition(Condition::Missing, "no such file; the last good rules stay");
+        return false;
     }
     if (result == AccessReadResult::NotRegular) {
         enterCondition(Condition::NotRegular, "not a regular file; the last good rules stay");
@@ -266,33 +381,71 @@ bool reloadIfChanged(bool force) {
         enterCondition(Condition::Failed, text);
         return false;
     }
-    if (state.badLinesHidden > 0) {
-        std::fprintf(stderr, "confserver: %s: %d more lines that cannot be read\n", state.shownPath,
-                     state.badLinesHidden);
+    // The first step at once: a file of ordinary size is read whole here and now.
+    state.loading = true;
+    AccessLoadStep step = accessLoadStep(&load, ACCESS_STEP_BYTES, why, sizeof why);
+    if (step == AccessLoadStep::More) {
+        platform::callAfter(loadStepFromPump, 0);
+        return false;
     }
-    if (tooLarge) {
-        std::fprintf(stderr, "confserver: %s: larger than 8 MiB; only its start is read\n",
-                     state.shownPath);
-    }
-    const AccessRuleSet& read = sets[next];
-    if (read.leftOut > 0) {
-        std::fprintf(stderr, "confserver: %s: %d rules beyond the first %d left out\n",
-                     state.shownPath, read.leftOut, ACCESS_MAX_RULES);
-    }
-    state.active = next;
-    state.identity = identityOf(st);
-    state.condition = Condition::Ok;
-    return true;
+    finishLoad(step, why);
+    return takeReplaced();
 }
 
 } // namespace accessinternal
 
-void accessStart() {
+bool accessStart() {
     char path[PATH_SIZE];
     accessResolvePath(path, sizeof path);
     accessinternal::forgetFile();
     accessinternal::useFile(path);
-    accessinternal::reloadIfChanged(true);
+    state.startError[0] = '\0';
+    if (path[0] == '\0') {
+        return true;
+    }
+    // Read whole before any station can be admitted: no relay waits yet.
+    state.badLinesShown = 0;
+    state.badLinesHidden = 0;
+    char why[160] = "";
+    AccessRuleSet& set = sets[state.active];
+    AccessReadResult result =
+        accessLoadBegin(&load, path, &set, reportBadLine, nullptr, why, sizeof why);
+    AccessLoadStep step = AccessLoadStep::Failed;
+    while (result == AccessReadResult::Ok &&
+           (step = accessLoadStep(&load, SIZE_MAX, why, sizeof why)) == AccessLoadStep::More) {
+    }
+    reportHiddenBadLines();
+    const char* reason = why;
+    char text[200];
+    if (result == AccessReadResult::Missing) {
+        reason = "no such file";
+    } else if (result == AccessReadResult::NotRegular) {
+        reason = "not a regular file";
+    } else if (result == AccessReadResult::Ok && step == AccessLoadStep::Changed) {
+        reason = "changed while it was read";
+    } else if (result == AccessReadResult::Ok && step == AccessLoadStep::Done) {
+        reason = unusable(load, set, text, sizeof text);
+    }
+    if (reason != nullptr) {
+        // Not escaped here: the start error's message box escapes what it shows.
+        std::snprintf(state.startError, sizeof state.startError, "Access file %s: %s", state.path,
+                      reason);
+        accessClearRules(&set);
+        return false;
+    }
+    state.identity = identityOf(load.opened);
+    state.condition = Condition::Ok;
+    return true;
+}
+
+void accessReloadNow() {
+    if (accessinternal::reloadIfChanged(true)) {
+        accessinternal::closeDeniedStations();
+    }
+}
+
+const char* accessStartError() {
+    return state.startError;
 }
 
 void accessStop() {

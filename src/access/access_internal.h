@@ -9,8 +9,17 @@ namespace accessinternal {
 // The rules in force; never null.
 const AccessRuleSet* activeRules();
 // Reads the file again when it changed since the last read (always when force is true).
-// True when the rules in force were replaced (by the file's, or by none when it went).
+// True when the rules in force were replaced now; a larger file goes on in steps from the
+// pump, and takeReplaced tells when its rules came in force.
 bool reloadIfChanged(bool force);
+// True once after a load in steps put new rules in force.
+bool takeReplaced();
+// True when the rules in force are those of the file as it is now.
+bool fileIsCurrent();
+// The operator's "deny CALLSIGN" was appended as line `line` of the file: the rule is in
+// force at once. wasCurrent: fileIsCurrent() before the file was written (then the file
+// is not read again for it). False when the rule cannot be added.
+bool addAppendedDeny(const char* callsign, int line, bool wasCurrent);
 // The path of the access file, "" when there is none.
 const char* filePath();
 // Forgets the file and the rules.

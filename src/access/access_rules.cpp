@@ -1,6 +1,5 @@
 #include "access/access_rules.h"
 
-#include <arpa/inet.h>
 #include <cstring>
 
 namespace {
@@ -162,26 +161,7 @@ bool nextWord(const char* text, size_t length, size_t* at, const char** word, si
     return true;
 }
 
-bool nameMatches(const AccessRule& rule, const char* name, size_t nameLength) {
-    if (rule.prefix != 0 ? nameLength < rule.length : nameLength != rule.length) {
-        return false;
-    }
-    for (size_t i = 0; i < rule.length; ++i) {
-        if (lowerAscii(name[i]) != lowerAscii(rule.text[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
-
-void accessClearRules(AccessRuleSet* set) {
-    set->count = 0;
-    set->addressAllows = 0;
-    set->callsignAllows = 0;
-    set->leftOut = 0;
-}
 
 bool accessIsCallsignPattern(const char* text, size_t length) {
     if (length == 0 || length > static_cast<size_t>(ACCESS_PATTERN_MAX) ||
@@ -197,8 +177,8 @@ bool accessIsCallsignPattern(const char* text, size_t length) {
     return true;
 }
 
-void accessParseLine(AccessRuleSet* set, int lineNumber, const char* text, size_t length,
-                     AccessBadLine reportFn, void* context) {
+bool accessReadRule(int lineNumber, const char* text, size_t length, AccessRule* rule,
+                    AccessBadLine reportFn, void* context) {
     const char* hash = static_cast<const char*>(std::memchr(text, '#', length));
     if (hash != nullptr) {
         length = static_cast<size_t>(hash - text);
@@ -207,44 +187,45 @@ void accessParseLine(AccessRuleSet* set, int lineNumber, const char* text, size_
     const char* action = nullptr;
     size_t actionLength = 0;
     if (!nextWord(text, length, &at, &action, &actionLength)) {
-        return; // blank or comment
+        return false; // blank or comment
     }
     bool allow = equalsWord(action, actionLength, "allow");
     if (!allow && !equalsWord(action, actionLength, "deny")) {
         report(reportFn, context, lineNumber, "unknown word (allow or deny expected)", action,
                actionLength);
-        return;
+        return false;
     }
     const char* pattern = nullptr;
     size_t patternLength = 0;
     if (!nextWord(text, length, &at, &pattern, &patternLength)) {
         report(reportFn, context, lineNumber, "allow or deny without a pattern", action,
                actionLength);
-        return;
+        return false;
     }
     const char* extra = nullptr;
     size_t extraLength = 0;
     if (nextWord(text, length, &at, &extra, &extraLength)) {
         report(reportFn, context, lineNumber, "more than one pattern", extra, extraLength);
-        return;
+        return false;
     }
-    AccessRule rule{};
-    rule.allow = allow ? 1 : 0;
-    rule.line = lineNumber;
+    *rule = AccessRule{};
+    rule->allow = allow ? 1 : 0;
+    rule->line = lineNumber;
     const char* why = looksLikeAddress(pattern, patternLength)
-                          ? parseAddressRule(pattern, patternLength, &rule)
-                          : parseCallsignRule(pattern, patternLength, &rule);
+                          ? parseAddressRule(pattern, patternLength, rule)
+                          : parseCallsignRule(pattern, patternLength, rule);
     if (why != nullptr) {
         report(reportFn, context, lineNumber, why, pattern, patternLength);
-        return;
+        return false;
     }
-    if (set->count == ACCESS_MAX_RULES) {
-        ++set->leftOut;
-        return;
-    }
-    set->rules[set->count++] = rule;
-    if (allow) {
-        ++(rule.kind == ACCESS_ADDRESS ? set->addressAllows : set->callsignAllows);
+    return true;
+}
+
+void accessParseLine(AccessRuleSet* set, int lineNumber, const char* text, size_t length,
+                     AccessBadLine reportFn, void* context) {
+    AccessRule rule;
+    if (accessReadRule(lineNumber, text, length, &rule, reportFn, context)) {
+        accessAddRule(set, rule);
     }
 }
 
@@ -254,6 +235,7 @@ void accessParseBegin(AccessParser* parser, AccessRuleSet* set, AccessBadLine re
     parser->set = set;
     parser->report = reportFn;
     parser->context = context;
+    parser->ruleSeen = nullptr;
     parser->lineNumber = 1;
     parser->length = 0;
     parser->tooLong = false;
@@ -267,8 +249,14 @@ void finishLine(AccessParser* parser) {
         report(parser->report, parser->context, parser->lineNumber, "line longer than 1024 bytes",
                parser->line, 0);
     } else {
-        accessParseLine(parser->set, parser->lineNumber, parser->line, parser->length,
-                        parser->report, parser->context);
+        AccessRule rule;
+        if (accessReadRule(parser->lineNumber, parser->line, parser->length, &rule, parser->report,
+                           parser->context)) {
+            if (parser->ruleSeen != nullptr) {
+                parser->ruleSeen(rule, parser->context);
+            }
+            accessAddRule(parser->set, rule);
+        }
     }
     ++parser->lineNumber;
     parser->length = 0;
@@ -293,44 +281,4 @@ void accessParseEnd(AccessParser* parser) {
     if (parser->length > 0 || parser->tooLong) {
         finishLine(parser);
     }
-}
-
-namespace {
-
-// The verdict of the rules of one kind: the first deny that matches wins; else the first
-// allow that matches lets in; else the kind is open unless it has allow rules.
-template <typename Matches>
-AccessVerdict judge(const AccessRuleSet* set, int kind, int allowsOfKind, Matches matches) {
-    int allowLine = -1;
-    for (int i = 0; i < set->count; ++i) {
-        const AccessRule& rule = set->rules[i];
-        if (rule.kind != kind || !matches(rule)) {
-            continue;
-        }
-        if (rule.allow == 0) {
-            return {false, rule.line};
-        }
-        if (allowLine < 0) {
-            allowLine = rule.line;
-        }
-    }
-    if (allowLine >= 0) {
-        return {true, allowLine};
-    }
-    return {allowsOfKind == 0, ACCESS_NO_RULE_LINE};
-}
-
-} // namespace
-
-AccessVerdict accessJudgeAddress(const AccessRuleSet* set, uint32_t address) {
-    uint32_t host = ntohl(address);
-    return judge(set, ACCESS_ADDRESS, set->addressAllows,
-                 [host](const AccessRule& rule) { return (host & rule.mask) == rule.network; });
-}
-
-AccessVerdict accessJudgeName(const AccessRuleSet* set, const char* name) {
-    size_t length = std::strlen(name);
-    return judge(set, ACCESS_CALLSIGN, set->callsignAllows, [name, length](const AccessRule& rule) {
-        return nameMatches(rule, name, length);
-    });
 }

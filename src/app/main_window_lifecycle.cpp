@@ -34,6 +34,12 @@ void startupError(const char* text) {
 
 LRESULT onMainWindowCreate(HWND hwnd) {
     resetListText();
+    // The access rules are in force before a port is open; a configured file that cannot
+    // be used stops the start.
+    if (!accessStart()) {
+        startupError(accessStartError());
+        return -1;
+    }
     WSADATA data{};
     if (WSAStartup(0x0101, &data) != 0) {
         startupError("WSA STARTUP ERROR");
@@ -66,7 +72,6 @@ LRESULT onMainWindowCreate(HWND hwnd) {
     }
     SetTimer(hwnd, TIMER_BEACON, TIMER_BEACON_MS, nullptr);
     prepareControlPackets();
-    accessStart();
     limitsStart();
     loopGuardReset();
     refusalHoldReset();

@@ -72,6 +72,7 @@ void closeUnnamed() {
             continue;
         }
         if (++record->unnamedTicks >= limitUnnamed) {
+            monitorUnnamedClosed(record);
             stationRequestClose(child, record);
         }
     }

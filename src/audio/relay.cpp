@@ -53,10 +53,12 @@ bool passesTalkerLock(const StationRecord* sender) {
 // skipped on the datagrams where they would do nothing. Everything the walk calls is
 // inlined into it (across files in the link-time optimised build): per station it reads the
 // window table three times and sends once, and a call for each read was most of its cost.
+// WithholdUnnamed (the unnamed limit, while a station has no name): unnamed stations are
+// sent nothing; the walk without it does not look at names.
+template <bool WithholdUnnamed>
 [[gnu::flatten]] int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;
-    const bool withholdUnnamed = limitUnnamed > 0; // unnamed stations get keep-alives only
     for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
         if (!isStationWindow(child)) {
@@ -64,7 +66,7 @@ bool passesTalkerLock(const StationRecord* sender) {
         }
         StationRecord* record = stationRecordOf(child);
         if (record == nullptr || record->state != STATION_ACTIVE ||
-            (withholdUnnamed && record->name == nullptr)) {
+            (WithholdUnnamed && record->name == nullptr)) {
             continue;
         }
         const bool other = record->source.sin_addr.s_addr != senderAddress;
@@ -157,7 +159,9 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
         sender->idleTicks = 0;
     }
     listStart();
-    monitorRelayed(sender, fanOut(sender, buffer, length));
+    const bool withhold = limitUnnamed > 0 && namedStationCount != stationCount;
+    monitorRelayed(sender, withhold ? fanOut<true>(sender, buffer, length)
+                                    : fanOut<false>(sender, buffer, length));
     listHints();
     listCycle = listCycle >= 59 ? 0 : listCycle + 1;
     queueCheck(s, buffer);

@@ -61,15 +61,18 @@ bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
     if (record->name != nullptr && std::strcmp(record->name, displayName) == 0) {
         return false;
     }
+    const bool wasNamed = record->name != nullptr;
     std::free(record->name);
     record->name = nullptr;
     size_t size = std::strlen(displayName) + 1;
     auto* name = static_cast<char*>(std::calloc(size, 1));
     if (name == nullptr) {
+        namedStationCount -= wasNamed ? 1 : 0;
         return false;
     }
     std::memcpy(name, displayName, size);
     record->name = name;
+    namedStationCount += wasNamed ? 0 : 1;
     monitorNamed(record);
     return true;
 }

@@ -100,6 +100,8 @@ const char* monitorEventName(MonitorEventKind kind) {
         return "refuse-suppressed";
     case MonitorEventKind::TalkLimit:
         return "talk-limit";
+    case MonitorEventKind::Unnamed:
+        return "unnamed";
     case MonitorEventKind::LinkUp:
         return "link-up";
     case MonitorEventKind::LinkDown:

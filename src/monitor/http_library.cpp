@@ -45,6 +45,7 @@ bool httpLibraryResolve(const char* file, HttpLibrary* out, char* why, size_t si
     HTTP_LIBRARY_RESOLVE(suspendConnection, MHD_suspend_connection)
     HTTP_LIBRARY_RESOLVE(resumeConnection, MHD_resume_connection)
     HTTP_LIBRARY_RESOLVE(getConnectionValues, MHD_get_connection_values)
+    HTTP_LIBRARY_RESOLVE(getConnectionInfo, MHD_get_connection_info)
     HTTP_LIBRARY_RESOLVE(createResponseFromBuffer, MHD_create_response_from_buffer)
     HTTP_LIBRARY_RESOLVE(createResponseFromCallback, MHD_create_response_from_callback)
     HTTP_LIBRARY_RESOLVE(addResponseHeader, MHD_add_response_header)

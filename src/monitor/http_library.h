@@ -19,6 +19,7 @@ struct HttpLibrary {
     decltype(&MHD_suspend_connection) suspendConnection;
     decltype(&MHD_resume_connection) resumeConnection;
     decltype(&MHD_get_connection_values) getConnectionValues;
+    decltype(&MHD_get_connection_info) getConnectionInfo;
     decltype(&MHD_create_response_from_buffer) createResponseFromBuffer;
     decltype(&MHD_create_response_from_callback) createResponseFromCallback;
     decltype(&MHD_add_response_header) addResponseHeader;

@@ -39,8 +39,10 @@ void monitorFirewalled(const StationRecord* record);
 void monitorLoop();
 void monitorMuted(const StationRecord* record);
 void monitorRateLimited(const StationRecord* record);
-// The talk limit muted record (it held the talker lock too long without a pause).
+// The talk limit muted record (it held the talker lock too long without a pause); the
+// unnamed limit closed it (no name within the limit's ticks of its admission).
 void monitorTalkLimit(const StationRecord* record);
+void monitorUnnamedClosed(const StationRecord* record);
 // A datagram from an address that is no station; a text datagram; a control packet error.
 void monitorUnregistered();
 void monitorTextDatagram();

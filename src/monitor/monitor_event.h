@@ -20,6 +20,7 @@ enum class MonitorEventKind {
     Stop,
     RefuseSuppressed,
     TalkLimit,
+    Unnamed,
     LinkUp,
     LinkDown
 };
@@ -44,7 +45,7 @@ struct MonitorEvent {
 };
 
 // The event's name as written in the log: join, refuse, deny, name, bye, timeout, talk,
-// queue-clear, start, stop, refuse-suppressed, talk-limit, link-up, link-down.
+// queue-clear, start, stop, refuse-suppressed, talk-limit, unnamed, link-up, link-down.
 const char* monitorEventName(MonitorEventKind kind);
 
 // The HTTP view's event stream listens here (null: none). It runs on the server's thread

@@ -1,8 +1,10 @@
 // The HTTP view: an embedded HTTP server run from the server's own thread. Its epoll
 // descriptor is watched by the platform's pump and the server runs it when that is ready;
-// once a tick it also runs, which honours its connection timeout (whole seconds) to within
-// a tick. Read-only: GET and HEAD of /, /api/status, /api/events and /metrics.
+// once a tick it also runs, which honours its connection timeout and the request deadline
+// (whole seconds) to within a tick. Read-only: GET and HEAD of /, /api/status, /api/events
+// and /metrics. Its port is its own (see http_guard.h).
 #include "monitor/dashboard_page.h"
+#include "monitor/http_guard.h"
 #include "monitor/http_library.h"
 #include "monitor/monitor_internal.h"
 #include "monitor/monitor_view.h"
@@ -14,11 +16,10 @@
 #include <microhttpd.h>
 #include <poll.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
-constexpr unsigned CONNECTIONS_MAX = 16;
-constexpr unsigned CONNECTION_TIMEOUT_S = 10;
 constexpr size_t CONNECTION_MEMORY = 16 * 1024; // request line and headers must fit
 constexpr int HEADERS_MAX = 32;
 constexpr int STREAM_CLIENTS_MAX = 8;
@@ -54,7 +55,9 @@ void runDaemon() {
     for (int round = 0; round < 4; ++round) {
         httpLibrary.run(httpDaemon);
         MHD_UNSIGNED_LONG_LONG due = 0;
-        if (httpLibrary.getTimeout(httpDaemon, &due) != MHD_YES || due != 0) {
+        // A client gone without a whole request is shut down and freed in the next round.
+        if (!httpGuardNoticeGone() &&
+            (httpLibrary.getTimeout(httpDaemon, &due) != MHD_YES || due != 0)) {
             break;
         }
     }
@@ -197,6 +200,7 @@ MHD_Result handle(void*, MHD_Connection* connection, const char* url, const char
                   const char*, const char*, size_t* uploadSize, void** context) {
     if (*context == nullptr) {
         *context = &marker;
+        httpGuardRequestWhole(connection);
         return MHD_YES;
     }
     if (*uploadSize != 0) {
@@ -253,18 +257,24 @@ bool monitorHttpOpen(const char* address, char* why, size_t size) {
         std::snprintf(why, size, "HTTP view: %s", loadWhy);
         return false;
     }
-    sockaddr_in listenAt{};
-    listenAt.sin_family = AF_INET;
-    listenAt.sin_addr.s_addr = host;
-    listenAt.sin_port = htons(port);
+    char listenWhy[160];
+    int listenFd = httpGuardListen(host, port, listenWhy, sizeof listenWhy);
+    if (listenFd < 0) {
+        std::snprintf(why, size, "HTTP view: cannot listen on %s: %s", address, listenWhy);
+        return false;
+    }
     std::memset(clients, 0, sizeof clients);
+    httpGuardReset();
     httpDaemon = httpLibrary.startDaemon(
         MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, port, nullptr, nullptr, handle, nullptr,
-        MHD_OPTION_SOCK_ADDR, &listenAt, MHD_OPTION_CONNECTION_LIMIT, CONNECTIONS_MAX,
-        MHD_OPTION_CONNECTION_TIMEOUT, CONNECTION_TIMEOUT_S, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        CONNECTION_MEMORY, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_END);
+        MHD_OPTION_LISTEN_SOCKET, listenFd, MHD_OPTION_CONNECTION_LIMIT, HTTP_CONNECTIONS_MAX,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, HTTP_PER_ADDRESS_MAX, MHD_OPTION_CONNECTION_TIMEOUT,
+        HTTP_IDLE_TIMEOUT_S, MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY,
+        MHD_OPTION_NOTIFY_CONNECTION, httpGuardNotify, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+        httpGuardCompleted, nullptr, MHD_OPTION_END);
     if (httpDaemon == nullptr) {
-        std::snprintf(why, size, "HTTP view: cannot listen on %s", address);
+        ::close(listenFd);
+        std::snprintf(why, size, "HTTP view: cannot serve on %s", address);
         return false;
     }
     const MHD_DaemonInfo* info = httpLibrary.getDaemonInfo(httpDaemon, MHD_DAEMON_INFO_EPOLL_FD);
@@ -293,6 +303,7 @@ void monitorHttpTick() {
         ticksToKeepAlive = KEEPALIVE_TICKS;
         broadcast(":\n\n");
     }
+    httpGuardEnforce();
     runDaemon();
 }
 
@@ -318,4 +329,5 @@ void monitorHttpClose() {
     httpLibrary.stopDaemon(httpDaemon);
     httpDaemon = nullptr;
     epollFd = -1;
+    httpGuardReset();
 }

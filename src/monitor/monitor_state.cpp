@@ -187,6 +187,10 @@ void monitorTalkLimit(const StationRecord* record) {
     monitorEmit(stationEvent(MonitorEventKind::TalkLimit, record));
 }
 
+void monitorUnnamedClosed(const StationRecord* record) {
+    monitorEmit(stationEvent(MonitorEventKind::Unnamed, record));
+}
+
 void monitorHeard(const StationRecord* record) {
     if (MonitorStationFigures* slot = slotOf(record)) {
         slot->lastHeardAtMs = monitorNowMs();

@@ -42,6 +42,9 @@ struct StationRecord {
 };
 
 extern int32_t stationCount;
+// The admitted stations (not yet torn down) whose name is set: while it equals
+// stationCount no station is unnamed, and the relay's walk need not look at names.
+extern int32_t namedStationCount;
 extern uint32_t closedAddress; // network order
 extern int32_t closedHoldTicks;
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 int32_t stationCount = 0;
+int32_t namedStationCount = 0;
 uint32_t closedAddress = 0;
 int32_t closedHoldTicks = 0;
 

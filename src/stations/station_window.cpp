@@ -62,6 +62,9 @@ void stationTeardown(HWND hwnd) {
     monitorGone(record);
     stationIndexRemove(hwnd, record);
     SetWindowLongPtrA(hwnd, 0, 0);
+    if (record->name != nullptr) {
+        --namedStationCount;
+    }
     std::free(record->name);
     std::free(record);
     --stationCount;

@@ -1,6 +1,7 @@
 // The access file on disk: read again only when it changed and no more than once a second,
-// one warning per bad condition (gone, a directory, a FIFO) with the last good rules kept
-// where the brief says so, the operator's appended deny, and where a relative path points.
+// one warning per bad condition (gone, emptied, a directory, a FIFO, refused) with the last
+// good rules kept, start errors, a million rules read in steps, the operator's appended
+// deny, and where a relative path points.
 #include "access/access.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
@@ -53,7 +54,14 @@ class AccessFile : public ::testing::Test {
     }
     void start() {
         accessSetFileOverride(path.c_str());
-        accessStart();
+        ASSERT_TRUE(accessStart()) << accessStartError();
+    }
+    // Runs the steps of a load from the pump until it is done (bounded).
+    void finishLoad() {
+        for (int round = 0; round < 100000 && accessLoading(); ++round) {
+            platformDispatchPending(10);
+        }
+        ASSERT_FALSE(accessLoading());
     }
     TempDir dir;
     std::string path;
@@ -61,7 +69,7 @@ class AccessFile : public ::testing::Test {
 
 } // namespace
 
-TEST_F(AccessFile, RemovedFileMeansNoRulesAndOneWarning) {
+TEST_F(AccessFile, RemovedOrEmptiedFileKeepsTheLastGoodRulesWithOneWarningEach) {
     testutil::writeFile(path, "deny 192.0.2.0/24\n");
     StderrCapture err;
     start();
@@ -69,25 +77,47 @@ TEST_F(AccessFile, RemovedFileMeansNoRulesAndOneWarning) {
     EXPECT_EQ(err.text(), "");
     std::filesystem::remove(path);
     tickAfterASecond(3);
-    EXPECT_FALSE(denied("192.0.2.9"));
-    EXPECT_EQ(accessRules()->count, 0);
-    EXPECT_EQ(err.count("no such file; no access rules"), 1) << err.text();
-    EXPECT_EQ(err.count(path), 1) << err.text();
-    // It comes back: read at the next look, and a later removal warns again.
-    testutil::writeFile(path, "deny 192.0.2.0/24\n");
-    tickAfterASecond();
     EXPECT_TRUE(denied("192.0.2.9"));
+    EXPECT_EQ(err.count("no such file; the last good rules stay"), 1) << err.text();
+    EXPECT_EQ(err.count(path), 1) << err.text();
+    // It comes back: read at the next look.
+    testutil::writeFile(path, "deny 198.51.100.0/24\n");
+    tickAfterASecond();
+    EXPECT_FALSE(denied("192.0.2.9"));
+    EXPECT_TRUE(denied("198.51.100.9"));
+    // Truncated, to be written again: still the rules it had, one warning.
+    ASSERT_EQ(truncate(path.c_str(), 0), 0);
+    tickAfterASecond(3);
+    EXPECT_TRUE(denied("198.51.100.9"));
+    EXPECT_EQ(err.count("empty; the last good rules stay"), 1) << err.text();
+    testutil::writeFile(path, "# nobody kept out\n");
+    tickAfterASecond();
+    EXPECT_FALSE(denied("198.51.100.9"));
     std::filesystem::remove(path);
     tickAfterASecond(2);
-    EXPECT_EQ(err.count("no such file; no access rules"), 2) << err.text();
+    EXPECT_EQ(err.count("no such file; the last good rules stay"), 2) << err.text();
 }
 
-TEST_F(AccessFile, NoFileAtStartIsOneWarning) {
-    StderrCapture err;
-    start();
-    tickAfterASecond(3);
+TEST_F(AccessFile, AFileThatCannotBeUsedAtStartIsAStartErrorNamingPathAndReason) {
+    accessSetFileOverride(path.c_str());
+    EXPECT_FALSE(accessStart());
+    EXPECT_EQ(std::string(accessStartError()), "Access file " + path + ": no such file");
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(accessStart());
+    EXPECT_EQ(std::string(accessStartError()), "Access file " + path + ": not a regular file");
+    char why[100];
+    EXPECT_FALSE(accessFileReadable(path.c_str(), why, sizeof why));
+    EXPECT_STREQ(why, "not a regular file");
+    EXPECT_FALSE(accessFileReadable(dir.file("none").c_str(), why, sizeof why));
+    EXPECT_STREQ(why, "No such file or directory");
+    std::filesystem::remove(path);
+    testutil::writeFile(path, "");
+    EXPECT_TRUE(accessFileReadable(path.c_str(), why, sizeof why));
+    EXPECT_TRUE(accessStart()); // empty at start: no rules, nothing kept from before
     EXPECT_EQ(accessRules()->count, 0);
-    EXPECT_EQ(err.text(), "confserver: " + path + ": no such file; no access rules\n");
+    // No file configured: no rules, no error.
+    accessSetFileOverride(nullptr);
+    EXPECT_TRUE(accessStart());
 }
 
 TEST_F(AccessFile, DirectoryOrFifoInItsPlaceKeepsTheLastGoodRulesWithOneWarningEach) {
@@ -147,19 +177,70 @@ TEST_F(AccessFile, ReadAgainOnlyWhenChangedAndAtMostOnceASecond) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     tickAfterASecond();
     EXPECT_TRUE(denied("192.0.2.33"));
+
+    // The operator's reload reads it at once, without waiting for the next look.
+    testutil::writeFile(path, "deny 192.0.2.44\n");
+    accessReloadNow();
+    EXPECT_TRUE(denied("192.0.2.44"));
 }
 
-TEST_F(AccessFile, RulesBeyondTheLimitAreReportedOnceWithTheirCount) {
+namespace {
+
+// A file of `count` address rules, "deny 10.A.B.C" for i = 0, 1, ...; line i + 1 names the
+// address of i.
+std::string millionFile(int count) {
     std::string text;
-    for (int i = 0; i < ACCESS_MAX_RULES + 7; ++i) {
-        text += "deny N" + std::to_string(i) + "\n";
+    text.reserve(static_cast<size_t>(count) * 18);
+    for (int i = 0; i < count; ++i) {
+        text += "deny 10." + std::to_string(i >> 16 & 255) + "." + std::to_string(i >> 8 & 255) +
+                "." + std::to_string(i & 255) + "\n";
     }
-    testutil::writeFile(path, text);
+    return text;
+}
+
+} // namespace
+
+TEST_F(AccessFile, AMillionRulesAreReadInStepsAndPutInForceWhole) {
+    testutil::writeFile(path, "deny 192.0.2.1\n");
     StderrCapture err;
     start();
-    tickAfterASecond(2);
+    testutil::writeFile(path, millionFile(ACCESS_MAX_RULES));
+    tickAfterASecond();
+    ASSERT_TRUE(accessLoading());     // 17 MB: more than one step
+    EXPECT_TRUE(denied("192.0.2.1")); // the rules before stay in force meanwhile
+    EXPECT_FALSE(denied("10.0.0.1"));
+    finishLoad();
+    tickAfterASecond();
     EXPECT_EQ(accessRules()->count, ACCESS_MAX_RULES);
-    EXPECT_EQ(err.text(), "confserver: " + path + ": 7 rules beyond the first 10000 left out\n");
+    EXPECT_FALSE(denied("192.0.2.1"));
+    EXPECT_TRUE(denied("10.0.0.0"));
+    EXPECT_TRUE(denied("10.15.66.63")); // i = 999999, the last line
+    EXPECT_EQ(accessJudgeAddress(accessRules(), addr("10.7.161.32")).line, 500001);
+    EXPECT_FALSE(denied("10.15.66.64"));
+    EXPECT_EQ(err.text(), "");
+}
+
+TEST_F(AccessFile, MoreRulesThanTheServerHoldsAreRefusedWhole) {
+    std::string tooMany = millionFile(ACCESS_MAX_RULES + 1);
+    testutil::writeFile(path, tooMany);
+    accessSetFileOverride(path.c_str());
+    EXPECT_FALSE(accessStart());
+    EXPECT_EQ(std::string(accessStartError()),
+              "Access file " + path + ": 1000001 rules, more than the 1000000 the server holds");
+    EXPECT_EQ(accessRules()->count, 0);
+
+    testutil::writeFile(path, "deny 192.0.2.1\n");
+    StderrCapture err;
+    start();
+    testutil::writeFile(path, tooMany);
+    tickAfterASecond();
+    finishLoad();
+    tickAfterASecond(3); // one warning, however often it is looked at
+    EXPECT_TRUE(denied("192.0.2.1"));
+    EXPECT_FALSE(denied("10.0.0.1"));
+    EXPECT_EQ(err.text(), "confserver: " + path +
+                              ": 1000001 rules, more than the 1000000 the server holds; refused, "
+                              "the last good rules stay\n");
 }
 
 TEST_F(AccessFile, AppendedDenyKeepsEveryByteAndAppliesAtOnce) {

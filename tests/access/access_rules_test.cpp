@@ -1,6 +1,6 @@
-// The access file's lines and the verdicts drawn from them: what is stored for each good
-// line, what is reported (once) for each bad one, the limit of the fixed storage, and who
-// is let in.
+// The access file's lines and the verdicts drawn from them: what is read from each good
+// line, what is reported (once) for each bad one, the limit of the set (a million rules,
+// the rest counted), and who is let in, the same whichever way the tables grew.
 #include "access/access_rules.h"
 
 #include <arpa/inet.h>
@@ -20,16 +20,32 @@ struct Report {
     }
 };
 
+struct Seen {
+    std::vector<Report>* reports;
+    std::vector<AccessRule>* rules;
+};
+
 void collect(int line, const char* why, const char* word, size_t length, void* context) {
-    static_cast<std::vector<Report>*>(context)->push_back({line, why, std::string(word, length)});
+    static_cast<Seen*>(context)->reports->push_back({line, why, std::string(word, length)});
 }
 
-// Parses text fed in pieces of `piece` bytes; the reports come back in *reports.
+void keepRule(const AccessRule& rule, void* context) {
+    if (auto* rules = static_cast<Seen*>(context)->rules) {
+        rules->push_back(rule);
+    }
+}
+
+// Parses text fed in pieces of `piece` bytes; the reports come back in *reports, the good
+// rules read in *rules (when given).
 std::unique_ptr<AccessRuleSet> parse(const std::string& text, std::vector<Report>* reports,
-                                     size_t piece = 4096) {
+                                     size_t piece = 4096,
+                                     std::vector<AccessRule>* rules = nullptr) {
     auto set = std::make_unique<AccessRuleSet>();
     AccessParser parser{};
-    accessParseBegin(&parser, set.get(), collect, reports);
+    static Seen seen;
+    seen = Seen{reports, rules};
+    accessParseBegin(&parser, set.get(), collect, &seen);
+    parser.ruleSeen = keepRule;
     for (size_t at = 0; at < text.size(); at += piece) {
         accessParseFeed(&parser, text.data() + at, std::min(piece, text.size() - at));
     }
@@ -87,14 +103,16 @@ TEST(AccessRules, GoodLinesApplyAndEachBadLineIsReportedOnceWhateverThePieces) {
     };
     for (size_t piece : {size_t{1}, size_t{7}, size_t{4096}}) {
         std::vector<Report> reports;
-        auto set = parse(text, &reports, piece);
+        std::vector<AccessRule> rules;
+        auto set = parse(text, &reports, piece, &rules);
         EXPECT_EQ(reports, expected) << "pieces of " << piece;
         ASSERT_EQ(set->count, 4) << piece;
+        ASSERT_EQ(rules.size(), 4u);
         EXPECT_EQ(set->callsignAllows, 2);
         EXPECT_EQ(set->addressAllows, 0);
         EXPECT_EQ(set->leftOut, 0);
 
-        const AccessRule& g4 = set->rules[0];
+        const AccessRule& g4 = rules[0];
         EXPECT_EQ(g4.kind, ACCESS_CALLSIGN);
         EXPECT_EQ(g4.allow, 1);
         EXPECT_EQ(g4.line, 2);
@@ -102,46 +120,97 @@ TEST(AccessRules, GoodLinesApplyAndEachBadLineIsReportedOnceWhateverThePieces) {
         EXPECT_EQ(g4.length, 2);
         EXPECT_EQ(g4.prefix, 1);
 
-        const AccessRule& block = set->rules[1];
+        const AccessRule& block = rules[1];
         EXPECT_EQ(block.kind, ACCESS_ADDRESS);
         EXPECT_EQ(block.allow, 0);
         EXPECT_EQ(block.line, 3);
         EXPECT_EQ(block.network, 0xC0000200u);
         EXPECT_EQ(block.mask, 0xFFFFFF00u);
 
-        EXPECT_EQ(set->rules[2].line, 18);
-        EXPECT_EQ(set->rules[2].network, 0xC6336407u);
-        EXPECT_EQ(set->rules[2].mask, 0xFFFFFFFFu);
-        EXPECT_EQ(set->rules[3].line, 19);
-        EXPECT_STREQ(set->rules[3].text, "n0c*");
+        EXPECT_EQ(rules[2].line, 18);
+        EXPECT_EQ(rules[2].network, 0xC6336407u);
+        EXPECT_EQ(rules[2].mask, 0xFFFFFFFFu);
+        EXPECT_EQ(rules[3].line, 19);
+        EXPECT_STREQ(rules[3].text, "n0c*");
     }
 }
 
-TEST(AccessRules, TenThousandRulesFitAndTheRestIsCountedNotStored) {
+TEST(AccessRules, AMillionRulesFitAndTheRestIsCountedNotStored) {
+    // Every rule a /32 of 10.0.0.0/8 but the last few, which are wider blocks and callsigns
+    // (exact and with a wildcard): the tables grow many times while they are filled.
     std::string text;
-    for (int i = 0; i < ACCESS_MAX_RULES + 50; ++i) {
-        text += "deny 10." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) + ".1\n";
+    text.reserve(26u * ACCESS_MAX_RULES);
+    auto dotted = [](int i) {
+        return "10." + std::to_string(i >> 16 & 255) + "." + std::to_string(i >> 8 & 255) + "." +
+               std::to_string(i & 255);
+    };
+    for (int i = 0; i < ACCESS_MAX_RULES - 4; ++i) {
+        text += (i % 3 == 0 ? "allow " : "deny ") + dotted(i) + "\n";
+    }
+    text += "deny 172.16.0.0/12\nallow N0CALL\ndeny M0*\nallow 10.255.0.0/16\n";
+    for (int i = 0; i < 50; ++i) {
+        text += "deny 192.0.2." + std::to_string(i) + "\n";
     }
     std::vector<Report> reports;
-    auto set = parse(text, &reports);
+    auto set = parse(text, &reports, 65536);
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(set->count, ACCESS_MAX_RULES);
     EXPECT_EQ(set->leftOut, 50);
-    EXPECT_EQ(set->rules[ACCESS_MAX_RULES - 1].line, ACCESS_MAX_RULES);
-    // The last stored rule (i = 9999: 10.39.15.1) applies, the first one left out does not.
-    EXPECT_FALSE(accessJudgeAddress(set.get(), addr("10.39.15.1")).allowed);
-    EXPECT_TRUE(accessJudgeAddress(set.get(), addr("10.39.16.1")).allowed);
-    EXPECT_EQ(accessJudgeAddress(set.get(), addr("10.39.15.1")).line, ACCESS_MAX_RULES);
+    EXPECT_FALSE(set->failed);
+    // Each /32 rule decides for its own address, by its own line.
+    for (int i : {0, 1, 2, 3, 4095, 65536, 500001, ACCESS_MAX_RULES - 5}) {
+        AccessVerdict v = accessJudgeAddress(set.get(), addr(dotted(i).c_str()));
+        EXPECT_EQ(v.allowed, i % 3 == 0) << dotted(i);
+        EXPECT_EQ(v.line, i + 1) << dotted(i);
+    }
+    AccessVerdict wide = accessJudgeAddress(set.get(), addr("172.31.1.1"));
+    EXPECT_FALSE(wide.allowed);
+    EXPECT_EQ(wide.line, ACCESS_MAX_RULES - 3);
+    AccessVerdict slash16 = accessJudgeAddress(set.get(), addr("10.255.255.255"));
+    EXPECT_TRUE(slash16.allowed);
+    EXPECT_EQ(slash16.line, ACCESS_MAX_RULES);
+    // Outside every allow rule, and the rules beyond the limit: not stored.
+    EXPECT_EQ(accessJudgeAddress(set.get(), addr("11.0.0.1")).line, ACCESS_NO_RULE_LINE);
+    EXPECT_FALSE(accessJudgeAddress(set.get(), addr("11.0.0.1")).allowed);
+    EXPECT_FALSE(accessJudgeAddress(set.get(), addr("192.0.2.1")).allowed);
+    EXPECT_EQ(accessJudgeAddress(set.get(), addr("192.0.2.1")).line, ACCESS_NO_RULE_LINE);
+    EXPECT_EQ(accessJudgeName(set.get(), "n0call").line, ACCESS_MAX_RULES - 2);
+    EXPECT_FALSE(accessJudgeName(set.get(), "M0ABC").allowed);
+    EXPECT_EQ(accessJudgeName(set.get(), "M0ABC").line, ACCESS_MAX_RULES - 1);
+    EXPECT_FALSE(accessJudgeName(set.get(), "G4ABC").allowed); // callsign allows close the kind
+}
+
+TEST(AccessRules, RepeatedPatternsKeepTheirFirstLinesWhileTheTablesGrow) {
+    std::string text = "deny 192.0.2.0/24\n";
+    for (int i = 0; i < 60000; ++i) {
+        text += "deny CALL" + std::to_string(i) + "\n"; // lines 2 to 60001
+    }
+    for (int i = 0; i < 60000; ++i) {
+        text += "allow call" + std::to_string(i) + "\n"; // the same patterns, lower case
+    }
+    text += "allow CALL*\nallow 192.0.2.0/24\ndeny 192.0.2.0/24\n";
+    std::vector<Report> reports;
+    auto set = parse(text, &reports);
+    ASSERT_TRUE(reports.empty());
+    EXPECT_EQ(set->count, 120004);
+    EXPECT_EQ(accessJudgeName(set.get(), "call7").line, 9);
+    EXPECT_FALSE(accessJudgeName(set.get(), "Call59999").allowed);
+    AccessVerdict other = accessJudgeName(set.get(), "CALL60000");
+    EXPECT_TRUE(other.allowed);
+    EXPECT_EQ(other.line, 120002);
+    EXPECT_EQ(accessJudgeAddress(set.get(), addr("192.0.2.9")).line, 1);
 }
 
 TEST(AccessRules, OverlongLineIsOneReportAndTheNextLineStillCounts) {
     std::string text = "deny " + std::string(2000, 'x') + "\ndeny 192.0.2.1\n";
     std::vector<Report> reports;
-    auto set = parse(text, &reports, 100);
+    std::vector<AccessRule> rules;
+    auto set = parse(text, &reports, 100, &rules);
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0], (Report{1, "line longer than 1024 bytes", ""}));
     ASSERT_EQ(set->count, 1);
-    EXPECT_EQ(set->rules[0].line, 2);
+    ASSERT_EQ(rules.size(), 1u);
+    EXPECT_EQ(rules[0].line, 2);
 }
 
 TEST(AccessRules, AddressVerdictsDenyWinsAndAllowClosesTheKind) {

@@ -59,12 +59,16 @@ class Station:
         self.control = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.control.bind((address, 5199))
         self.talking = False
+        self.sequence = 0
 
     def hello(self):
         self.control.sendto(name_packet(self.name), (SERVER_ADDRESS, 5199))
 
     def speak(self):
-        self.audio.sendto(bytes([0x55]) * 160, (SERVER_ADDRESS, 5198))
+        # A sequence number makes each datagram its own (the server drops a repeat as a loop).
+        self.sequence += 1
+        self.audio.sendto(self.sequence.to_bytes(4, "big") + bytes([0x55]) * 156,
+                          (SERVER_ADDRESS, 5198))
 
     def close(self):
         self.audio.close()

@@ -3,6 +3,7 @@
 // stations are connected and No keeps serving; Yes closes; SIGTERM never asks. And the
 // station panel's selection: it stays on its station when a new one pushes the lines down,
 // and End on a talk spell line says that the line takes no action.
+#include "support/server_harness.h"
 #include "support/testutil.h"
 #include "support/tmux_session.h"
 

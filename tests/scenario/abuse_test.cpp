@@ -221,6 +221,7 @@ TEST(Abuse, AForgedUnnamedStationGetsOnlyKeepAlivesForTenTicksThenNothing) {
     ASSERT_EQ(control.size(), 1u); // the keep-alive of its first tick, and then nothing
     EXPECT_EQ(control[0][1], 0xC9);
     EXPECT_EQ(closedAddress, addressOf(forged.address()));
+    EXPECT_EQ(countLines("event unnamed - 127.181.4.99"), 1u);
 }
 
 TEST(Abuse, AFullConferenceRefusesOneAddressOncePerTenTicksAndTwentyAddressesATick) {

@@ -164,6 +164,7 @@ TEST(AdmissionFailure, RefusalWithoutAControlSocketSendsNothingAndLeaksNothing) 
     ASSERT_EQ(stationCount, 1);
     const int freeBefore = lowestFreeDescriptor();
     for (int spare : {1, 0}) { // the audio socket only, then none at all
+        server.tick(10);       // one refusal per address per 10 ticks
         {
             SocketLimit limit(spare);
             second.sendControl(SERVER, testutil::emptyReceiverReport());
@@ -178,6 +179,7 @@ TEST(AdmissionFailure, RefusalWithoutAControlSocketSendsNothingAndLeaksNothing) 
     }
     EXPECT_EQ(server.boxes().size(), 2u);
     // With sockets again, the refusal is told in full.
+    server.tick(10);
     second.sendControl(SERVER, testutil::emptyReceiverReport());
     server.pump();
     EXPECT_EQ(second.audio.drain().size(), 1u);

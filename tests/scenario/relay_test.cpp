@@ -189,8 +189,10 @@ TEST(Relay, UnknownSendersTextDatagramsAndClosingStationsAreNotRelayed) {
     c.talk(0, text("oNDATA\rHELLO"));
     EXPECT_TRUE(c[1].audio.drain().empty());
     EXPECT_EQ(server.lastStatus(), "");
-    // Six bytes of the prefix alone are audio.
+    // Six bytes of the prefix alone are a text (every "oNDATA" datagram is); five are audio.
     c.talk(0, Bytes{'o', 'N', 'D', 'A', 'T', 'A'});
+    EXPECT_TRUE(c[1].audio.drain().empty());
+    c.talk(0, Bytes{'o', 'N', 'D', 'A', 'T'});
     EXPECT_EQ(c[1].audio.drain().size(), 1u);
 
     // A station in state '-' neither sends nor receives.

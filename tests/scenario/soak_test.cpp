@@ -125,6 +125,7 @@ struct Expected {
     long keepAlives = 0;
     long busy = 0;
     long byes = 0;
+    int refusedAt = -1000; // tick of the last refusal it was told
 };
 
 // What the test plays for one address.
@@ -243,8 +244,17 @@ class Soak {
         }
         if (connectedCount() > CAPACITY) {
             ++figures_.refused;
-            ++e.busy;
-            ++e.byes;
+            // Told at most once per 10 ticks, and at most 20 refusals a tick in all.
+            if (refusalTick_ != now_) {
+                refusalTick_ = now_;
+                refusalsThisTick_ = 0;
+            }
+            if (now_ - e.refusedAt >= 10 && refusalsThisTick_ < 20) {
+                e.refusedAt = now_;
+                ++refusalsThisTick_;
+                ++e.busy;
+                ++e.byes;
+            }
             return;
         }
         ++figures_.admitted;
@@ -272,6 +282,10 @@ class Soak {
     // at the next flush.
     void sendAudio(int i, size_t size) {
         std::vector<uint8_t> bytes(size, static_cast<uint8_t>(0x40 + (now_ & 0x3F)));
+        ++serial_; // every datagram its own bytes: the loop guard drops a repeat
+        for (size_t k = 0; k < 4 && k < size; ++k) {
+            bytes[k] = static_cast<uint8_t>(serial_ >> (8 * k));
+        }
         (i < 0 ? *unknown_ : *stations_[i]).sendAudio(SERVER, bytes);
         batch_.push_back(Datagram{i, size});
     }
@@ -521,6 +535,9 @@ class Soak {
     std::vector<Observed> observed_;
     Figures figures_;
     int now_ = 0;
+    uint32_t serial_ = 0;
+    int refusalTick_ = -1;
+    int refusalsThisTick_ = 0;
     int hold_ = 0;
     int holder_ = -1;
     int closedHold_ = 0;

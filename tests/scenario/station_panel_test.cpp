@@ -340,8 +340,9 @@ TEST(StationPanel, ThePanelIsRedrawnWhenWhatItShowsChangesNotForEachDatagram) {
     s.server.pump();
     EXPECT_NE(monitorPanelVersion(), v) << "talker";
     v = monitorPanelVersion();
-    for (int i = 0; i < 5; ++i) {
-        s.stations[0]->sendAudio(s.server.address(), std::vector<uint8_t>(144, 0x11));
+    for (int i = 0; i < 5; ++i) { // each a datagram of its own (a repeat is a loop)
+        s.stations[0]->sendAudio(s.server.address(),
+                                 std::vector<uint8_t>(144, static_cast<uint8_t>(0x20 + i)));
     }
     s.server.pump();
     EXPECT_EQ(monitorPanelVersion(), v) << "the same talker's datagrams";

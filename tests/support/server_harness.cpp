@@ -54,6 +54,7 @@ void resetServerState() {
     connectedSend = 0;
     bindAddress = 0;
     stationCount = 0;
+    namedStationCount = 0;
     closedAddress = 0;
     closedHoldTicks = 0;
     serverTicks = 0;
