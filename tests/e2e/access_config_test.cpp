@@ -239,6 +239,7 @@ TEST(CheckConfig, EachMistakeIsToldWithWhatTheServerWouldDoAndNothingTouchesTheN
                        "[limits] talk = 0 (file)\n"
                        "[limits] rate = 5 (file)\n"
                        "[limits] unnamed = -3 (file)\n"
+                       "[links] 1 = 127.0.0.2 (file)\n"
                        "warning: " +
                        config +
                        ":5: [sever]: unknown section, not read (did you mean [server]?)\n"

@@ -294,12 +294,12 @@ TEST_F(MonitorDocuments, StatusJsonIsExactlyTheState) {
         "\"joined_at\":" +
         t0 + ",\"last_heard_at\":" + t0 +
         ",\"idle_s\":1,\"talking\":false,\"relayed\":0,\"firewalled\":0,\"muted\":0,"
-        "\"rate_limited\":0},"
+        "\"rate_limited\":0,\"link\":false,\"link_host\":null},"
         "{\"name\":\"AL\\\\x7FPHA\",\"address\":\"127.111.4.1\",\"state\":\"active\","
         "\"joined_at\":" +
         t0 + ",\"last_heard_at\":" + t0 +
         ",\"idle_s\":1,\"talking\":true,\"relayed\":3,\"firewalled\":0,\"muted\":0,"
-        "\"rate_limited\":0}],"
+        "\"rate_limited\":0,\"link\":false,\"link_host\":null}],\"links\":[],"
         "\"counters\":{\"relayed\":3,\"copies_sent\":3,\"firewalled\":0,\"unregistered\":0,"
         "\"text_datagrams\":0,\"queue_clears\":0,\"drained\":0,\"control_errors\":0,"
         "\"joins\":2,\"refusals\":0,\"denials\":0,\"timeouts\":0,\"byes\":0,\"beacons\":0,"
@@ -327,6 +327,8 @@ TEST_F(MonitorDocuments, MetricsAreExactlyTheState) {
         gauge("confserver_capacity", "Most stations admitted at once.", 9) +
         gauge("confserver_talking", "1 while a station holds the talker lock.", 1) +
         gauge("confserver_up_seconds", "Seconds since the server started.", 1) +
+        gauge("confserver_links", "Links to other conference servers configured.", 0) +
+        gauge("confserver_links_up", "Links whose peer is a station now.", 0) +
         counter("relayed", "Audio datagrams relayed.", 3) +
         counter("copies_sent", "Copies of relayed datagrams sent.", 3) +
         counter("firewalled", "Datagrams dropped by the talker lock.", 0) +
