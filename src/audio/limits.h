@@ -3,7 +3,8 @@
 //   talk     ticks a station may hold the talker lock without a pause of one beacon tick;
 //            then it is muted (its datagrams are not relayed) until it pauses, and the lock
 //            is free at once;
-//   rate     datagrams a tick relayed from one station (a bucket of one tick's worth);
+//   rate     datagrams a tick relayed from one station: a bucket of one tick's worth,
+//            filled again at each tick (serverTicks), the rest dropped before the relay;
 //   unnamed  ticks a station may stay without a name; until it has one it is sent nothing
 //            but the keep-alive compound, then it is closed as a BYE closes it.
 // The checks on the relay path touch a few words of the sender's record: no allocation, no

@@ -319,11 +319,11 @@ void checkAccess() {
     switch (accessReadFile(path, &rules, accessBadLine, shownPath, &tooLarge, why, sizeof why)) {
     case AccessReadResult::Ok:
         if (tooLarge) {
-            checkProblem(false, "%s: larger than 8 MiB; only its start is read", shownPath);
+            checkProblem(true, "%s: larger than 64 MiB: the server would not start", shownPath);
         }
         if (rules.leftOut > 0) {
-            checkProblem(false, "%s: %d rules beyond the first %d left out", shownPath,
-                         rules.leftOut, ACCESS_MAX_RULES);
+            checkProblem(true, "%s: more than %d rules: the server would not start", shownPath,
+                         ACCESS_MAX_RULES);
         }
         break;
     case AccessReadResult::Missing:
