@@ -325,4 +325,5 @@ TEST(LinkedServers, CheckConfigReportsEachBadLinkWithoutResolvingAName) {
     }
     EXPECT_EQ(out.find("error: [links] 3"), std::string::npos) << out;
     EXPECT_EQ(out.find("error: [links] 5"), std::string::npos) << out;
+    EXPECT_EQ(out.find("unknown key"), std::string::npos) << out; // key 9 told once
 }
