@@ -4,7 +4,6 @@
 #include "app/status_text.h"
 #include "audio/station_list.h"
 #include "monitor/monitor.h"
-#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <cstring>
@@ -44,27 +43,21 @@ bool passesTalkerLock(const StationRecord* sender) {
 // steps for each active station. Returns the number of copies sent. A station has the
 // sender's address text exactly when it has the sender's IPv4 address (the text is that
 // address in dotted decimal), so the address is compared as a number. The list steps are
-// skipped on the datagrams where they would do nothing. Everything the walk calls is
-// inlined into it (across files in the link-time optimised build): per station it reads the
-// window table three times and sends once, and a call for each read was most of its cost.
-[[gnu::flatten]] int fanOut(const StationRecord* sender, const char* bytes, int length) {
+// skipped on the datagrams where they would do nothing.
+int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!isStationWindow(child)) {
-            continue;
-        }
-        StationRecord* record = stationRecordOf(child);
-        if (record == nullptr || record->state != STATION_ACTIVE) {
-            continue;
+    const bool listDue = listStationStepsDue();
+    forEachStation([&](StationRecord* record, HWND) {
+        if (record->state != STATION_ACTIVE) {
+            return;
         }
         const bool other = record->source.sin_addr.s_addr != senderAddress;
         if (other) {
             ws::send(record->audioSocket, bytes, length, 0);
             ++copies;
         }
-        if (listStationStepsDue()) {
+        if (listDue) {
             if (other) {
                 listAddStation(record);
             } else {
@@ -72,7 +65,7 @@ bool passesTalkerLock(const StationRecord* sender) {
             }
             listSend(record);
         }
-    }
+    });
     return copies;
 }
 
@@ -125,13 +118,13 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     }
     sockaddr_in key = from;
     key.sin_port = htons(serverPortOf(s));
-    StationRecord* sender = nullptr;
-    HWND window = findStationWindow(&key, &sender);
-    if (window == nullptr) {
+    const int at = findStation(&key);
+    if (at < 0) {
         setStatusText("UNREGISTERED DATA");
         monitorUnregistered();
         return;
     }
+    StationRecord* sender = stationSet.records[at];
     if (sender->state != STATION_ACTIVE) {
         return;
     }

@@ -141,28 +141,17 @@ void standbyStep() {
     std::snprintf(status, sizeof status, "<<STANDBY>> U=%d", stationCount);
     setStatusText(status);
     bool sent = false;
-    if (mdiClient != nullptr) {
-        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (!isStationWindow(child)) {
-                continue;
-            }
-            StationRecord* record = stationRecordOf(child);
-            if (record == nullptr) {
-                continue;
-            }
-            if (standbyCountdown == 1 && isListed(record)) {
-                appendLine(record->name, "\r");
-            }
-            if (standbyCountdown == 0 && record->state == STATION_ACTIVE) {
-                setStatusText(STANDBY_STATUS_SENT);
-                ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1),
-                         0);
-                sent = true;
-                monitorBeaconSent();
-            }
+    forEachStation([&](StationRecord* record, HWND) {
+        if (standbyCountdown == 1 && isListed(record)) {
+            appendLine(record->name, "\r");
         }
-    }
+        if (standbyCountdown == 0 && record->state == STATION_ACTIVE) {
+            setStatusText(STANDBY_STATUS_SENT);
+            ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1), 0);
+            sent = true;
+            monitorBeaconSent();
+        }
+    });
     if (sent) {
         standbyCountdown = STANDBY_RESTART;
     }

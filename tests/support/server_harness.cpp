@@ -62,6 +62,29 @@ void resetServerState() {
     releaseControlPackets();
     accessReset();
     monitorReset();
+    stationSetReset();
+}
+
+StationRecord* recordAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
+}
+
+std::vector<HWND> walkStationWindows(bool withRecordOnly) {
+    std::vector<HWND> windows;
+    if (mdiClient == nullptr) {
+        return windows;
+    }
+    for (HWND c = GetWindow(mdiClient, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (isStationWindow(c) && (!withRecordOnly || stationRecordOf(c) != nullptr)) {
+            windows.push_back(c);
+        }
+    }
+    return windows;
 }
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)
