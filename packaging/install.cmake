@@ -97,7 +97,7 @@ set(CPACK_STRIP_FILES TRUE)
 # HTTP library and the journal's are opened at run time (when the HTTP view starts, when the
 # event log goes to the journal), so dpkg-shlibdeps, which reads only the linked libraries,
 # does not see them: their packages are named here.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser | passwd, libmicrohttpd12, libsystemd0")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser | passwd, libmicrohttpd12, libsystemd0, liburing2")
 find_program(CONFSERVER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CONFSERVER_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

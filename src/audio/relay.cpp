@@ -4,6 +4,7 @@
 #include "app/status_text.h"
 #include "audio/station_list.h"
 #include "monitor/monitor.h"
+#include "platform/net/batch_send.h"
 #include "stations/station.h"
 
 #include <cstring>
@@ -43,9 +44,11 @@ bool passesTalkerLock(const StationRecord* sender) {
 // steps for each active station. Returns the number of copies sent. A station has the
 // sender's address text exactly when it has the sender's IPv4 address (the text is that
 // address in dotted decimal), so the address is compared as a number. The list steps are
-// skipped on the datagrams where they would do nothing.
+// skipped on the datagrams where they would do nothing. Every send of the fan-out goes to
+// the kernel in one batch, submitted before this returns (bytes are read during it).
 int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
+    sendBatchBegin();
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;
     const bool listDue = listStationStepsDue();
     forEachStation([&](StationRecord* record, HWND) {
@@ -54,7 +57,7 @@ int fanOut(const StationRecord* sender, const char* bytes, int length) {
         }
         const bool other = record->source.sin_addr.s_addr != senderAddress;
         if (other) {
-            ws::send(record->audioSocket, bytes, length, 0);
+            sendBatchQueue(record->audioSocket, bytes, length);
             ++copies;
         }
         if (listDue) {
@@ -66,6 +69,7 @@ int fanOut(const StationRecord* sender, const char* bytes, int length) {
             listSend(record);
         }
     });
+    sendBatchSubmit();
     return copies;
 }
 

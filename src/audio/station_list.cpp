@@ -4,6 +4,7 @@
 #include "app/status_text.h"
 #include "audio/relay.h"
 #include "monitor/monitor.h"
+#include "platform/net/batch_send.h"
 #include "platform/window/window.h"
 
 #include <cstdio>
@@ -101,7 +102,7 @@ void listSend(const StationRecord* record) {
     if (listCycle != LIST_SEND_CYCLE || record->state != STATION_ACTIVE) {
         return;
     }
-    ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1), 0);
+    sendBatchQueue(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1));
 }
 
 void listHints() {
@@ -141,17 +142,20 @@ void standbyStep() {
     std::snprintf(status, sizeof status, "<<STANDBY>> U=%d", stationCount);
     setStatusText(status);
     bool sent = false;
+    sendBatchBegin();
     forEachStation([&](StationRecord* record, HWND) {
         if (standbyCountdown == 1 && isListed(record)) {
             appendLine(record->name, "\r");
         }
         if (standbyCountdown == 0 && record->state == STATION_ACTIVE) {
             setStatusText(STANDBY_STATUS_SENT);
-            ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1), 0);
+            sendBatchQueue(record->audioSocket, listText,
+                           static_cast<int>(std::strlen(listText) + 1));
             sent = true;
             monitorBeaconSent();
         }
     });
+    sendBatchSubmit();
     if (sent) {
         standbyCountdown = STANDBY_RESTART;
     }
