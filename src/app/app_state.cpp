@@ -17,3 +17,17 @@ int32_t bindOnPortZero = 0;
 int32_t connectedSend = 0;
 
 uint32_t bindAddress = 0; // INADDR_ANY
+
+void appStateReset() {
+    appInstance = nullptr;
+    mainWindow = nullptr;
+    directoryServerIndex = 1;
+    capacity = 8;
+    showCommand = SW_SHOWNORMAL;
+    audioPortSocket = INVALID_SOCKET;
+    controlPortSocket = INVALID_SOCKET;
+    mdiClient = nullptr;
+    bindOnPortZero = 0;
+    connectedSend = 0;
+    bindAddress = 0;
+}

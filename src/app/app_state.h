@@ -41,3 +41,7 @@ extern int32_t connectedSend;
 // Local IPv4 address (network order) of the listening and station sockets; any address
 // unless --bind names one.
 extern uint32_t bindAddress;
+
+// Puts the state above back to its values at program start (the class names and title
+// that start-up sets stay). For tests.
+void appStateReset();

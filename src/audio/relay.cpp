@@ -100,6 +100,14 @@ void queueCheck(SOCKET s, char* buffer) {
 
 } // namespace
 
+void relayReset() {
+    std::memset(talkerAddress, 0, sizeof talkerAddress);
+    talkerHold = 0;
+    queueCount = 0;
+    queueTurnReset();
+    listReset();
+}
+
 void onAudioSocket(SOCKET s, WORD event, WORD error) {
     if (event != FD_READ || error != 0) {
         return;

@@ -72,6 +72,15 @@ void resetListText() {
     std::snprintf(listText, sizeof listText, "\r");
 }
 
+void listReset() {
+    resetListText();
+    listCycle = 0;
+    linkedFlag = 0;
+    standbyCountdown = 7;
+    lineCount = 0;
+    listFull = false;
+}
+
 void listStart() {
     if (listCycle == LIST_BUILD_CYCLE) {
         startText(LIST_HEADER);

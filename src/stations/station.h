@@ -37,6 +37,10 @@ extern int32_t stationCount;
 extern uint32_t closedAddress; // network order
 extern int32_t closedHoldTicks;
 
+// Puts the variables above and the station set back to their values at program start
+// (records still in the set are not freed). For tests.
+void stationsReset();
+
 // A new zero-filled record for the sender (state 0, sockets invalid, counters 0, no name,
 // addressText dotted decimal); null when no memory is left.
 StationRecord* newStationRecord(const sockaddr_in* source);

@@ -37,32 +37,12 @@ int onBox(HWND, const char* text, const char* caption, UINT) {
 } // namespace
 
 void resetServerState() {
-    appInstance = nullptr;
-    mainWindow = nullptr;
-    directoryServerIndex = 1;
-    capacity = 8;
-    showCommand = SW_SHOWNORMAL;
-    audioPortSocket = INVALID_SOCKET;
-    controlPortSocket = INVALID_SOCKET;
-    mdiClient = nullptr;
-    bindOnPortZero = 0;
-    connectedSend = 0;
-    bindAddress = 0;
-    stationCount = 0;
-    closedAddress = 0;
-    closedHoldTicks = 0;
-    std::memset(talkerAddress, 0, sizeof talkerAddress);
-    talkerHold = 0;
-    queueCount = 0;
-    std::memset(listText, 0, sizeof listText);
-    listText[0] = '\r';
-    listCycle = 0;
-    linkedFlag = 0;
-    standbyCountdown = 7;
+    appStateReset();
+    stationsReset();
+    relayReset();
     releaseControlPackets();
     accessReset();
     monitorReset();
-    stationSetReset();
 }
 
 StationRecord* recordAt(const std::string& address) {
