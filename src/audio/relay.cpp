@@ -51,9 +51,11 @@ int fanOut(const StationRecord* sender, const char* bytes, int length) {
     sendBatchBegin();
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;
     const bool listDue = listStationStepsDue();
-    forEachStation([&](StationRecord* record, HWND) {
+    // A plain walk of the set: nothing the fan-out calls adds or takes out a station.
+    for (int i = 0; i < stationSet.count; ++i) {
+        StationRecord* record = stationSet.records[i];
         if (record->state != STATION_ACTIVE) {
-            return;
+            continue;
         }
         const bool other = record->source.sin_addr.s_addr != senderAddress;
         if (other) {
@@ -68,7 +70,7 @@ int fanOut(const StationRecord* sender, const char* bytes, int length) {
             }
             listSend(record);
         }
-    });
+    }
     sendBatchSubmit();
     return copies;
 }

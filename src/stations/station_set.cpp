@@ -10,6 +10,11 @@ StationSet stationSet{};
 
 namespace {
 
+// Where the last lookup found its station: the talker's datagrams look it up one after
+// another, so it is tried first. No two entries have one address and port (admission
+// comes only after a lookup of them found none), so the hint never hides an earlier one.
+int lastFound = 0;
+
 // Moves entries [from, count) by one place: up (+1, making room at from) or down (-1,
 // closing the gap at from - 1).
 void shiftEntries(int from, int by) {
@@ -54,8 +59,12 @@ void stationSetRemove(const StationRecord* record) {
 }
 
 int stationIndexOf(const StationRecord* record) {
+    if (lastFound < stationSet.count && stationSet.records[lastFound] == record) {
+        return lastFound;
+    }
     for (int i = 0; i < stationSet.count; ++i) {
         if (stationSet.records[i] == record) {
+            lastFound = i;
             return i;
         }
     }
@@ -64,13 +73,19 @@ int stationIndexOf(const StationRecord* record) {
 
 void stationSetReset() {
     stationSet = StationSet{};
+    lastFound = 0;
 }
 
 int findStation(const sockaddr_in* address) {
     const uint32_t key = address->sin_addr.s_addr;
     const uint16_t port = ntohs(address->sin_port);
+    if (lastFound < stationSet.count && stationSet.addresses[lastFound] == key &&
+        stationSet.records[lastFound]->port == port) {
+        return lastFound;
+    }
     for (int i = 0; i < stationSet.count; ++i) {
         if (stationSet.addresses[i] == key && stationSet.records[i]->port == port) {
+            lastFound = i;
             return i;
         }
     }
