@@ -52,21 +52,13 @@ void closeDenied(HWND window, StationRecord* record, int line) {
     tellDenial(record->name, record->source.sin_addr.s_addr, line);
 }
 
-// Runs fn(window, record) for every station window with a record that is not closing.
+// Runs fn(window, record) for every station that is not closing.
 template <typename Fn> void forEachOpenStation(Fn fn) {
-    if (mdiClient == nullptr) {
-        return;
-    }
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!isStationWindow(child)) {
-            continue;
+    forEachStation([&](StationRecord* record, HWND window) {
+        if (record->state != STATION_CLOSING) {
+            fn(window, record);
         }
-        StationRecord* record = stationRecordOf(child);
-        if (record != nullptr && record->state != STATION_CLOSING) {
-            fn(child, record);
-        }
-    }
+    });
 }
 
 } // namespace

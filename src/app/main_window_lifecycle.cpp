@@ -96,14 +96,8 @@ void onMainWindowDestroy(HWND hwnd) {
     stationPanelStop();
     monitorStopping();
     ctlStop();
-    if (mdiClient != nullptr) {
-        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (isStationWindow(child)) {
-                SendMessageA(child, MSG_STATION_TEARDOWN, 0, 0);
-            }
-        }
-    }
+    forEachStation(
+        [](StationRecord*, HWND window) { SendMessageA(window, MSG_STATION_TEARDOWN, 0, 0); });
     KillTimer(hwnd, TIMER_TICK);
     closeSocketHard(audioPortSocket);
     audioPortSocket = INVALID_SOCKET;

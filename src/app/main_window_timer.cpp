@@ -28,14 +28,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
         standbyStep();
         return;
     }
-    if (mdiClient != nullptr) {
-        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (GetWindow(child, GW_OWNER) == nullptr) {
-                PostMessageA(child, WM_TIMER, id, 0);
-            }
-        }
-    }
+    forEachStation([id](StationRecord*, HWND window) { PostMessageA(window, WM_TIMER, id, 0); });
     if (closedHoldTicks > 0) {
         --closedHoldTicks;
     }

@@ -7,6 +7,7 @@
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/window/window.h"
+#include "stations/station_set.h"
 
 #include <arpa/inet.h>
 
@@ -30,21 +31,21 @@ int32_t readLimit(const char* key) {
     return value > 0 ? value : 0;
 }
 
-// The station that holds the talker lock, or null.
-HWND talkerWindow(StationRecord** record) {
+// The record of the station that holds the talker lock, or null.
+StationRecord* talkerStation() {
     sockaddr_in key{};
     key.sin_family = AF_INET;
     key.sin_port = htons(AUDIO_PORT);
     if (inet_pton(AF_INET, talkerAddress, &key.sin_addr) != 1) {
         return nullptr;
     }
-    return findStationWindow(&key, record);
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
 }
 
 // The talker has talked too long: muted until it pauses, the lock free for the others.
 void muteTalker() {
-    StationRecord* record = nullptr;
-    talkerWindow(&record);
+    StationRecord* record = talkerStation();
     talkerHold = 0;
     talkTicks = 0;
     monitorTalker(nullptr);
@@ -59,20 +60,15 @@ void muteTalker() {
 
 // Closes every open station that has stayed unnamed for limitUnnamed ticks.
 void closeUnnamed() {
-    if (mdiClient == nullptr) {
-        return;
-    }
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
-        if (record == nullptr || record->state == STATION_CLOSING || record->name != nullptr) {
-            continue;
+    forEachStation([](StationRecord* record, HWND window) {
+        if (record->state == STATION_CLOSING || record->name != nullptr) {
+            return;
         }
         if (++record->unnamedTicks >= limitUnnamed) {
             monitorUnnamedClosed(record);
-            stationRequestClose(child, record);
+            stationRequestClose(window, record);
         }
-    }
+    });
 }
 
 } // namespace

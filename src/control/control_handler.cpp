@@ -22,16 +22,11 @@ constexpr int CONTROL_PACKET_MIN = 5;
 // whose datagram must survive that.
 uint8_t controlBuffer[CONTROL_BUFFER_SIZE];
 
-// Closes the first station window (in window order) with the sender's address text.
+// Closes the first station (in window order) with the sender's address text.
 void closeStationByAddress(const char* addressText) {
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!isStationWindow(child)) {
-            continue;
-        }
-        StationRecord* record = stationRecordOf(child);
-        if (record != nullptr && std::strcmp(record->addressText, addressText) == 0) {
-            controlCloseStation(child);
+    for (int i = 0; i < stationSet.count; ++i) {
+        if (std::strcmp(stationSet.records[i]->addressText, addressText) == 0) {
+            controlCloseStation(stationSet.windows[i]);
             return;
         }
     }
@@ -102,10 +97,12 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     }
     sockaddr_in key = from;
     key.sin_port = htons(serverPortOf(s));
-    HWND window = findStationWindow(&key);
+    const int at = findStation(&key);
+    HWND window = nullptr;
     StationRecord* record = nullptr;
-    if (window != nullptr) {
-        record = stationRecordOf(window);
+    if (at >= 0) {
+        window = stationSet.windows[at];
+        record = stationSet.records[at];
         record->state = STATION_ACTIVE;
     } else {
         if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {

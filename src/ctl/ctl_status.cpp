@@ -11,6 +11,7 @@
 #include "platform/stream/escape.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "stations/station_set.h"
 
 #include <arpa/inet.h>
 #include <cinttypes>
@@ -55,7 +56,7 @@ void serverLine(CtlAnswer* answer) {
 // One line per station, in window order, exactly as the panel draws them.
 void stationLines(CtlAnswer* answer) {
     char line[escapedSize(255) + 128];
-    for (int i = 0; i < MONITOR_MAX_STATIONS && monitorPanelStationWindow(i) != nullptr; ++i) {
+    for (int i = 0; i < STATIONS_MAX && monitorPanelStationWindow(i) != nullptr; ++i) {
         monitorPanelLine(i, line, sizeof line);
         ctlAnswerLine(answer, line);
     }

@@ -32,7 +32,7 @@ bool connectTo(SOCKET s, const sockaddr_in* peer) {
 // far are closed, the box (if any) is shown, and the window goes.
 HWND abandonAdmission(HWND window, StationRecord* record, const char* text, const char* caption,
                       bool ownedBox) {
-    stationIndexRemove(window, record);
+    stationSetRemove(record);
     SetWindowLongPtrA(window, 0, 0);
     closeSocketHard(record->audioSocket);
     record->audioSocket = INVALID_SOCKET;
@@ -82,7 +82,7 @@ HWND refuseStation(StationRecord* record) {
 } // namespace
 
 HWND admitStation(StationRecord* record) {
-    if (stationCount > capacity) {
+    if (stationCount > capacity || stationSet.count >= STATIONS_MAX) {
         if (!refusalMaySend(record->source.sin_addr.s_addr)) {
             monitorRefusalSuppressed();
             return nullptr;
@@ -100,7 +100,7 @@ HWND admitStation(StationRecord* record) {
     }
     record->state = STATION_ACTIVE;
     SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(record));
-    stationIndexAdd(window, record);
+    stationSetInsert(window, record);
 
     if (openUdpSocket(&record->audioSocket, SOCK_DGRAM, bindAddress, 0) != 0) {
         return abandonAdmission(window, record, "Socket", "", false);

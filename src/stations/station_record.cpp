@@ -9,6 +9,14 @@ int32_t namedStationCount = 0;
 uint32_t closedAddress = 0;
 int32_t closedHoldTicks = 0;
 
+void stationsReset() {
+    stationCount = 0;
+    namedStationCount = 0;
+    closedAddress = 0;
+    closedHoldTicks = 0;
+    stationSetReset();
+}
+
 StationRecord* newStationRecord(const sockaddr_in* source) {
     auto* record = static_cast<StationRecord*>(std::calloc(1, sizeof(StationRecord)));
     if (record == nullptr) {

@@ -58,7 +58,7 @@ void stationTeardown(HWND hwnd) {
         ws::closesocket(record->controlSocket);
     }
     monitorGone(record);
-    stationIndexRemove(hwnd, record);
+    stationSetRemove(record);
     SetWindowLongPtrA(hwnd, 0, 0);
     if (record->name != nullptr) {
         --namedStationCount;

@@ -9,6 +9,7 @@
 #include "monitor/monitor.h"
 #include "stations/address_guard.h"
 #include "stations/station.h"
+#include "stations/station_set.h"
 #include "support/server_harness.h"
 
 #include <arpa/inet.h>
@@ -97,9 +98,8 @@ const StationRecord* recordAt(const std::string& address) {
     key.sin_family = AF_INET;
     key.sin_port = htons(5198);
     key.sin_addr.s_addr = addressOf(address);
-    StationRecord* record = nullptr;
-    findStationWindow(&key, &record);
-    return record;
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
 }
 
 size_t countLines(const std::string& prefix) {

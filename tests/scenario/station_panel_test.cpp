@@ -23,6 +23,7 @@
 #include <vector>
 
 using testutil::ServerHarness;
+using testutil::stationWindows;
 using testutil::TestStation;
 
 namespace {
@@ -62,15 +63,6 @@ int indexOf(const std::string& name) {
         }
     }
     return -1;
-}
-
-int stationWindows() {
-    int n = 0;
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        n += isStationWindow(child) ? 1 : 0;
-    }
-    return n;
 }
 
 // A started server with stations named as given on 127.120.<group>.1, .2, ...; each got

@@ -41,38 +41,38 @@ int onBox(HWND, const char* text, const char* caption, UINT) {
 } // namespace
 
 void resetServerState() {
-    appInstance = nullptr;
-    mainWindow = nullptr;
-    directoryServerIndex = 1;
-    capacity = 8;
-    showCommand = SW_SHOWNORMAL;
-    audioPortSocket = INVALID_SOCKET;
-    controlPortSocket = INVALID_SOCKET;
-    mdiClient = nullptr;
-    bindOnPortZero = 0;
-    connectedSend = 0;
-    bindAddress = 0;
-    stationCount = 0;
-    namedStationCount = 0;
-    closedAddress = 0;
-    closedHoldTicks = 0;
-    serverTicks = 0;
-    beaconTicks = 0;
+    appStateReset();
+    stationsReset();
+    relayReset();
     limitsReset();
     loopGuardReset();
     refusalHoldReset();
     addressGuardReset();
-    std::memset(talkerAddress, 0, sizeof talkerAddress);
-    talkerHold = 0;
-    queueCount = 0;
-    std::memset(listText, 0, sizeof listText);
-    listText[0] = '\r';
-    listCycle = 0;
-    linkedFlag = 0;
-    standbyCountdown = 7;
     releaseControlPackets();
     accessReset();
     monitorReset();
+}
+
+StationRecord* recordAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
+}
+
+std::vector<HWND> walkStationWindows(bool withRecordOnly) {
+    std::vector<HWND> windows;
+    if (mdiClient == nullptr) {
+        return windows;
+    }
+    for (HWND c = GetWindow(mdiClient, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (isStationWindow(c) && (!withRecordOnly || stationRecordOf(c) != nullptr)) {
+            windows.push_back(c);
+        }
+    }
+    return windows;
 }
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)
