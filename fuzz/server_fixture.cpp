@@ -1,6 +1,6 @@
 #include "server_fixture.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "stations/station.h"

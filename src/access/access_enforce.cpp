@@ -3,7 +3,7 @@
 // closed the way a BYE closes it, so the hold on its address follows as usual.
 #include "access/access.h"
 #include "access/access_internal.h"
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/profile/profile_internal.h"
 #include "platform/window/window.h"
 #include "stations/station.h"

@@ -1,6 +1,6 @@
 // The operator's close of the conference: the question asked while stations are connected.
-#include "app/app_state.h"
 #include "app/main_window.h"
+#include "base/app_state.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "stations/station.h"

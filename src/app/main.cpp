@@ -1,9 +1,9 @@
 // The Linux entry point: command line, runtime set-up, then the program proper.
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/command_line.h"
 #include "app/minimise_switch.h"
 #include "app/startup.h"
+#include "base/app_state.h"
 #include "config/check_config.h"
 #include "config/config.h"
 #include "ctl/ctl.h"

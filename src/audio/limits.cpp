@@ -1,8 +1,8 @@
 #include "audio/limits.h"
 
-#include "app/app_state.h"
-#include "app/status_text.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "config/config.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"

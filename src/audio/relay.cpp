@@ -1,10 +1,10 @@
 #include "audio/relay.h"
 
-#include "app/app_state.h"
-#include "app/status_text.h"
 #include "audio/limits.h"
 #include "audio/loop_guard.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "monitor/monitor.h"
 #include "platform/net/batch_send.h"
 #include "stations/station.h"
@@ -53,7 +53,8 @@ bool passesTalkerLock(const StationRecord* sender) {
 // the kernel in one batch, submitted before this returns (bytes are read during it).
 // WithholdUnnamed (the unnamed limit, while a station has no name): unnamed stations are
 // sent nothing; the walk without it does not look at names.
-template <bool WithholdUnnamed> int fanOut(const StationRecord* sender, const char* bytes, int length) {
+template <bool WithholdUnnamed>
+int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
     sendBatchBegin();
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;

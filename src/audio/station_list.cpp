@@ -1,9 +1,9 @@
 #include "audio/station_list.h"
 
-#include "app/app_state.h"
-#include "app/status_text.h"
 #include "audio/limits.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "monitor/monitor.h"
 #include "platform/net/batch_send.h"
 #include "platform/window/window.h"
@@ -158,8 +158,7 @@ void standbyStep() {
         if (standbyCountdown == 1 && isListed(record)) {
             appendLine(record->name, "\r");
         }
-        if (standbyCountdown == 0 && record->state == STATION_ACTIVE &&
-            !limitsWithholds(record)) {
+        if (standbyCountdown == 0 && record->state == STATION_ACTIVE && !limitsWithholds(record)) {
             setStatusText(STANDBY_STATUS_SENT);
             sendBatchQueue(record->audioSocket, listText,
                            static_cast<int>(std::strlen(listText) + 1));

@@ -1,8 +1,8 @@
 #include "control/control_handler.h"
 
 #include "access/access.h"
-#include "app/app_state.h"
-#include "app/status_text.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"

@@ -1,8 +1,8 @@
 // status: one line about the server, then one line per station as the terminal's station
 // panel shows it. The parts are written in the order of a table, so a part for another kind
 // of peer is one function and one entry more.
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "ctl/ctl_internal.h"
 #include "monitor/monitor.h"

@@ -1,7 +1,7 @@
 // The JSON documents of the HTTP view. The one file that uses the JSON library: its
 // exceptions (a name that is no valid UTF-8 is replaced, never thrown on) are caught here.
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "monitor/monitor_view.h"
 #include "stations/station.h"
 

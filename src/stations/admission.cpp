@@ -1,7 +1,7 @@
 #include "stations/admission.h"
 
-#include "app/app_state.h"
-#include "app/socket_ops.h"
+#include "base/app_state.h"
+#include "base/socket_ops.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/window/dialog.h"

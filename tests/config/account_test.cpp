@@ -1,7 +1,7 @@
 // First-run set-up: the account dialog's procedure, the first-run check, the directory
 // list update and the capacity, against a real configuration file.
-#include "app/app_state.h"
 #include "app/startup.h"
+#include "base/app_state.h"
 #include "config/account.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"

@@ -2,8 +2,8 @@
 // cannot be read stops the start with nothing written, a password open to others is
 // warned about), and writes that fail, told once on standard error and by the account
 // dialog and the directory list update instead of a pretended success.
-#include "app/app_state.h"
 #include "app/startup.h"
+#include "base/app_state.h"
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/profile/profile.h"

@@ -2,9 +2,9 @@
 // with the manual clock: texts are never relayed, nothing is relayed twice within two
 // ticks, no station is made of the server itself, refusals are bounded, and the [limits]
 // talk, rate and unnamed hold. Server on 127.181.0.x, stations on 127.181.N.M.
-#include "app/app_state.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
 #include "stations/address_guard.h"

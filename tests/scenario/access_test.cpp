@@ -4,7 +4,7 @@
 // stations the file lets in see capacity, refusal and hold as before. Server on
 // 127.112.0.x, stations on 127.112.N.M.
 #include "access/access.h"
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"

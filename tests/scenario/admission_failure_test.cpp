@@ -5,7 +5,7 @@
 // that stationCount is untouched, that every socket opened on the way is closed again,
 // and that the station is admitted once sockets can be had again.
 // Server 127.70.6.1, stations 127.70.6.N.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"

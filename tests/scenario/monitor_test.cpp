@@ -1,7 +1,7 @@
 // What the monitor counts while the real server runs a conference: counters, station
 // figures, talk spells in ticks and the event log's lines, placed at the server's steps.
 // Server on 127.111.0.x, stations on 127.111.N.M.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_panel.h"

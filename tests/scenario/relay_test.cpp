@@ -1,8 +1,8 @@
 // The conference: fan-out, talker lock, station list text, standby beacon and the flood
 // guard. Server on 127.30.0.x, stations on 127.30.N.M.
-#include "app/app_state.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
 #include "monitor/monitor.h"
 #include "platform/net/batch_send.h"
 #include "platform/runtime.h"
@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>

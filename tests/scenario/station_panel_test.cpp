@@ -5,8 +5,8 @@
 // cannot be denied, and a station that leaves while the question waits. Also when the
 // panel is asked to redraw. Server on 127.120.0.x, stations on 127.120.N.M.
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/station_panel.h"
+#include "base/app_state.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"

@@ -1,6 +1,6 @@
 // Stations join, stay and leave: admission, naming, keep-alive, inactivity, BYE and the
 // hold on a closed address, refusal when full. Server on 127.20.0.x, stations 127.20.N.M.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "control/control_handler.h"
 #include "control/rtcp.h"
 #include "platform/runtime.h"

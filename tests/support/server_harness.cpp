@@ -1,12 +1,12 @@
 #include "server_harness.h"
 
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/startup.h"
 #include "audio/limits.h"
 #include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"

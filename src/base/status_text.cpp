@@ -1,6 +1,6 @@
-#include "app/status_text.h"
+#include "base/status_text.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 
