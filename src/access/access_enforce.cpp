@@ -4,7 +4,7 @@
 #include "access/access.h"
 #include "access/access_internal.h"
 #include "base/app_state.h"
-#include "platform/profile/profile_internal.h"
+#include "platform/profile/atomic_file.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 
