@@ -4,7 +4,7 @@
 #include "app/minimise_switch.h"
 #include "app/startup.h"
 #include "base/app_state.h"
-#include "config/check_config.h"
+#include "check/check_config.h"
 #include "config/config.h"
 #include "ctl/ctl.h"
 #include "monitor/monitor.h"
