@@ -3,6 +3,8 @@
 // datagram, and the two packets the server builds.
 #pragma once
 
+#include "base/control_packets.h"
+
 #include <cstdint>
 
 constexpr uint8_t RTCP_SR = 200;
@@ -28,14 +30,6 @@ struct SdesItemTable {
     int32_t count;
     SdesItemEntry entries[8];
 };
-
-// The server's source identifier, written into every packet it builds: 0 for the run.
-extern uint32_t serverSsrc;
-
-// The keep-alive compound built at start-up and sent unchanged to every station; null
-// and 0 when it was not built.
-extern uint8_t* keepAliveCompound;
-extern int keepAliveLength;
 
 // True when the datagram is a valid version-3 compound: the first packet an SR or RR
 // without padding, and the packets' lengths adding up exactly to the datagram.

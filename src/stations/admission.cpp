@@ -1,8 +1,8 @@
 #include "stations/admission.h"
 
 #include "base/app_state.h"
+#include "base/control_packets.h"
 #include "base/socket_ops.h"
-#include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
@@ -63,9 +63,7 @@ HWND refuseStation(StationRecord* record) {
     connectTo(record->controlSocket, &record->controlPeer);
 
     ws::send(record->audioSocket, BUSY_TEXT, sizeof BUSY_TEXT, 0);
-    uint8_t bye[BYE_COMPOUND_MAX];
-    int byeLength = buildByeCompound(bye, serverSsrc, "Term");
-    sendToStation(record, bye, byeLength);
+    sendToStation(record, termByeCompound, termByeLength);
 
     closeSocketHard(record->audioSocket);
     record->audioSocket = INVALID_SOCKET;

@@ -1,6 +1,6 @@
 #include "base/app_state.h"
+#include "base/control_packets.h"
 #include "base/status_text.h"
-#include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
