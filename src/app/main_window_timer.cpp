@@ -9,6 +9,7 @@
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "stations/station_access.h"
 
 void onMainWindowTimer(HWND, UINT_PTR id) {
     if (id == TIMER_TICK) {
@@ -33,7 +34,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
         --closedHoldTicks;
     }
     if (id == TIMER_TICK) {
-        accessTick();
+        stationsAccessTick();
         limitsTick();
     }
 }

@@ -9,6 +9,7 @@
 #include "stations/address_guard.h"
 #include "stations/admission.h"
 #include "stations/station.h"
+#include "stations/station_access.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -145,6 +146,6 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
         return;
     }
     if (nameStation(record, controlBuffer, length)) {
-        accessStationNamed(window, record);
+        stationAccessNamed(window, record);
     }
 }
