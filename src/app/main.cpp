@@ -7,6 +7,7 @@
 #include "check/check_config.h"
 #include "config/config.h"
 #include "ctl/ctl.h"
+#include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "resources/resources.h"

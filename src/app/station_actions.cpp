@@ -5,6 +5,7 @@
 #include "app/station_panel.h"
 #include "base/app_state.h"
 #include "control/control_handler.h"
+#include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
 #include "platform/stream/escape.h"

@@ -7,6 +7,7 @@
 #include "access/access.h"
 #include "app/station_panel.h"
 #include "base/app_state.h"
+#include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
