@@ -85,13 +85,7 @@ class ConfigFile : public ::testing::Test {
     // A second name for the configuration file, so that every write of it is refused.
     void hardLink() { ASSERT_EQ(::link(path.c_str(), dir.file("second.ini").c_str()), 0); }
     HWND accountDialog(const char* name, const char* desc, const char* password) {
-        HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT),
-                                         nullptr, accountDialogProc, 0);
-        EXPECT_NE(dialog, nullptr);
-        SetDlgItemTextA(dialog, IDC_SERVER_NAME, name);
-        SetDlgItemTextA(dialog, IDC_DESCRIPTION, desc);
-        SetDlgItemTextA(dialog, IDC_PASSWORD, password);
-        return dialog;
+        return testutil::openAccountDialog(name, desc, password);
     }
     testutil::TempDir dir;
     std::string path;
