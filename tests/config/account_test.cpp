@@ -41,7 +41,9 @@ class Account : public ::testing::Test {
     }
     // Opens the account dialog and fills its three fields.
     HWND dialogWith(const char* name, const char* desc, const char* password) {
-        return testutil::openAccountDialog(name, desc, password);
+        HWND dialog = testutil::openAccountDialog(name, desc, password);
+        EXPECT_NE(dialog, nullptr);
+        return dialog;
     }
     testutil::TempDir dir;
     std::string path;

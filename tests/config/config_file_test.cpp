@@ -85,7 +85,9 @@ class ConfigFile : public ::testing::Test {
     // A second name for the configuration file, so that every write of it is refused.
     void hardLink() { ASSERT_EQ(::link(path.c_str(), dir.file("second.ini").c_str()), 0); }
     HWND accountDialog(const char* name, const char* desc, const char* password) {
-        return testutil::openAccountDialog(name, desc, password);
+        HWND dialog = testutil::openAccountDialog(name, desc, password);
+        EXPECT_NE(dialog, nullptr);
+        return dialog;
     }
     testutil::TempDir dir;
     std::string path;
