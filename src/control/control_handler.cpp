@@ -36,12 +36,7 @@ void closeStationByAddress(const char* addressText) {
 // Names the station from the compound's source-description items, when they offer a name
 // that differs from the one it has. True when the name was set or changed.
 bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
-    SdesItemTable table{};
-    table.count = 4;
-    table.entries[0].type = SDES_CNAME;
-    table.entries[1].type = SDES_NAME;
-    table.entries[2].type = SDES_EMAIL;
-    table.entries[3].type = SDES_TOOL;
+    SdesItemTable table = namingItemTable();
     if (!rtcpGetSdesItems(packet, length, &table)) {
         return false;
     }

@@ -46,6 +46,10 @@ bool rtcpFindApp(const uint8_t* packet, int length, const char* name, const uint
 // chunk count; true when at least one entry found its item.
 bool rtcpGetSdesItems(const uint8_t* packet, int length, SdesItemTable* table);
 
+// The table the control handler names a station with: CNAME, NAME, EMAIL, TOOL (entries 0
+// to 3), no items found yet.
+SdesItemTable namingItemTable();
+
 // Copies an item's text (at most 255 characters) into text, which holds 256 bytes, and
 // terminates it.
 void sdesItemText(const uint8_t* item, char* text);

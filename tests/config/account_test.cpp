@@ -41,12 +41,8 @@ class Account : public ::testing::Test {
     }
     // Opens the account dialog and fills its three fields.
     HWND dialogWith(const char* name, const char* desc, const char* password) {
-        HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT),
-                                         nullptr, accountDialogProc, 0);
+        HWND dialog = testutil::openAccountDialog(name, desc, password);
         EXPECT_NE(dialog, nullptr);
-        SetDlgItemTextA(dialog, IDC_SERVER_NAME, name);
-        SetDlgItemTextA(dialog, IDC_DESCRIPTION, desc);
-        SetDlgItemTextA(dialog, IDC_PASSWORD, password);
         return dialog;
     }
     testutil::TempDir dir;

@@ -7,10 +7,12 @@
 #include "audio/relay.h"
 #include "audio/station_list.h"
 #include "base/app_state.h"
+#include "config/account.h"
 #include "control/rtcp.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
 #include "stations/address_guard.h"
@@ -60,6 +62,15 @@ StationRecord* recordAt(const std::string& address) {
     inet_pton(AF_INET, address.c_str(), &key.sin_addr);
     const int at = findStation(&key);
     return at >= 0 ? stationSet.records[at] : nullptr;
+}
+
+HWND openAccountDialog(const char* name, const char* desc, const char* password) {
+    HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT), nullptr,
+                                     accountDialogProc, 0);
+    SetDlgItemTextA(dialog, IDC_SERVER_NAME, name);
+    SetDlgItemTextA(dialog, IDC_DESCRIPTION, desc);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, password);
+    return dialog;
 }
 
 std::vector<HWND> walkStationWindows(bool withRecordOnly) {

@@ -22,6 +22,8 @@ StationRecord* recordAt(const std::string& address);
 // The station windows among the MDI client's children in window order (the walk the station
 // set stands for), and those of them that hold a record.
 std::vector<HWND> walkStationWindows(bool withRecordOnly);
+// Opens the account dialog (modeless) with its three fields filled; null when it cannot.
+HWND openAccountDialog(const char* name, const char* desc, const char* password);
 // How many station windows the MDI client has (with a record or not).
 inline int stationWindows() {
     return static_cast<int>(walkStationWindows(false).size());

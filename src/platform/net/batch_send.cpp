@@ -23,10 +23,10 @@ namespace {
 // twice as long.
 constexpr unsigned kRingEntries = 64;
 
+static_assert(platform::batch::kMaxPending <= kRingEntries, "a batch fits the ring");
+
 io_uring ring;
 bool ringOpen = false;
-bool batching = false;      // between sendBatchBegin and sendBatchSubmit
-unsigned queued = 0;        // sends queued since the last submission
 unsigned char sqeFlags = 0; // IOSQE_CQE_SKIP_SUCCESS where available
 
 // Marks every completion posted so far as seen (no system call).
@@ -38,16 +38,46 @@ void reap() {
     }
 }
 
-// Hands the queued sends to the kernel in one system call.
-void flush() {
-    if (queued != 0) {
-        queued = 0;
-        while (io_uring_submit(&ring) == -EINTR) {
-        }
-    }
+} // namespace
+
+namespace platform::batch {
+
+Pending pending[kMaxPending];
+unsigned pendingCount = 0;
+bool batching = false;
+
+void sendNow(SOCKET s, const char* bytes, int length) {
+    ws::send(s, bytes, length, 0);
 }
 
-} // namespace
+// Writes the pending sends into the ring (emptied by the last submission, whose sends the
+// kernel issued inline) and hands them to the kernel in one system call.
+void flushPending() {
+    const unsigned n = pendingCount;
+    pendingCount = 0;
+    if (n == 0) {
+        return;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        io_uring_sqe* sqe = io_uring_get_sqe(&ring);
+        if (sqe == nullptr) [[unlikely]] {
+            sendNow(pending[i].s, pending[i].bytes, pending[i].length);
+            continue;
+        }
+        io_uring_prep_send(sqe, pending[i].s, pending[i].bytes,
+                           static_cast<size_t>(pending[i].length), MSG_DONTWAIT | MSG_NOSIGNAL);
+        sqe->flags = sqeFlags;
+    }
+    while (io_uring_submit(&ring) == -EINTR) {
+    }
+    reap();
+}
+
+} // namespace platform::batch
+
+using platform::batch::batching;
+using platform::batch::flushPending;
+using platform::batch::pendingCount;
 
 void sendBatchOpen() {
     if (ringOpen) {
@@ -74,7 +104,7 @@ void sendBatchOpen() {
     }
     sqeFlags = (params.features & IORING_FEAT_CQE_SKIP) != 0 ? IOSQE_CQE_SKIP_SUCCESS : 0;
     ringOpen = true;
-    queued = 0;
+    pendingCount = 0;
 }
 
 void sendBatchClose() {
@@ -97,29 +127,9 @@ void sendBatchBegin() {
     }
 }
 
-void sendBatchQueue(SOCKET s, const char* bytes, int length) {
-    if (!batching || length < 0) {
-        ws::send(s, bytes, length, 0);
-        return;
-    }
-    io_uring_sqe* sqe = io_uring_get_sqe(&ring);
-    if (sqe == nullptr) {
-        flush();
-        reap();
-        sqe = io_uring_get_sqe(&ring);
-        if (sqe == nullptr) {
-            ws::send(s, bytes, length, 0);
-            return;
-        }
-    }
-    io_uring_prep_send(sqe, s, bytes, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
-    sqe->flags |= sqeFlags;
-    ++queued;
-}
-
 void sendBatchSubmit() {
     batching = false;
     if (ringOpen) {
-        flush();
+        flushPending();
     }
 }
