@@ -67,12 +67,7 @@ TEST(JoinPacket, IsAValidCompoundThatNamesTheStation) {
         EXPECT_EQ(packet[7], c.station + 1);
         EXPECT_TRUE(rtcpCheckCompound(packet, length)) << c.name;
         EXPECT_FALSE(rtcpHasBye(packet, length));
-        SdesItemTable table{};
-        table.count = 4;
-        table.entries[0].type = SDES_CNAME;
-        table.entries[1].type = SDES_NAME;
-        table.entries[2].type = SDES_EMAIL;
-        table.entries[3].type = SDES_TOOL;
+        SdesItemTable table = namingItemTable();
         ASSERT_TRUE(rtcpGetSdesItems(packet, length, &table));
         ASSERT_NE(table.entries[1].item, nullptr);
         EXPECT_EQ(table.entries[0].item, nullptr);

@@ -190,12 +190,7 @@ void BM_GetSdesItems(benchmark::State& state) {
     char name[256] = "";
     bool found = false;
     for (auto _ : state) {
-        SdesItemTable table{};
-        table.count = 4;
-        table.entries[0].type = SDES_CNAME;
-        table.entries[1].type = SDES_NAME;
-        table.entries[2].type = SDES_EMAIL;
-        table.entries[3].type = SDES_TOOL;
+        SdesItemTable table = namingItemTable();
         found = rtcpGetSdesItems(packet.data(), size(packet), &table) &&
                 table.entries[1].item != nullptr;
         if (found) {

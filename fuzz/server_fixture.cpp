@@ -1,6 +1,6 @@
 #include "server_fixture.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -66,20 +66,11 @@ void expectNothing(testutil::UdpPeer& peer) {
 }
 
 int stationWindowCount() {
-    int n = 0;
-    for (HWND c = GetWindow(mdiClient, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-        n += isStationWindow(c) ? 1 : 0;
-    }
-    return n;
+    return testutil::stationWindows();
 }
 
 StationRecord* stationAt(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(AUDIO_PORT);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    HWND window = findStationWindow(&key);
-    return window != nullptr ? stationRecordOf(window) : nullptr;
+    return testutil::recordAt(address);
 }
 
 void closeStationsExcept(const std::vector<std::string>& keep) {

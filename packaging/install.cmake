@@ -116,7 +116,7 @@ set(CPACK_STRIP_FILES TRUE)
 # does not see them: their packages are named here, with the name the HTTP library's package
 # took in Debian's 64-bit time transition as the alternative.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "adduser, libmicrohttpd12 | libmicrohttpd12t64, libsystemd0")
+    "adduser, libmicrohttpd12 | libmicrohttpd12t64, libsystemd0, liburing2")
 find_program(CONFSERVER_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(CONFSERVER_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

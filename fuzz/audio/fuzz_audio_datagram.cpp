@@ -8,10 +8,10 @@
 // inputs.
 #include "server_fixture.h"
 
-#include "app/app_state.h"
 #include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 

@@ -5,7 +5,7 @@
 // Between inputs the stations the input made are closed, so every input meets one state.
 #include "server_fixture.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "control/rtcp.h"
 #include "platform/window/window.h"
 #include "stations/station.h"

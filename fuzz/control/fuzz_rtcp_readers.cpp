@@ -44,12 +44,7 @@ void readAll(const uint8_t* data, size_t size) {
     }
 
     // The handler's table, then one that wants every type from 1 to 8.
-    SdesItemTable handler{};
-    handler.count = 4;
-    handler.entries[0].type = SDES_CNAME;
-    handler.entries[1].type = SDES_NAME;
-    handler.entries[2].type = SDES_EMAIL;
-    handler.entries[3].type = SDES_TOOL;
+    SdesItemTable handler = namingItemTable();
     SdesItemTable every{};
     every.count = 8;
     for (int i = 0; i < 8; ++i) {

@@ -14,8 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 
-struct StationRecord;
-
 // The ticks an unnamed station may stay while callsign allow rules close the conference.
 constexpr int32_t ACCESS_NAMING_TICKS = 10;
 
@@ -65,19 +63,26 @@ void accessReloadNow();
 void accessStop();
 // On each tick of the main window: reads the file again when its modification time, size
 // or identity changed (looked at no more than once a second of the platform clock; a
-// large file in steps from the pump) and closes the stations that the new rules deny once
-// they are in force; closes an unnamed station once it has
-// stayed ACCESS_NAMING_TICKS ticks while callsign allow rules are in force.
-void accessTick();
+// large file in steps from the pump). True when new rules came in force since the last
+// tick: the stations' walk then judges every open station again (accessJudgeStation).
+bool accessTick();
+// True while callsign allow rules close the conference: an unnamed station is then denied
+// once it has stayed ACCESS_NAMING_TICKS ticks.
+bool accessConferenceClosed();
+// The verdict of the rules in force on a connected station: its address (network order),
+// then its name; an unnamed one (name null) is denied once accessTicks reached
+// ACCESS_NAMING_TICKS in a closed conference.
+AccessVerdict accessJudgeStation(uint32_t address, const char* name, int32_t accessTicks);
+// The verdict of the callsign rules in force on a name just set or changed.
+AccessVerdict accessJudgeStationName(const char* name);
+// A station the rules deny was just closed (as a BYE closes it): its address is held off
+// for ACCESS_DENIED_HOLD_TICKS and the denial told to the listener.
+void accessDenied(const char* name, uint32_t address, int line);
+// The walk called when new rules come in force outside the tick (the operator's reload, an
+// appended deny): the stations above install the one that closes the stations denied.
+void accessSetRulesListener(void (*fn)());
 // A control datagram came from address (network order), which matches no station: true
-// when a record may be made for it. False when the address is held off (nothing told) or
-// the address rules keep it out (the denial is told to the listener); the caller then
-// sends nothing and makes nothing.
 bool accessAddressAllowed(uint32_t address);
-// The control handler has just set or changed the station's name: when the callsign rules
-// deny it, the station is closed as a BYE closes it (state '-', WM_CLOSE to its window).
-// True when it was closed.
-bool accessStationNamed(HWND window, StationRecord* record);
 
 // A station that the rules closed has its address held off this long: control packets
 // from it make no station and get no reply, and are not told as denials again.

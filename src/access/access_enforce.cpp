@@ -3,11 +3,9 @@
 // closed the way a BYE closes it, so the hold on its address follows as usual.
 #include "access/access.h"
 #include "access/access_internal.h"
-#include "app/app_state.h"
-#include "links/links.h"
-#include "platform/profile/profile_internal.h"
+#include "base/app_state.h"
+#include "platform/profile/atomic_file.h"
 #include "platform/window/window.h"
-#include "stations/station.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,6 +17,7 @@ namespace {
 constexpr DWORD CHECK_PERIOD_MS = 1000;
 
 void (*denialListener)(const char* name, uint32_t address, int line) = nullptr;
+void (*rulesListener)() = nullptr; // the stations' walk that closes the ones denied
 bool checkedOnce = false;
 DWORD lastCheckMs = 0;
 
@@ -28,66 +27,19 @@ void tellDenial(const char* name, uint32_t address, int line) {
     }
 }
 
-// The verdict of the rules in force on a connected station: its address, then its name;
-// an unnamed one is denied once it has had its ticks to name itself in a closed conference,
-// unless it is a link (a peer server is never closed for being unnamed).
-AccessVerdict judgeStation(const StationRecord* record) {
-    const AccessRuleSet* rules = accessinternal::activeRules();
-    AccessVerdict verdict = accessJudgeAddress(rules, record->source.sin_addr.s_addr);
-    if (!verdict.allowed) {
-        return verdict;
-    }
-    if (record->name != nullptr) {
-        return accessJudgeName(rules, record->name);
-    }
-    if (rules->callsignAllows > 0 && record->accessTicks >= ACCESS_NAMING_TICKS &&
-        linkOf(record->source.sin_addr.s_addr) == nullptr) {
-        return {false, ACCESS_NO_RULE_LINE};
-    }
-    return {true, ACCESS_NO_RULE_LINE};
-}
-
-// Closes a denied station as a BYE does, holds its address off for
-// ACCESS_DENIED_HOLD_TICKS and tells the listener.
-void closeDenied(HWND window, StationRecord* record, int line) {
-    stationRequestClose(window, record);
-    accessHoldAddress(record->source.sin_addr.s_addr);
-    tellDenial(record->name, record->source.sin_addr.s_addr, line);
-}
-
-// Runs fn(window, record) for every station window with a record that is not closing.
-template <typename Fn> void forEachOpenStation(Fn fn) {
-    if (mdiClient == nullptr) {
-        return;
-    }
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!isStationWindow(child)) {
-            continue;
-        }
-        StationRecord* record = stationRecordOf(child);
-        if (record != nullptr && record->state != STATION_CLOSING) {
-            fn(child, record);
-        }
-    }
-}
-
 } // namespace
 
 namespace accessinternal {
 
 void closeDeniedStations() {
-    forEachOpenStation([](HWND window, StationRecord* record) {
-        AccessVerdict verdict = judgeStation(record);
-        if (!verdict.allowed) {
-            closeDenied(window, record, verdict.line);
-        }
-    });
+    if (rulesListener != nullptr) {
+        rulesListener();
+    }
 }
 
 } // namespace accessinternal
 
-void accessTick() {
+bool accessTick() {
     DWORD now = GetTickCount();
     bool reloaded = false;
     if (!checkedOnce || now - lastCheckMs >= CHECK_PERIOD_MS) {
@@ -95,22 +47,39 @@ void accessTick() {
         lastCheckMs = now;
         reloaded = accessinternal::reloadIfChanged(false);
     }
-    reloaded = accessinternal::takeReplaced() || reloaded;
-    bool closedKind = accessinternal::activeRules()->callsignAllows > 0;
-    forEachOpenStation([&](HWND window, StationRecord* record) {
-        if (record->accessTicks < ACCESS_NAMING_TICKS) {
-            ++record->accessTicks;
-        }
-        bool namingDue = closedKind && record->name == nullptr &&
-                         record->accessTicks >= ACCESS_NAMING_TICKS &&
-                         linkOf(record->source.sin_addr.s_addr) == nullptr;
-        if (reloaded || namingDue) {
-            AccessVerdict verdict = judgeStation(record);
-            if (!verdict.allowed) {
-                closeDenied(window, record, verdict.line);
-            }
-        }
-    });
+    return accessinternal::takeReplaced() || reloaded;
+}
+
+bool accessConferenceClosed() {
+    return accessinternal::activeRules()->callsignAllows > 0;
+}
+
+AccessVerdict accessJudgeStation(uint32_t address, const char* name, int32_t accessTicks) {
+    const AccessRuleSet* rules = accessinternal::activeRules();
+    AccessVerdict verdict = accessJudgeAddress(rules, address);
+    if (!verdict.allowed) {
+        return verdict;
+    }
+    if (name != nullptr) {
+        return accessJudgeName(rules, name);
+    }
+    if (rules->callsignAllows > 0 && accessTicks >= ACCESS_NAMING_TICKS) {
+        return {false, ACCESS_NO_RULE_LINE};
+    }
+    return {true, ACCESS_NO_RULE_LINE};
+}
+
+AccessVerdict accessJudgeStationName(const char* name) {
+    return accessJudgeName(accessinternal::activeRules(), name);
+}
+
+void accessDenied(const char* name, uint32_t address, int line) {
+    accessHoldAddress(address);
+    tellDenial(name, address, line);
+}
+
+void accessSetRulesListener(void (*fn)()) {
+    rulesListener = fn;
 }
 
 bool accessAddressAllowed(uint32_t address) {
@@ -122,18 +91,6 @@ bool accessAddressAllowed(uint32_t address) {
         tellDenial(nullptr, address, verdict.line);
     }
     return verdict.allowed;
-}
-
-bool accessStationNamed(HWND window, StationRecord* record) {
-    if (record->name == nullptr) {
-        return false;
-    }
-    AccessVerdict verdict = accessJudgeName(accessinternal::activeRules(), record->name);
-    if (verdict.allowed) {
-        return false;
-    }
-    closeDenied(window, record, verdict.line);
-    return true;
 }
 
 void accessSetDenialListener(void (*fn)(const char* name, uint32_t address, int line)) {

@@ -2,7 +2,7 @@
 // ACCESS_DENIED_HOLD_TICKS: a fixed ring of holds, newest last. Looked at only for control
 // packets from addresses that match no station, never on the relay path.
 #include "access/access.h"
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "app/about_dialog.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
+#include "frontend/terminal/terminal_window.h"
 #include "platform/runtime.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"

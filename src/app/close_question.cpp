@@ -1,9 +1,10 @@
 // The operator's close of the conference: the question asked while stations are connected.
-#include "app/app_state.h"
 #include "app/main_window.h"
+#include "base/app_state.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "stations/station_set.h"
 
 #include <cstdio>
 
@@ -16,16 +17,11 @@ bool asking = false; // the question is open: a second close request waits for i
 // The stations in the MDI client that are not already closing.
 int connectedStations() {
     int count = 0;
-    if (mdiClient == nullptr) {
-        return 0;
-    }
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        const StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
-        if (record != nullptr && record->state != STATION_CLOSING) {
+    forEachStation([&](const StationRecord* record, HWND) {
+        if (record->state != STATION_CLOSING) {
             ++count;
         }
-    }
+    });
     return count;
 }
 

@@ -1,8 +1,8 @@
 #include "app/main_window.h"
 
 #include "app/about_dialog.h"
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "control/control_handler.h"
 #include "platform/window/system_command.h"
 #include "platform/window/window.h"

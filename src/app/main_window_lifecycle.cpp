@@ -1,11 +1,11 @@
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/main_window.h"
-#include "app/socket_ops.h"
 #include "app/station_panel.h"
 #include "audio/limits.h"
 #include "audio/loop_guard.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
+#include "base/socket_ops.h"
 #include "config/config.h"
 #include "config/directory.h"
 #include "control/rtcp.h"
@@ -99,14 +99,8 @@ void onMainWindowDestroy(HWND hwnd) {
     monitorStopping();
     ctlStop();
     linksStop(); // the server closes: its links go without a link-down each
-    if (mdiClient != nullptr) {
-        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (isStationWindow(child)) {
-                SendMessageA(child, MSG_STATION_TEARDOWN, 0, 0);
-            }
-        }
-    }
+    forEachStation(
+        [](StationRecord*, HWND window) { SendMessageA(window, MSG_STATION_TEARDOWN, 0, 0); });
     KillTimer(hwnd, TIMER_TICK);
     closeSocketHard(audioPortSocket);
     audioPortSocket = INVALID_SOCKET;

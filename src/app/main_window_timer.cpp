@@ -1,15 +1,16 @@
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/station_panel.h"
 #include "audio/limits.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
 #include "ctl/ctl.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "stations/station_access.h"
 
 void onMainWindowTimer(HWND, UINT_PTR id) {
     if (id == TIMER_TICK) {
@@ -29,19 +30,12 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
         standbyStep();
         return;
     }
-    if (mdiClient != nullptr) {
-        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (GetWindow(child, GW_OWNER) == nullptr) {
-                PostMessageA(child, WM_TIMER, id, 0);
-            }
-        }
-    }
+    forEachStation([id](StationRecord*, HWND window) { PostMessageA(window, WM_TIMER, id, 0); });
     if (closedHoldTicks > 0) {
         --closedHoldTicks;
     }
     if (id == TIMER_TICK) {
-        accessTick();
+        stationsAccessTick();
         limitsTick();
         linksTick();
     }

@@ -1,9 +1,9 @@
 #include "app/startup.h"
 
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/minimise_switch.h"
 #include "app/station_panel.h"
+#include "base/app_state.h"
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/process/process.h"

@@ -2,9 +2,10 @@
 // is pressed and named in the question; while the question waits the server goes on, so
 // after a Yes the action is done only when that same station is still connected.
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/station_panel.h"
+#include "base/app_state.h"
 #include "control/control_handler.h"
+#include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
 #include "platform/stream/escape.h"

@@ -4,9 +4,9 @@
 // talker lock changes hands): the redraw is asked for here, outside it.
 #include "app/station_panel.h"
 
+#include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
-#include "platform/window/panel_identity.h"
 
 #include <cstdint>
 

@@ -1,13 +1,14 @@
 #include "audio/limits.h"
 
-#include "app/app_state.h"
-#include "app/status_text.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "config/config.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/window/window.h"
+#include "stations/station_set.h"
 
 #include <arpa/inet.h>
 
@@ -31,21 +32,21 @@ int32_t readLimit(const char* key) {
     return value > 0 ? value : 0;
 }
 
-// The station that holds the talker lock, or null.
-HWND talkerWindow(StationRecord** record) {
+// The record of the station that holds the talker lock, or null.
+StationRecord* talkerStation() {
     sockaddr_in key{};
     key.sin_family = AF_INET;
     key.sin_port = htons(AUDIO_PORT);
     if (inet_pton(AF_INET, talkerAddress, &key.sin_addr) != 1) {
         return nullptr;
     }
-    return findStationWindow(&key, record);
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
 }
 
 // The talker has talked too long: muted until it pauses, the lock free for the others.
 void muteTalker() {
-    StationRecord* record = nullptr;
-    talkerWindow(&record);
+    StationRecord* record = talkerStation();
     talkerHold = 0;
     talkTicks = 0;
     monitorTalker(nullptr);
@@ -61,21 +62,16 @@ void muteTalker() {
 // Closes every open station that has stayed unnamed for limitUnnamed ticks; a link is never
 // closed for it (its peer is a server of the network, not a forged first packet).
 void closeUnnamed() {
-    if (mdiClient == nullptr) {
-        return;
-    }
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
-        if (record == nullptr || record->state == STATION_CLOSING || record->name != nullptr ||
+    forEachStation([](StationRecord* record, HWND window) {
+        if (record->state == STATION_CLOSING || record->name != nullptr ||
             linkOf(record->source.sin_addr.s_addr) != nullptr) {
-            continue;
+            return;
         }
         if (++record->unnamedTicks >= limitUnnamed) {
             monitorUnnamedClosed(record);
-            stationRequestClose(child, record);
+            stationRequestClose(window, record);
         }
-    }
+    });
 }
 
 } // namespace

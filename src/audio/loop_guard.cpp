@@ -5,7 +5,7 @@
 // No allocation, no system call.
 #include "audio/loop_guard.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 #include <cstring>
 #if defined(__SSE2__)

@@ -13,6 +13,10 @@ constexpr int QUEUE_TURN_MAX_MESSAGES = 256;
 
 } // namespace
 
+void queueTurnReset() {
+    queueTurnReference = 0;
+}
+
 void queueTurn() {
     DWORD now = GetTickCount();
     if (static_cast<DWORD>(now - queueTurnReference) <= QUEUE_TURN_MS) {

@@ -1,13 +1,13 @@
 #include "audio/relay.h"
 
-#include "app/app_state.h"
-#include "app/status_text.h"
 #include "audio/limits.h"
 #include "audio/loop_guard.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
-#include "platform/window/window.h"
+#include "platform/net/batch_send.h"
 #include "stations/station.h"
 
 #include <cstring>
@@ -50,31 +50,28 @@ bool passesTalkerLock(const StationRecord* sender) {
 // steps for each active station. Returns the number of copies sent. A station has the
 // sender's address text exactly when it has the sender's IPv4 address (the text is that
 // address in dotted decimal), so the address is compared as a number. The list steps are
-// skipped on the datagrams where they would do nothing. Everything the walk calls is
-// inlined into it (across files in the link-time optimised build): per station it reads the
-// window table three times and sends once, and a call for each read was most of its cost.
+// skipped on the datagrams where they would do nothing. Every send of the fan-out goes to
+// the kernel in one batch, submitted before this returns (bytes are read during it).
 // WithholdUnnamed (the unnamed limit, while a station has no name): unnamed stations are
 // sent nothing; the walk without it does not look at names.
 template <bool WithholdUnnamed>
-[[gnu::flatten]] int fanOut(const StationRecord* sender, const char* bytes, int length) {
+int fanOut(const StationRecord* sender, const char* bytes, int length) {
     int copies = 0;
+    sendBatchBegin();
     const uint32_t senderAddress = sender->source.sin_addr.s_addr;
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!isStationWindow(child)) {
-            continue;
-        }
-        StationRecord* record = stationRecordOf(child);
-        if (record == nullptr || record->state != STATION_ACTIVE ||
-            (WithholdUnnamed && record->name == nullptr)) {
+    const bool listDue = listStationStepsDue();
+    // A plain walk of the set: nothing the fan-out calls adds or takes out a station.
+    for (int i = 0; i < stationSet.count; ++i) {
+        StationRecord* record = stationSet.records[i];
+        if (record->state != STATION_ACTIVE || (WithholdUnnamed && record->name == nullptr)) {
             continue;
         }
         const bool other = record->source.sin_addr.s_addr != senderAddress;
         if (other) {
-            ws::send(record->audioSocket, bytes, length, 0);
+            sendBatchQueue(record->audioSocket, bytes, length);
             ++copies;
         }
-        if (listStationStepsDue()) {
+        if (listDue) {
             if (other) {
                 listAddStation(record);
             } else {
@@ -83,6 +80,7 @@ template <bool WithholdUnnamed>
             listSend(record);
         }
     }
+    sendBatchSubmit();
     return copies;
 }
 
@@ -113,6 +111,14 @@ void queueCheck(SOCKET s, char* buffer) {
 
 } // namespace
 
+void relayReset() {
+    std::memset(talkerAddress, 0, sizeof talkerAddress);
+    talkerHold = 0;
+    queueCount = 0;
+    queueTurnReset();
+    listReset();
+}
+
 void onAudioSocket(SOCKET s, WORD event, WORD error) {
     if (event != FD_READ || error != 0) {
         return;
@@ -136,13 +142,13 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     }
     sockaddr_in key = from;
     key.sin_port = htons(serverPortOf(s));
-    StationRecord* sender = nullptr;
-    HWND window = findStationWindow(&key, &sender);
-    if (window == nullptr) {
+    const int at = findStation(&key);
+    if (at < 0) {
         setStatusText("UNREGISTERED DATA");
         monitorUnregistered();
         return;
     }
+    StationRecord* sender = stationSet.records[at];
     if (sender->state != STATION_ACTIVE || !limitsPass(sender)) {
         return;
     }

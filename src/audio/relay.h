@@ -22,3 +22,9 @@ void onAudioSocket(SOCKET s, WORD event, WORD error);
 // Dispatches every waiting window message when more than 350 ms have passed since the
 // turn was last taken.
 void queueTurn();
+
+// Puts the relay's state (talker lock, flood guard count, queue turn, list text and cycle)
+// back to its values at program start. For tests.
+void relayReset();
+// The queue turn's part of it (queue_turn.cpp).
+void queueTurnReset();

@@ -1,10 +1,11 @@
 #include "audio/station_list.h"
 
-#include "app/app_state.h"
-#include "app/status_text.h"
 #include "audio/limits.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "monitor/monitor.h"
+#include "platform/net/batch_send.h"
 #include "platform/window/window.h"
 
 #include <cstdio>
@@ -72,6 +73,15 @@ void resetListText() {
     std::snprintf(listText, sizeof listText, "\r");
 }
 
+void listReset() {
+    resetListText();
+    listCycle = 0;
+    linkedFlag = 0;
+    standbyCountdown = 7;
+    lineCount = 0;
+    listFull = false;
+}
+
 void listStart() {
     if (listCycle == LIST_BUILD_CYCLE) {
         startText(LIST_HEADER);
@@ -103,7 +113,7 @@ void listSend(const StationRecord* record) {
         limitsWithholds(record)) {
         return;
     }
-    ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1), 0);
+    sendBatchQueue(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1));
 }
 
 void listHints() {
@@ -143,29 +153,20 @@ void standbyStep() {
     std::snprintf(status, sizeof status, "<<STANDBY>> U=%d", stationCount);
     setStatusText(status);
     bool sent = false;
-    if (mdiClient != nullptr) {
-        for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-             child = GetWindow(child, GW_HWNDNEXT)) {
-            if (!isStationWindow(child)) {
-                continue;
-            }
-            StationRecord* record = stationRecordOf(child);
-            if (record == nullptr) {
-                continue;
-            }
-            if (standbyCountdown == 1 && isListed(record)) {
-                appendLine(record->name, "\r");
-            }
-            if (standbyCountdown == 0 && record->state == STATION_ACTIVE &&
-                !limitsWithholds(record)) {
-                setStatusText(STANDBY_STATUS_SENT);
-                ws::send(record->audioSocket, listText, static_cast<int>(std::strlen(listText) + 1),
-                         0);
-                sent = true;
-                monitorBeaconSent();
-            }
+    sendBatchBegin();
+    forEachStation([&](StationRecord* record, HWND) {
+        if (standbyCountdown == 1 && isListed(record)) {
+            appendLine(record->name, "\r");
         }
-    }
+        if (standbyCountdown == 0 && record->state == STATION_ACTIVE && !limitsWithholds(record)) {
+            setStatusText(STANDBY_STATUS_SENT);
+            sendBatchQueue(record->audioSocket, listText,
+                           static_cast<int>(std::strlen(listText) + 1));
+            sent = true;
+            monitorBeaconSent();
+        }
+    });
+    sendBatchSubmit();
     if (sent) {
         standbyCountdown = STANDBY_RESTART;
     }

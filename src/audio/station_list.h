@@ -14,6 +14,8 @@ extern int32_t standbyCountdown;
 
 // Sets listText to a single carriage return (main window creation).
 void resetListText();
+// The list text, cycle, flag and standby countdown as at program start. For tests.
+void listReset();
 
 // The values of listCycle at which the list steps build the text and send it.
 constexpr int32_t LIST_BUILD_CYCLE = 9;

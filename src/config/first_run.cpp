@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/profile/profile.h"

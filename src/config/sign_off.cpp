@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "config/directory.h"
 #include "platform/net/winsock.h"

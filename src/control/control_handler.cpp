@@ -1,8 +1,8 @@
 #include "control/control_handler.h"
 
 #include "access/access.h"
-#include "app/app_state.h"
-#include "app/status_text.h"
+#include "base/app_state.h"
+#include "base/status_text.h"
 #include "control/rtcp.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
@@ -10,6 +10,7 @@
 #include "stations/address_guard.h"
 #include "stations/admission.h"
 #include "stations/station.h"
+#include "stations/station_access.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -23,16 +24,11 @@ constexpr int CONTROL_PACKET_MIN = 5;
 // whose datagram must survive that.
 uint8_t controlBuffer[CONTROL_BUFFER_SIZE];
 
-// Closes the first station window (in window order) with the sender's address text.
+// Closes the first station (in window order) with the sender's address text.
 void closeStationByAddress(const char* addressText) {
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        if (!isStationWindow(child)) {
-            continue;
-        }
-        StationRecord* record = stationRecordOf(child);
-        if (record != nullptr && std::strcmp(record->addressText, addressText) == 0) {
-            controlCloseStation(child);
+    for (int i = 0; i < stationSet.count; ++i) {
+        if (std::strcmp(stationSet.records[i]->addressText, addressText) == 0) {
+            controlCloseStation(stationSet.windows[i]);
             return;
         }
     }
@@ -41,12 +37,7 @@ void closeStationByAddress(const char* addressText) {
 // Names the station from the compound's source-description items, when they offer a name
 // that differs from the one it has. True when the name was set or changed.
 bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
-    SdesItemTable table{};
-    table.count = 4;
-    table.entries[0].type = SDES_CNAME;
-    table.entries[1].type = SDES_NAME;
-    table.entries[2].type = SDES_EMAIL;
-    table.entries[3].type = SDES_TOOL;
+    SdesItemTable table = namingItemTable();
     if (!rtcpGetSdesItems(packet, length, &table)) {
         return false;
     }
@@ -103,10 +94,12 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     }
     sockaddr_in key = from;
     key.sin_port = htons(serverPortOf(s));
-    HWND window = findStationWindow(&key);
+    const int at = findStation(&key);
+    HWND window = nullptr;
     StationRecord* record = nullptr;
-    if (window != nullptr) {
-        record = stationRecordOf(window);
+    if (at >= 0) {
+        window = stationSet.windows[at];
+        record = stationSet.records[at];
         record->state = STATION_ACTIVE;
     } else {
         if (key.sin_addr.s_addr == closedAddress && closedHoldTicks > 0) {
@@ -152,6 +145,6 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
         return;
     }
     if (nameStation(record, controlBuffer, length)) {
-        accessStationNamed(window, record);
+        stationAccessNamed(window, record);
     }
 }

@@ -3,6 +3,8 @@
 // datagram, and the two packets the server builds.
 #pragma once
 
+#include "base/control_packets.h"
+
 #include <cstdint>
 
 constexpr uint8_t RTCP_SR = 200;
@@ -29,14 +31,6 @@ struct SdesItemTable {
     SdesItemEntry entries[8];
 };
 
-// The server's source identifier, written into every packet it builds: 0 for the run.
-extern uint32_t serverSsrc;
-
-// The keep-alive compound built at start-up and sent unchanged to every station; null
-// and 0 when it was not built.
-extern uint8_t* keepAliveCompound;
-extern int keepAliveLength;
-
 // True when the datagram is a valid version-3 compound: the first packet an SR or RR
 // without padding, and the packets' lengths adding up exactly to the datagram.
 bool rtcpCheckCompound(const uint8_t* packet, int length);
@@ -51,6 +45,10 @@ bool rtcpFindApp(const uint8_t* packet, int length, const char* name, const uint
 // Fills the table's items from the first chunk of the first SDES packet with a non-zero
 // chunk count; true when at least one entry found its item.
 bool rtcpGetSdesItems(const uint8_t* packet, int length, SdesItemTable* table);
+
+// The table the control handler names a station with: CNAME, NAME, EMAIL, TOOL (entries 0
+// to 3), no items found yet.
+SdesItemTable namingItemTable();
 
 // Copies an item's text (at most 255 characters) into text, which holds 256 bytes, and
 // terminates it.

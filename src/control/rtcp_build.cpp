@@ -8,10 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-uint32_t serverSsrc = 0;
-uint8_t* keepAliveCompound = nullptr;
-int keepAliveLength = 0;
-
 namespace {
 
 constexpr size_t KEEP_ALIVE_SCRATCH = 512;
@@ -150,10 +146,12 @@ int buildByeCompound(uint8_t* buffer, uint32_t ssrc, const char* reason) {
     return static_cast<int>(8 + used);
 }
 
-// Releases an earlier keep-alive compound and builds it anew with the server SSRC.
+// Releases an earlier keep-alive compound and builds it anew with the server SSRC, and the
+// refusal's BYE "Term" with it.
 void prepareControlPackets() {
     releaseControlPackets();
     keepAliveLength = buildKeepAliveCompound(serverSsrc, &keepAliveCompound);
+    termByeLength = buildByeCompound(termByeCompound, serverSsrc, "Term");
 }
 
 // Frees the keep-alive compound, leaving the reference null and the count 0.

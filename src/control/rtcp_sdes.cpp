@@ -59,6 +59,16 @@ bool offerItem(SdesItemTable* table, int32_t entries, uint8_t type, const uint8_
 // Clears every entry, then scans the items of the first chunk of the first SDES packet
 // with a non-zero chunk count. The scan stops at a type byte 0 or at an item that would
 // not lie wholly inside the SDES packet. True when some entry got its item.
+SdesItemTable namingItemTable() {
+    SdesItemTable table{};
+    table.count = 4;
+    table.entries[0].type = SDES_CNAME;
+    table.entries[1].type = SDES_NAME;
+    table.entries[2].type = SDES_EMAIL;
+    table.entries[3].type = SDES_TOOL;
+    return table;
+}
+
 bool rtcpGetSdesItems(const uint8_t* packet, int length, SdesItemTable* table) {
     if (table == nullptr) {
         return false;

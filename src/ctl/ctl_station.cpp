@@ -4,11 +4,10 @@
 #include "access/access.h"
 #include "control/control_handler.h"
 #include "ctl/ctl_internal.h"
-#include "monitor/monitor.h"
-#include "monitor/monitor_panel.h"
 #include "platform/stream/escape.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "stations/station_set.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -30,35 +29,30 @@ struct Found {
 };
 
 // Looks for the stations (not closing) that text names.
-void findStation(const char* text, Found* found) {
+void findNamed(const char* text, Found* found) {
     *found = Found{};
     in_addr ignored{};
     bool byAddress = inet_pton(AF_INET, text, &ignored) == 1;
-    for (int i = 0; i < MONITOR_MAX_STATIONS; ++i) {
-        HWND window = monitorPanelStationWindow(i);
-        if (window == nullptr) {
-            break;
-        }
-        const StationRecord* record = stationRecordOf(window);
-        if (record == nullptr || record->state == STATION_CLOSING) {
-            continue;
+    forEachStation([&](const StationRecord* record, HWND window) {
+        if (record->state == STATION_CLOSING) {
+            return;
         }
         bool match = byAddress ? std::strcmp(record->addressText, text) == 0
                                : record->name != nullptr && strcasecmp(record->name, text) == 0;
         if (!match || found->matches++ > 0) {
-            continue;
+            return;
         }
         found->window = window;
         found->named = record->name != nullptr && record->name[0] != '\0';
         std::snprintf(found->name, sizeof found->name, "%s", found->named ? record->name : "");
         escapeText(found->named ? record->name : "-", found->shownName, sizeof found->shownName);
         std::snprintf(found->address, sizeof found->address, "%s", record->addressText);
-    }
+    });
 }
 
 // Exactly one station: true; else false with the error.
 bool findOne(const char* text, Found* found, char* error, size_t size) {
-    findStation(text, found);
+    findNamed(text, found);
     char shown[escapedSize(CTL_REQUEST_MAX)];
     escapeText(text, shown, sizeof shown);
     if (found->matches == 0) {

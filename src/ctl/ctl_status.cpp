@@ -2,8 +2,8 @@
 // panel shows it (a link's host after a link's station), then one line per link. The parts are
 // written in the order of a table, so a part for another kind of peer is one function and one entry
 // more.
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "config/config.h"
 #include "ctl/ctl_internal.h"
 #include "links/links.h"
@@ -14,6 +14,7 @@
 #include "platform/stream/escape.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
+#include "stations/station_set.h"
 
 #include <arpa/inet.h>
 #include <cinttypes>
@@ -58,7 +59,7 @@ void serverLine(CtlAnswer* answer) {
 // One line per station, in window order, exactly as the panel draws them.
 void stationLines(CtlAnswer* answer) {
     char line[escapedSize(255) + 128];
-    for (int i = 0; i < MONITOR_MAX_STATIONS && monitorPanelStationWindow(i) != nullptr; ++i) {
+    for (int i = 0; i < STATIONS_MAX && monitorPanelStationWindow(i) != nullptr; ++i) {
         monitorPanelLine(i, line, sizeof line);
         ctlAnswerLine(answer, line);
     }

@@ -1,8 +1,8 @@
 // The keep-alives of the links that are not up: one at start, then one every
 // LINK_RETRY_TICKS ticks, from the control-port socket to the peer's port 5199.
 #include "access/access.h"
-#include "app/app_state.h"
-#include "control/rtcp.h"
+#include "base/app_state.h"
+#include "base/control_packets.h"
 #include "links/links_internal.h"
 #include "monitor/monitor.h"
 #include "platform/net/winsock.h"

@@ -1,7 +1,7 @@
 // The links at start: [links] read once, each host resolved once, the entries that cannot
 // be links left out with one line each, and the first keep-alive sent to each link.
 #include "access/access.h"
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "links/links_internal.h"
 #include "monitor/monitor.h"
 #include "platform/net/winsock.h"

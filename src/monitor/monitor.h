@@ -9,8 +9,8 @@
 #include <cstdint>
 
 struct StationRecord;
+struct StationFigures;
 
-constexpr int MONITOR_MAX_STATIONS = 26;
 constexpr int MONITOR_MAX_SPELLS = 50;
 
 // --- Narrow calls (the server's steps) -----------------------------------------------
@@ -73,18 +73,6 @@ void monitorTick();
 
 // --- Readers ---------------------------------------------------------------------------
 // Times are real time in milliseconds since 1970 (UTC).
-struct MonitorStationFigures {
-    const StationRecord* record; // null: the slot is free
-    uint32_t address;            // network order
-    int64_t joinedAtMs;
-    int64_t lastHeardAtMs;
-    uint64_t relayed;     // datagrams relayed from it
-    uint64_t firewalled;  // datagrams of it dropped by the talker lock
-    uint64_t muted;       // datagrams of it dropped while the talk limit muted it
-    uint64_t rateLimited; // datagrams of it dropped beyond the rate limit
-    bool talking;
-};
-
 constexpr size_t MONITOR_NAME_SIZE = 256; // a spell keeps its talker's name, cut to this
 
 struct MonitorSpell {
@@ -101,14 +89,13 @@ struct MonitorCounters {
         rateLimited, refusalsSuppressed;
 };
 
-// The figures of the station whose record this is, or null.
-const MonitorStationFigures* monitorFiguresOf(const StationRecord* record);
+// The figures of the station whose record this is (kept in the station set at its index),
+// or null.
+const StationFigures* monitorFiguresOf(const StationRecord* record);
 // The talk spells, newest first: index 0 .. monitorSpellCount() - 1 (at most 50).
 int monitorSpellCount();
 const MonitorSpell* monitorSpell(int newestFirst);
 const MonitorCounters& monitorCounters();
-// The station figures slot by slot (0 .. MONITOR_MAX_STATIONS - 1; record null when free).
-const MonitorStationFigures* monitorSlot(int index);
 // Real time now (ms since 1970, UTC) and when monitorStarted ran.
 int64_t monitorNowMs();
 int64_t monitorStartedAtMs();

@@ -1,10 +1,9 @@
 // The JSON documents of the HTTP view. The one file that uses the JSON library: its
 // exceptions (a name that is no valid UTF-8 is replaced, never thrown on) are caught here.
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "links/links.h"
 #include "monitor/monitor_view.h"
-#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <arpa/inet.h>
@@ -63,32 +62,21 @@ json serverPart() {
 
 json stationsPart() {
     json list = json::array();
-    if (mdiClient == nullptr) {
-        return list;
-    }
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        const StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
-        if (record == nullptr) {
-            continue;
-        }
-        const MonitorStationFigures* figures = monitorFiguresOf(record);
-        MonitorStationFigures none{};
-        if (figures == nullptr) {
-            figures = &none;
-        }
+    for (int i = 0; i < stationSet.count; ++i) {
+        const StationRecord* record = stationSet.records[i];
+        const StationFigures& figures = stationSet.figures[i];
         const Link* link = linkOf(record->source.sin_addr.s_addr);
         list.push_back({{"name", nameValue(record->name)},
                         {"address", record->addressText},
                         {"state", record->state == STATION_CLOSING ? "closing" : "active"},
-                        {"joined_at", timeValue(figures->joinedAtMs)},
-                        {"last_heard_at", timeValue(figures->lastHeardAtMs)},
+                        {"joined_at", timeValue(figures.joinedAtMs)},
+                        {"last_heard_at", timeValue(figures.lastHeardAtMs)},
                         {"idle_s", record->idleTicks},
-                        {"talking", figures->talking},
-                        {"relayed", figures->relayed},
-                        {"firewalled", figures->firewalled},
-                        {"muted", figures->muted},
-                        {"rate_limited", figures->rateLimited},
+                        {"talking", figures.talking},
+                        {"relayed", figures.relayed},
+                        {"firewalled", figures.firewalled},
+                        {"muted", figures.muted},
+                        {"rate_limited", figures.rateLimited},
                         {"link", link != nullptr},
                         {"link_host", link != nullptr ? nameValue(link->host) : json(nullptr)}});
     }

@@ -1,5 +1,6 @@
 // The monitor's clock, start and stop, the hand-off of events to the event log and the
 // event stream, and the status texts gathered for the event stream.
+#include "base/status_text.h"
 #include "config/config.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor_internal.h"
@@ -13,6 +14,9 @@
 #include <ctime>
 
 namespace {
+
+// The monitor observes the status text from program start, before any step sets one.
+[[maybe_unused]] const bool observesStatusText = (setStatusTextObserver(monitorStatusText), true);
 
 int64_t realWallClockMs() {
     timespec ts{};

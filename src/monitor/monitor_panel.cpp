@@ -1,10 +1,8 @@
 #include "monitor/monitor_panel.h"
 
-#include "app/app_state.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/stream/escape.h"
-#include "platform/window/window.h"
 #include "stations/station.h"
 
 #include <arpa/inet.h>
@@ -13,36 +11,6 @@
 #include <ctime>
 
 namespace {
-
-// The station window with a record at position index of the window order, or null.
-HWND stationWindowAt(int index) {
-    if (mdiClient == nullptr || index < 0) {
-        return nullptr;
-    }
-    int position = 0;
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        const StationRecord* record = isStationWindow(child) ? stationRecordOf(child) : nullptr;
-        if (record != nullptr && position++ == index) {
-            return child;
-        }
-    }
-    return nullptr;
-}
-
-// The station record at position index of the window order, or null.
-const StationRecord* stationAt(int index) {
-    HWND window = stationWindowAt(index);
-    return window != nullptr ? stationRecordOf(window) : nullptr;
-}
-
-int stationLines() {
-    int count = 0;
-    while (count < MONITOR_MAX_STATIONS && stationAt(count) != nullptr) {
-        ++count;
-    }
-    return count;
-}
 
 size_t finish(int n, size_t size) {
     if (n < 0) {
@@ -54,7 +22,7 @@ size_t finish(int n, size_t size) {
 size_t stationLine(const StationRecord* record, char* out, size_t size) {
     char name[escapedSize(255)];
     escapeText(record->name != nullptr ? record->name : "-", name, sizeof name);
-    const MonitorStationFigures* figures = monitorFiguresOf(record);
+    const StationFigures* figures = monitorFiguresOf(record);
     bool talking = figures != nullptr && figures->talking;
     uint64_t relayed = figures != nullptr ? figures->relayed : 0;
     const Link* link = linkOf(record->source.sin_addr.s_addr);
@@ -112,7 +80,7 @@ size_t spellLine(const MonitorSpell* spell, char* out, size_t size) {
 
 int monitorPanelLineCount() {
     int spells = monitorSpellCount();
-    return stationLines() + linkLines() + (spells > 0 ? 1 + spells : 0);
+    return stationSet.count + linkLines() + (spells > 0 ? 1 + spells : 0);
 }
 
 size_t monitorPanelLine(int index, char* out, size_t size) {
@@ -120,12 +88,12 @@ size_t monitorPanelLine(int index, char* out, size_t size) {
         return 0;
     }
     out[0] = '\0';
-    int stations = stationLines();
+    int stations = stationSet.count;
     if (index < 0) {
         return 0;
     }
     if (index < stations) {
-        return stationLine(stationAt(index), out, size);
+        return stationLine(stationSet.records[index], out, size);
     }
     int links = linkLines();
     if (index == stations && links > 0) {
@@ -145,5 +113,5 @@ size_t monitorPanelLine(int index, char* out, size_t size) {
 }
 
 HWND monitorPanelStationWindow(int index) {
-    return index < stationLines() ? stationWindowAt(index) : nullptr;
+    return index >= 0 && index < stationSet.count ? stationSet.windows[index] : nullptr;
 }

@@ -1,5 +1,6 @@
-// The monitor's figures: counters, the 26 station slots and the ring of the last 50 talk
-// spells, with the narrow calls that keep them. Nothing here allocates or enters the
+// The monitor's figures: counters, the per-station figures (kept in the station set, at
+// each station's index) and the ring of the last 50 talk spells, with the narrow calls that
+// keep them. Nothing here allocates or enters the
 // kernel: the calls on the relay path touch a few words and read the monotonic clock.
 #include "monitor/monitor_internal.h"
 #include "monitor/monitor_panel.h"
@@ -10,9 +11,6 @@
 namespace {
 
 MonitorCounters counters{};
-MonitorStationFigures slots[MONITOR_MAX_STATIONS]{};
-int lastSlot = 0; // where the last lookup found its record: the talker, mostly
-
 MonitorSpell spells[MONITOR_MAX_SPELLS]{};
 // When each spell's talker was last relayed: a spell runs from its first relayed datagram to
 // its last, so the talker lock's hang time after the talk is no part of it.
@@ -22,21 +20,10 @@ int spellCount = 0;
 const StationRecord* talkerRecord = nullptr; // the open spell's station while it exists
 uint32_t panelVersion = 0; // moves on whenever a panel line other than a figure changes
 
-// The slot of record, or null; the slot found last is looked at first.
-MonitorStationFigures* slotOf(const StationRecord* record) {
-    if (record == nullptr) {
-        return nullptr;
-    }
-    if (slots[lastSlot].record == record) {
-        return &slots[lastSlot];
-    }
-    for (int i = 0; i < MONITOR_MAX_STATIONS; ++i) {
-        if (slots[i].record == record) {
-            lastSlot = i;
-            return &slots[i];
-        }
-    }
-    return nullptr;
+// The figures of record's station, or null when it is in no station set entry.
+StationFigures* slotOf(const StationRecord* record) {
+    const int i = record != nullptr ? stationIndexOf(record) : -1;
+    return i >= 0 ? &stationSet.figures[i] : nullptr;
 }
 
 // An event about record (its name as it is now, its address).
@@ -65,7 +52,7 @@ void closeSpell() {
     MonitorSpell& spell = spells[spellNewest];
     spell.open = false;
     spell.durationMs = spellLastAtMs[&spell - spells] - spell.startedAtMs;
-    if (MonitorStationFigures* slot = slotOf(talkerRecord)) {
+    if (StationFigures* slot = slotOf(talkerRecord)) {
         slot->talking = false;
     }
     talkerRecord = nullptr;
@@ -82,8 +69,9 @@ void closeSpell() {
 
 void monitorResetFigures() {
     counters = MonitorCounters{};
-    std::memset(slots, 0, sizeof slots);
-    lastSlot = 0;
+    for (StationFigures& figures : stationSet.figures) {
+        figures = StationFigures{};
+    }
     std::memset(spells, 0, sizeof spells);
     std::memset(spellLastAtMs, 0, sizeof spellLastAtMs);
     spellNewest = -1;
@@ -94,15 +82,10 @@ void monitorResetFigures() {
 
 void monitorJoined(const StationRecord* record) {
     ++counters.joins;
-    for (MonitorStationFigures& slot : slots) {
-        if (slot.record == nullptr) {
-            slot = MonitorStationFigures{};
-            slot.record = record;
-            slot.address = record->source.sin_addr.s_addr;
-            slot.joinedAtMs = monitorNowMs();
-            slot.lastHeardAtMs = slot.joinedAtMs;
-            break;
-        }
+    if (StationFigures* slot = slotOf(record)) {
+        *slot = StationFigures{};
+        slot->joinedAtMs = monitorNowMs();
+        slot->lastHeardAtMs = slot->joinedAtMs;
     }
     ++panelVersion;
     monitorEmit(stationEvent(MonitorEventKind::Join, record));
@@ -146,7 +129,7 @@ void monitorNamed(const StationRecord* record) {
 void monitorRelayed(const StationRecord* record, int copies) {
     ++counters.relayed;
     counters.copiesSent += static_cast<uint64_t>(copies);
-    if (MonitorStationFigures* slot = slotOf(record)) {
+    if (StationFigures* slot = slotOf(record)) {
         ++slot->relayed;
         slot->lastHeardAtMs = monitorNowMs();
         if (record == talkerRecord) {
@@ -157,7 +140,7 @@ void monitorRelayed(const StationRecord* record, int copies) {
 
 void monitorFirewalled(const StationRecord* record) {
     ++counters.firewalled;
-    if (MonitorStationFigures* slot = slotOf(record)) {
+    if (StationFigures* slot = slotOf(record)) {
         ++slot->firewalled;
         slot->lastHeardAtMs = monitorNowMs();
     }
@@ -169,7 +152,7 @@ void monitorLoop() {
 
 void monitorMuted(const StationRecord* record) {
     ++counters.muted;
-    if (MonitorStationFigures* slot = slotOf(record)) {
+    if (StationFigures* slot = slotOf(record)) {
         ++slot->muted;
         slot->lastHeardAtMs = monitorNowMs();
     }
@@ -177,7 +160,7 @@ void monitorMuted(const StationRecord* record) {
 
 void monitorRateLimited(const StationRecord* record) {
     ++counters.rateLimited;
-    if (MonitorStationFigures* slot = slotOf(record)) {
+    if (StationFigures* slot = slotOf(record)) {
         ++slot->rateLimited;
         slot->lastHeardAtMs = monitorNowMs();
     }
@@ -192,7 +175,7 @@ void monitorUnnamedClosed(const StationRecord* record) {
 }
 
 void monitorHeard(const StationRecord* record) {
-    if (MonitorStationFigures* slot = slotOf(record)) {
+    if (StationFigures* slot = slotOf(record)) {
         slot->lastHeardAtMs = monitorNowMs();
     }
 }
@@ -236,7 +219,7 @@ void monitorTalker(const StationRecord* record) {
     spell.durationMs = 0;
     spell.open = true;
     talkerRecord = record;
-    if (MonitorStationFigures* slot = slotOf(record)) {
+    if (StationFigures* slot = slotOf(record)) {
         slot->talking = true;
     }
     ++panelVersion;
@@ -253,9 +236,6 @@ void monitorTimedOut(const StationRecord* record) {
 }
 
 void monitorGone(const StationRecord* record) {
-    if (MonitorStationFigures* slot = slotOf(record)) {
-        *slot = MonitorStationFigures{};
-    }
     if (talkerRecord == record) {
         talkerRecord = nullptr; // the spell stays open until the lock is free
     }
@@ -291,12 +271,8 @@ uint32_t monitorPanelVersion() {
     return panelVersion;
 }
 
-const MonitorStationFigures* monitorFiguresOf(const StationRecord* record) {
+const StationFigures* monitorFiguresOf(const StationRecord* record) {
     return slotOf(record);
-}
-
-const MonitorStationFigures* monitorSlot(int index) {
-    return index >= 0 && index < MONITOR_MAX_STATIONS ? &slots[index] : nullptr;
 }
 
 int monitorSpellCount() {

@@ -1,6 +1,6 @@
 // The plain-text pieces of the HTTP view: times, the listening address, the metrics.
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "links/links.h"
 #include "monitor/monitor_view.h"
 #include "stations/station.h"

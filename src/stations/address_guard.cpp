@@ -1,6 +1,6 @@
 #include "stations/address_guard.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/net/interfaces.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "stations/admission.h"
 
-#include "app/app_state.h"
-#include "app/socket_ops.h"
-#include "control/rtcp.h"
+#include "base/app_state.h"
+#include "base/control_packets.h"
+#include "base/socket_ops.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/dialog.h"
@@ -33,7 +33,7 @@ bool connectTo(SOCKET s, const sockaddr_in* peer) {
 // far are closed, the box (if any) is shown, and the window goes.
 HWND abandonAdmission(HWND window, StationRecord* record, const char* text, const char* caption,
                       bool ownedBox) {
-    stationIndexRemove(window, record);
+    stationSetRemove(record);
     SetWindowLongPtrA(window, 0, 0);
     closeSocketHard(record->audioSocket);
     record->audioSocket = INVALID_SOCKET;
@@ -64,9 +64,7 @@ HWND refuseStation(StationRecord* record) {
     connectTo(record->controlSocket, &record->controlPeer);
 
     ws::send(record->audioSocket, BUSY_TEXT, sizeof BUSY_TEXT, 0);
-    uint8_t bye[BYE_COMPOUND_MAX];
-    int byeLength = buildByeCompound(bye, serverSsrc, "Term");
-    sendToStation(record, bye, byeLength);
+    sendToStation(record, termByeCompound, termByeLength);
 
     closeSocketHard(record->audioSocket);
     record->audioSocket = INVALID_SOCKET;
@@ -83,7 +81,7 @@ HWND refuseStation(StationRecord* record) {
 } // namespace
 
 HWND admitStation(StationRecord* record) {
-    if (stationCount > capacity) {
+    if (stationCount > capacity || stationSet.count >= STATIONS_MAX) {
         if (!refusalMaySend(record->source.sin_addr.s_addr)) {
             monitorRefusalSuppressed();
             return nullptr;
@@ -102,7 +100,7 @@ HWND admitStation(StationRecord* record) {
     }
     record->state = STATION_ACTIVE;
     SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(record));
-    stationIndexAdd(window, record);
+    stationSetInsert(window, record);
 
     if (openUdpSocket(&record->audioSocket, SOCK_DGRAM, bindAddress, 0) != 0) {
         return abandonAdmission(window, record, "Socket", "", false);

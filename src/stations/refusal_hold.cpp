@@ -3,7 +3,7 @@
 // ever replaces one whose hold is over. Looked at only when the conference is full.
 #include "stations/refusal_hold.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 namespace {
 

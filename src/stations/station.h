@@ -1,11 +1,11 @@
-// The station record, the station window that owns it, and the lookups over the station
-// windows (the children of the MDI client whose procedure is the station procedure, in
-// window order: that set is the station list).
+// The station record and the station window that owns it. The station windows that hold
+// a record, in window order, are the station set (stations/station_set.h).
 #pragma once
 
 #include "platform/net/winsock.h"
 #include "platform/types.h"
 #include "platform/window/window.h"
+#include "stations/station_set.h"
 
 #include <cstdint>
 
@@ -48,6 +48,10 @@ extern int32_t namedStationCount;
 extern uint32_t closedAddress; // network order
 extern int32_t closedHoldTicks;
 
+// Puts the variables above and the station set back to their values at program start
+// (records still in the set are not freed). For tests.
+void stationsReset();
+
 // A new zero-filled record for the sender (state 0, sockets invalid, counters 0, no name,
 // addressText dotted decimal); null when no memory is left.
 StationRecord* newStationRecord(const sockaddr_in* source);
@@ -70,21 +74,6 @@ inline StationRecord* stationRecordOf(HWND window) {
 inline bool isStationWindow(HWND window) {
     return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(stationWindowProc);
 }
-
-// First station window in window order whose record has the address's IPv4 address and
-// whose port equals the address's port (host order of it); null when none. Found through
-// the station index, without a walk over the windows; *record (when given) becomes the
-// window's record, as stationRecordOf reads it, or null.
-HWND findStationWindow(const sockaddr_in* address, StationRecord** record = nullptr);
-
-// The station index: the station windows that hold a record, by the record's IPv4 address
-// and port. Admission and teardown keep it in step with the records the windows hold.
-// Notes that the window now holds the record (call once the record is in its slot 0).
-void stationIndexAdd(HWND window, const StationRecord* record);
-// Forgets the window's entry (call before its record leaves slot 0); no entry is no change.
-void stationIndexRemove(HWND window, const StationRecord* record);
-// Forgets every entry (the server's state is started afresh).
-void stationIndexReset();
 
 // Lookup port of a datagram received on a socket: 5198 for the two listening sockets and
 // the invalid socket, 0 (matches nothing) for any other.

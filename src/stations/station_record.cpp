@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "stations/station.h"
 
 #include <cstdio>
@@ -8,6 +8,14 @@ int32_t stationCount = 0;
 int32_t namedStationCount = 0;
 uint32_t closedAddress = 0;
 int32_t closedHoldTicks = 0;
+
+void stationsReset() {
+    stationCount = 0;
+    namedStationCount = 0;
+    closedAddress = 0;
+    closedHoldTicks = 0;
+    stationSetReset();
+}
 
 StationRecord* newStationRecord(const sockaddr_in* source) {
     auto* record = static_cast<StationRecord*>(std::calloc(1, sizeof(StationRecord)));

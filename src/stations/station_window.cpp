@@ -1,6 +1,6 @@
-#include "app/app_state.h"
-#include "app/status_text.h"
-#include "control/rtcp.h"
+#include "base/app_state.h"
+#include "base/control_packets.h"
+#include "base/status_text.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
@@ -60,7 +60,7 @@ void stationTeardown(HWND hwnd) {
     }
     linksStationGone(record);
     monitorGone(record);
-    stationIndexRemove(hwnd, record);
+    stationSetRemove(record);
     SetWindowLongPtrA(hwnd, 0, 0);
     if (record->name != nullptr) {
         --namedStationCount;

@@ -1,7 +1,7 @@
 // First-run set-up: the account dialog's procedure, the first-run check, the directory
 // list update and the capacity, against a real configuration file.
-#include "app/app_state.h"
 #include "app/startup.h"
+#include "base/app_state.h"
 #include "config/account.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
@@ -41,12 +41,8 @@ class Account : public ::testing::Test {
     }
     // Opens the account dialog and fills its three fields.
     HWND dialogWith(const char* name, const char* desc, const char* password) {
-        HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT),
-                                         nullptr, accountDialogProc, 0);
+        HWND dialog = testutil::openAccountDialog(name, desc, password);
         EXPECT_NE(dialog, nullptr);
-        SetDlgItemTextA(dialog, IDC_SERVER_NAME, name);
-        SetDlgItemTextA(dialog, IDC_DESCRIPTION, desc);
-        SetDlgItemTextA(dialog, IDC_PASSWORD, password);
         return dialog;
     }
     testutil::TempDir dir;

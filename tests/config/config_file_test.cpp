@@ -2,8 +2,8 @@
 // cannot be read stops the start with nothing written, a password open to others is
 // warned about), and writes that fail, told once on standard error and by the account
 // dialog and the directory list update instead of a pretended success.
-#include "app/app_state.h"
 #include "app/startup.h"
+#include "base/app_state.h"
 #include "config/account.h"
 #include "config/config.h"
 #include "platform/profile/profile.h"
@@ -85,12 +85,8 @@ class ConfigFile : public ::testing::Test {
     // A second name for the configuration file, so that every write of it is refused.
     void hardLink() { ASSERT_EQ(::link(path.c_str(), dir.file("second.ini").c_str()), 0); }
     HWND accountDialog(const char* name, const char* desc, const char* password) {
-        HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT),
-                                         nullptr, accountDialogProc, 0);
+        HWND dialog = testutil::openAccountDialog(name, desc, password);
         EXPECT_NE(dialog, nullptr);
-        SetDlgItemTextA(dialog, IDC_SERVER_NAME, name);
-        SetDlgItemTextA(dialog, IDC_DESCRIPTION, desc);
-        SetDlgItemTextA(dialog, IDC_PASSWORD, password);
         return dialog;
     }
     testutil::TempDir dir;

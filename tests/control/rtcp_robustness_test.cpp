@@ -106,12 +106,7 @@ void compareWithModel(const Bytes& b, const std::string& what) {
         ASSERT_EQ(found ? static_cast<long>(app - d.data()) : -1L, expected) << what;
     }
 
-    SdesItemTable t{};
-    t.count = 4;
-    t.entries[0].type = SDES_CNAME;
-    t.entries[1].type = SDES_NAME;
-    t.entries[2].type = SDES_EMAIL;
-    t.entries[3].type = SDES_TOOL;
+    SdesItemTable t = namingItemTable();
     long expected[4];
     modelSdes(b, expected);
     const bool any = rtcpGetSdesItems(d.data(), d.length, &t);

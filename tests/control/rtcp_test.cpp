@@ -36,13 +36,7 @@ long findApp(const Bytes& b, const char* name) {
 
 // The handler's table: CNAME, NAME, EMAIL, TOOL.
 SdesItemTable handlerTable() {
-    SdesItemTable t{};
-    t.count = 4;
-    t.entries[0].type = SDES_CNAME;
-    t.entries[1].type = SDES_NAME;
-    t.entries[2].type = SDES_EMAIL;
-    t.entries[3].type = SDES_TOOL;
-    return t;
+    return namingItemTable();
 }
 
 // Runs the SDES extraction; items[i] is the text of entry i, or "<none>".

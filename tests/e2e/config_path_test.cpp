@@ -29,23 +29,6 @@ const char* const SERVERS = "[server]\n1=127.102.9.1\n2=127.102.9.1\n3=127.102.9
                             "4=127.102.9.1\n";
 const std::string HELPERS = CONFSERVER_TEST_HELPERS_DIR;
 
-std::vector<std::string> entriesOf(const std::string& dir) {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) {
-        return names;
-    }
-    while (dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 mode_t modeOf(const std::string& path) {
     struct stat st {};
     EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
@@ -110,13 +93,14 @@ TEST(ConfigPath, WhatCannotBeReadStopsTheStartWithExitOneAndNothingWritten) {
         EXPECT_EQ(err.find("not set up"), std::string::npos) << err;
         EXPECT_TRUE(server.lines().empty()) << what;
         // Nothing was written: the same one entry, the same kind, no temporary file.
-        EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"omvarc.ini"}) << what;
+        EXPECT_EQ(testutil::directoryEntries(dir.path()), std::vector<std::string>{"omvarc.ini"})
+            << what;
         struct stat st {};
         ASSERT_EQ(::lstat(config.c_str(), &st), 0);
         if (what == "fifo") {
             EXPECT_TRUE(S_ISFIFO(st.st_mode));
         } else if (what == "directory") {
-            EXPECT_TRUE(entriesOf(config).empty());
+            EXPECT_TRUE(testutil::directoryEntries(config).empty());
         } else {
             EXPECT_EQ(st.st_mode & 07777, 0u);
             ASSERT_EQ(::chmod(config.c_str(), 0600), 0);
@@ -137,7 +121,7 @@ TEST(ConfigPath, AMissingFileIsNamedAsMissingAndNotCreated) {
               std::string::npos)
         << err;
     EXPECT_EQ(err.find("not set up"), std::string::npos) << err;
-    EXPECT_TRUE(entriesOf(dir.path()).empty());
+    EXPECT_TRUE(testutil::directoryEntries(dir.path()).empty());
 
     // A file without the account says that the account is not set up.
     testutil::writeFile(dir.file("omvarc.ini"), SERVERS);
@@ -196,7 +180,8 @@ TEST(ConfigPath, FailedWritesAreToldOnceAndTheServerStillStarts) {
     EXPECT_EQ(err.find("Server Updated"), std::string::npos) << err;
     EXPECT_EQ(server.stop(SIGTERM, 15000), 0);
     EXPECT_EQ(testutil::readFile(config), content);
-    EXPECT_EQ(entriesOf(dir.path()), (std::vector<std::string>{"backup.ini", "omvarc.ini"}));
+    EXPECT_EQ(testutil::directoryEntries(dir.path()),
+              (std::vector<std::string>{"backup.ini", "omvarc.ini"}));
 }
 
 TEST(ConfigPath, ASymbolicLinkIsFollowedItsTargetUpdatedTheLinkKept) {
@@ -219,8 +204,8 @@ TEST(ConfigPath, ASymbolicLinkIsFollowedItsTargetUpdatedTheLinkKept) {
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(modeOf(target), 0400u);
-    EXPECT_EQ(entriesOf(dir.file("real")), std::vector<std::string>{"server.ini"});
-    EXPECT_EQ(entriesOf(dir.file("etc")), std::vector<std::string>{"omvarc.ini"});
+    EXPECT_EQ(testutil::directoryEntries(dir.file("real")), std::vector<std::string>{"server.ini"});
+    EXPECT_EQ(testutil::directoryEntries(dir.file("etc")), std::vector<std::string>{"omvarc.ini"});
 }
 
 TEST(ConfigPath, AByteOrderMarkIsReadPastAndKept) {

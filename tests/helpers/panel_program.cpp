@@ -7,6 +7,7 @@
 // "KEY LINE nn?" with Yes and No, and appends "yes INDEX KEY" or "no INDEX KEY" to LOG; a
 // yes marks the line " (done KEY)" and redraws the panel. Ends with exit 0 at SIGTERM or
 // when the main window closes.
+#include "frontend/terminal/terminal_window.h"
 #include "platform/runtime.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"

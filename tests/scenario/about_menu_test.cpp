@@ -3,7 +3,7 @@
 // its command 2 walks the one directory server index 1-2-3-4-1 that the sign-off uses, it
 // paints with its own colours and brushes, and EXIT closes the server with its dialogs.
 // Server 127.70.5.1; the directory servers are TCP sinks on 127.70.5.2 to 127.70.5.5.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/runtime.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"

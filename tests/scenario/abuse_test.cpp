@@ -2,13 +2,14 @@
 // with the manual clock: texts are never relayed, nothing is relayed twice within two
 // ticks, no station is made of the server itself, refusals are bounded, and the [limits]
 // talk, rate and unnamed hold. Server on 127.181.0.x, stations on 127.181.N.M.
-#include "app/app_state.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
 #include "stations/address_guard.h"
 #include "stations/station.h"
+#include "stations/station_set.h"
 #include "support/server_harness.h"
 
 #include <arpa/inet.h>
@@ -97,9 +98,8 @@ const StationRecord* recordAt(const std::string& address) {
     key.sin_family = AF_INET;
     key.sin_port = htons(5198);
     key.sin_addr.s_addr = addressOf(address);
-    StationRecord* record = nullptr;
-    findStationWindow(&key, &record);
-    return record;
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
 }
 
 size_t countLines(const std::string& prefix) {

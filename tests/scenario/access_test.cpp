@@ -4,7 +4,7 @@
 // stations the file lets in see capacity, refusal and hold as before. Server on
 // 127.112.0.x, stations on 127.112.N.M.
 #include "access/access.h"
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+using testutil::recordAt;
 using testutil::ServerHarness;
 using testutil::TestStation;
 
@@ -54,15 +55,6 @@ class AccessScenario {
     ServerHarness server;
     std::string rulesPath;
 };
-
-StationRecord* recordAt(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(5198);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    HWND window = findStationWindow(&key);
-    return window ? stationRecordOf(window) : nullptr;
-}
 
 std::vector<uint8_t> audio144() {
     return std::vector<uint8_t>(144, 0x55);

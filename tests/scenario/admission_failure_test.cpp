@@ -5,7 +5,7 @@
 // that stationCount is untouched, that every socket opened on the way is closed again,
 // and that the station is admitted once sockets can be had again.
 // Server 127.70.6.1, stations 127.70.6.N.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
 #include "support/server_harness.h"
@@ -45,6 +45,7 @@ extern "C" int socket(int domain, int type, int protocol) {
 }
 
 using testutil::ServerHarness;
+using testutil::stationWindows;
 using testutil::TestStation;
 
 namespace {
@@ -76,19 +77,7 @@ class SocketLimit {
 };
 
 bool hasStation(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(AUDIO_PORT);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    return findStationWindow(&key) != nullptr;
-}
-
-int stationWindows() {
-    int n = 0;
-    for (HWND c = GetWindow(mdiClient, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
-        n += isStationWindow(c) ? 1 : 0;
-    }
-    return n;
+    return testutil::recordAt(address) != nullptr;
 }
 
 // Every child of the MDI client, station window or not (a failed admission must not leave

@@ -2,7 +2,7 @@
 // queue turn: the server shuts down inside the relay, which must then finish the datagram
 // it holds without touching anything the shutdown released, and the quit message must stay
 // for the message loop, once. Server 127.70.7.1, stations 127.70.7.N.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "stations/station.h"

@@ -4,7 +4,7 @@
 // when the peer goes, refusals shown on the link, a full server that waits, links kept
 // while unnamed, and the entries that cannot be links left out at start. Server on
 // 127.210.0.x, peers and stations on 127.210.N.M.
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "control/rtcp.h"
 #include "links/links.h"
 #include "monitor/event_log.h"

@@ -8,8 +8,8 @@
 // ctest runs SOAK_MINUTES_DEFAULT simulated minutes. The long run sets the minutes in the
 // environment: CONFSERVER_SOAK_MINUTES=10 (see .ci/soak, which runs it under the
 // sanitizers). Server 127.70.3.1, stations 127.70.4.N.
-#include "app/app_state.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "stations/station.h"

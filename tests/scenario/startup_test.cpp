@@ -1,10 +1,10 @@
 // Start-up, the main window's message table, its ticks and its close, in one process with
 // the real main window on loopback sockets (addresses 127.10.0.0/16 and 127.102.0.0/16), and
 // what a signal does before and after the main window exists.
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "audio/relay.h"
+#include "base/app_state.h"
 #include "control/rtcp.h"
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"

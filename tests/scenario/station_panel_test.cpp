@@ -5,8 +5,9 @@
 // cannot be denied, and a station that leaves while the question waits. Also when the
 // panel is asked to redraw. Server on 127.120.0.x, stations on 127.120.N.M.
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/station_panel.h"
+#include "base/app_state.h"
+#include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
@@ -23,6 +24,7 @@
 #include <vector>
 
 using testutil::ServerHarness;
+using testutil::stationWindows;
 using testutil::TestStation;
 
 namespace {
@@ -62,15 +64,6 @@ int indexOf(const std::string& name) {
         }
     }
     return -1;
-}
-
-int stationWindows() {
-    int n = 0;
-    for (HWND child = GetWindow(mdiClient, GW_CHILD); child != nullptr;
-         child = GetWindow(child, GW_HWNDNEXT)) {
-        n += isStationWindow(child) ? 1 : 0;
-    }
-    return n;
 }
 
 // A started server with stations named as given on 127.120.<group>.1, .2, ...; each got

@@ -1,6 +1,7 @@
 // Stations join, stay and leave: admission, naming, keep-alive, inactivity, BYE and the
 // hold on a closed address, refusal when full. Server on 127.20.0.x, stations 127.20.N.M.
-#include "app/app_state.h"
+#include "base/app_state.h"
+#include "control/control_handler.h"
 #include "control/rtcp.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+using testutil::recordAt;
 using testutil::ServerHarness;
+using testutil::stationWindows;
 using testutil::TestStation;
 
 namespace {
@@ -32,30 +35,12 @@ const std::vector<uint8_t> BYE_TERM = {0xC0, 0xC9, 0x00, 0x01, 0, 0, 0, 0,   0xE
                                        0x00, 0x04, 0,    0,    0, 0, 4, 'T', 'e',  'r',
                                        'm',  0,    0,    0,    0, 0, 0, 4};
 
-// The record of the station at an address, or null.
-StationRecord* recordAt(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(5198);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    HWND window = findStationWindow(&key);
-    return window ? stationRecordOf(window) : nullptr;
-}
-
 std::string nameAt(const std::string& address) {
     StationRecord* r = recordAt(address);
     if (r == nullptr) {
         return "<no station>";
     }
     return r->name ? std::string(r->name) : "<no name>";
-}
-
-int stationWindows() {
-    int n = 0;
-    for (HWND c = GetWindow(mdiClient, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        n += isStationWindow(c) ? 1 : 0;
-    }
-    return n;
 }
 
 } // namespace
@@ -359,21 +344,34 @@ TEST(Stations, AnyDatagramSizeAndContentIsHandledSafely) {
 namespace {
 
 // The station window for an address and port as a walk over the station windows in window
-// order finds it: what findStationWindow must answer.
+// order finds it: what findStation must answer.
 HWND walkedStationWindow(const std::string& address, uint16_t port) {
     in_addr a{};
     inet_pton(AF_INET, address.c_str(), &a);
-    for (HWND c = GetWindow(mdiClient, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        const StationRecord* r = isStationWindow(c) ? stationRecordOf(c) : nullptr;
-        if (r != nullptr && r->source.sin_addr.s_addr == a.s_addr && r->port == port) {
+    for (HWND c : testutil::walkStationWindows(true)) {
+        const StationRecord* r = stationRecordOf(c);
+        if (r->source.sin_addr.s_addr == a.s_addr && r->port == port) {
             return c;
         }
     }
     return nullptr;
 }
 
+// The station set against the walk over the MDI client's children: the same windows in the
+// same order, each entry's record the one its window holds, its packed address the record's.
+void expectSetIsTheWalk(const std::string& when) {
+    std::vector<HWND> walked = testutil::walkStationWindows(true);
+    std::vector<HWND> set(stationSet.windows, stationSet.windows + stationSet.count);
+    ASSERT_EQ(set, walked) << when;
+    for (int i = 0; i < stationSet.count; ++i) {
+        ASSERT_EQ(stationSet.records[i], stationRecordOf(stationSet.windows[i])) << when;
+        ASSERT_EQ(stationSet.addresses[i], stationSet.records[i]->source.sin_addr.s_addr) << when;
+    }
+    ASSERT_EQ(stationSet.count, stationCount) << when;
+}
+
 // Every address of the block (joined or not) at ports 5198 and 5199: the lookup must give
-// what the walk gives, and its record must be that window's. Returns how many were found.
+// what the walk gives. Returns how many were found.
 int checkLookups(const std::vector<std::string>& addresses) {
     int found = 0;
     for (const std::string& address : addresses) {
@@ -382,12 +380,11 @@ int checkLookups(const std::vector<std::string>& addresses) {
             key.sin_family = AF_INET;
             key.sin_port = htons(port);
             inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-            StationRecord* record = reinterpret_cast<StationRecord*>(1);
-            HWND window = findStationWindow(&key, &record);
+            const int at = findStation(&key);
+            HWND window = at >= 0 ? stationSet.windows[at] : nullptr;
             EXPECT_EQ(window, walkedStationWindow(address, port)) << address << ":" << port;
-            EXPECT_EQ(record, window ? stationRecordOf(window) : nullptr) << address;
             if (window != nullptr) {
-                EXPECT_STREQ(record->addressText, address.c_str());
+                EXPECT_STREQ(stationSet.records[at]->addressText, address.c_str());
                 ++found;
             }
         }
@@ -478,69 +475,67 @@ TEST(Stations, LookupByAddressFollowsJoinsLeavesAndRejoins) {
     }
 }
 
-TEST(Stations, LookupStaysRightWithMoreStationsThanTheIndexHolds) {
+TEST(Stations, TheSetHoldsTwentySixAndRefusesTheTwentySeventh) {
     ServerHarness server("127.20.0.12", CONFIG);
     ASSERT_TRUE(server.start());
-    capacity = 70; // above what start-up allows, so that the index fills up
+    capacity = 70; // above what start-up allows: the set's own bound decides
     std::vector<std::string> addresses;
     std::vector<std::unique_ptr<TestStation>> stations;
-    for (int i = 1; i <= 60; ++i) {
+    for (int i = 1; i <= 27; ++i) {
         addresses.push_back("127.20.12." + std::to_string(i));
         stations.push_back(std::make_unique<TestStation>(addresses.back()));
         stations.back()->sendControl(server.address(), testutil::emptyReceiverReport());
         server.pump(3);
     }
-    ASSERT_EQ(stationCount, 60);
-    EXPECT_EQ(checkLookups(addresses), 60);
-    // Leaves from the front, past the point where every remaining one fits again.
-    int present = 60;
-    for (int i = 0; i < 30; ++i) {
-        stations[i]->sendControl(server.address(), testutil::receiverReportWithBye());
-        server.pump(3);
-        --present;
-        ASSERT_EQ(stationCount, present);
-        if (i % 5 == 4) {
-            EXPECT_EQ(checkLookups(addresses), present) << "after " << i + 1 << " left";
-        }
-    }
-    // Rejoins (all but the last one to leave, which is held off) are found again.
-    for (int i = 0; i < 29; ++i) {
-        stations[i]->sendControl(server.address(), testutil::emptyReceiverReport());
-        server.pump(3);
-    }
-    EXPECT_EQ(stationCount, 59);
-    EXPECT_EQ(checkLookups(addresses), 59);
+    ASSERT_EQ(stationCount, STATIONS_MAX);
+    expectSetIsTheWalk("full");
+    EXPECT_EQ(checkLookups(addresses), STATIONS_MAX);
+    auto busy = stations.back()->audio.drain();
+    ASSERT_EQ(busy.size(), 1u);
+    EXPECT_EQ(std::string(busy[0].begin(), busy[0].end()),
+              std::string("oNDATA***SERVER BUSY - TRY LATER***\r\r\0", 38));
 }
 
-TEST(Stations, LookupStaysRightThroughAConferenceThatKeepsChanging) {
+TEST(Stations, TheSetIsTheWalkAfterEveryJoinLeaveCloseAndRejoin) {
     ServerHarness server("127.20.0.13", std::string(CONFIG) + "maxusers=25\n");
     ASSERT_TRUE(server.start());
-    // Forty addresses spread over two blocks, so that some share the index's home slots.
+    // Forty addresses over two blocks; more than fit, so joins are refused at times too.
     std::vector<std::string> addresses;
     for (int i = 1; i <= 40; ++i) {
         addresses.push_back("127.20." + std::to_string(13 + i % 2) + "." + std::to_string(i));
     }
     std::vector<std::unique_ptr<TestStation>> stations = stationsAt(addresses);
-    std::vector<bool> in(40, false);
-    int present = 0;
-    int lastLeft = -1; // held off for ten ticks after its BYE
     std::mt19937 random(1298);
+    int closes = 0, leaves = 0, joins = 0;
     for (int step = 0; step < 300; ++step) {
         const int i = static_cast<int>(random() % 40);
-        if (!in[i] && present < 26 && i != lastLeft) {
-            stations[i]->sendControl(server.address(), testutil::emptyReceiverReport());
-            in[i] = true;
-            ++present;
-        } else if (in[i]) {
+        const int at = [&] {
+            sockaddr_in key{};
+            key.sin_family = AF_INET;
+            key.sin_port = htons(5198);
+            inet_pton(AF_INET, addresses[i].c_str(), &key.sin_addr);
+            return findStation(&key);
+        }();
+        if (at < 0) {
+            // A join (or a rejoin, or one refused while full or held off).
+            stations[i]->sendControl(server.address(),
+                                     testutil::namePacket("S" + std::to_string(i)));
+            ++joins;
+        } else if (random() % 2 == 0) {
             stations[i]->sendControl(server.address(), testutil::receiverReportWithBye());
-            in[i] = false;
-            --present;
-            lastLeft = i;
+            ++leaves;
         } else {
-            continue;
+            controlCloseStation(stationSet.windows[at]); // the operator's close
+            ++closes;
         }
         server.pump(3);
-        ASSERT_EQ(stationCount, present) << "step " << step;
-        ASSERT_EQ(checkLookups(addresses), present) << "step " << step;
+        if (step % 7 == 0) {
+            server.tick();
+        }
+        expectSetIsTheWalk("step " + std::to_string(step));
+        ASSERT_EQ(checkLookups(addresses), stationCount) << "step " << step;
     }
+    EXPECT_GT(closes, 20);
+    EXPECT_GT(leaves, 20);
+    EXPECT_GT(joins, 100);
 }

@@ -2,6 +2,7 @@
 // when the message loop is idle, so a burst of them is drawn once; while messages keep
 // coming, the redraw timer still draws them.
 #include "frontend/terminal/terminal.h"
+#include "frontend/terminal/terminal_window.h"
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"

@@ -1,17 +1,19 @@
 #include "server_harness.h"
 
 #include "access/access.h"
-#include "app/app_state.h"
 #include "app/startup.h"
 #include "audio/limits.h"
 #include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/app_state.h"
+#include "config/account.h"
 #include "control/rtcp.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
+#include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
 #include "stations/address_guard.h"
@@ -42,39 +44,48 @@ int onBox(HWND, const char* text, const char* caption, UINT) {
 } // namespace
 
 void resetServerState() {
-    appInstance = nullptr;
-    mainWindow = nullptr;
-    directoryServerIndex = 1;
-    capacity = 8;
-    showCommand = SW_SHOWNORMAL;
-    audioPortSocket = INVALID_SOCKET;
-    controlPortSocket = INVALID_SOCKET;
-    mdiClient = nullptr;
-    bindOnPortZero = 0;
-    connectedSend = 0;
-    bindAddress = 0;
-    stationCount = 0;
-    namedStationCount = 0;
-    closedAddress = 0;
-    closedHoldTicks = 0;
-    serverTicks = 0;
-    beaconTicks = 0;
+    appStateReset();
+    stationsReset();
+    relayReset();
     limitsReset();
     loopGuardReset();
     refusalHoldReset();
     addressGuardReset();
-    std::memset(talkerAddress, 0, sizeof talkerAddress);
-    talkerHold = 0;
-    queueCount = 0;
-    std::memset(listText, 0, sizeof listText);
-    listText[0] = '\r';
-    listCycle = 0;
-    linkedFlag = 0;
-    standbyCountdown = 7;
     releaseControlPackets();
     accessReset();
     monitorReset();
     linksReset();
+}
+
+StationRecord* recordAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    const int at = findStation(&key);
+    return at >= 0 ? stationSet.records[at] : nullptr;
+}
+
+HWND openAccountDialog(const char* name, const char* desc, const char* password) {
+    HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT), nullptr,
+                                     accountDialogProc, 0);
+    SetDlgItemTextA(dialog, IDC_SERVER_NAME, name);
+    SetDlgItemTextA(dialog, IDC_DESCRIPTION, desc);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, password);
+    return dialog;
+}
+
+std::vector<HWND> walkStationWindows(bool withRecordOnly) {
+    std::vector<HWND> windows;
+    if (mdiClient == nullptr) {
+        return windows;
+    }
+    for (HWND c = GetWindow(mdiClient, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (isStationWindow(c) && (!withRecordOnly || stationRecordOf(c) != nullptr)) {
+            windows.push_back(c);
+        }
+    }
+    return windows;
 }
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)

@@ -2,16 +2,32 @@
 // loopback sockets, a manual clock, the status line and message boxes captured.
 #pragma once
 
+#include "platform/types.h"
 #include "testutil.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+struct StationRecord;
+
 namespace testutil {
 
 // Puts every process-wide variable of the server back to its value at program start.
 void resetServerState();
+
+// The record of the station at address (dotted) and port 5198 as the server's lookup finds
+// it, or null.
+StationRecord* recordAt(const std::string& address);
+// The station windows among the MDI client's children in window order (the walk the station
+// set stands for), and those of them that hold a record.
+std::vector<HWND> walkStationWindows(bool withRecordOnly);
+// Opens the account dialog (modeless) with its three fields filled; null when it cannot.
+HWND openAccountDialog(const char* name, const char* desc, const char* password);
+// How many station windows the MDI client has (with a record or not).
+inline int stationWindows() {
+    return static_cast<int>(walkStationWindows(false).size());
+}
 
 class ServerHarness {
   public:

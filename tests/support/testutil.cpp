@@ -1,5 +1,8 @@
 #include "testutil.h"
 
+#include <algorithm>
+#include <dirent.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -15,6 +18,23 @@
 #include <unistd.h>
 
 namespace testutil {
+
+std::vector<std::string> directoryEntries(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+        return names;
+    }
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 TempDir::TempDir() {
     char tmpl[] = "/tmp/confserver-test-XXXXXX";

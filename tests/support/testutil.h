@@ -31,6 +31,8 @@ std::string readFile(const std::string& path);
 // Writes the file whole; a file that did not exist gets mode 0600.
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
+// The names in a directory but "." and "..", sorted; none when it cannot be read.
+std::vector<std::string> directoryEntries(const std::string& dir);
 
 // A UDP socket bound to address:port (address in dotted form) for playing a station or
 // a peer; closed when the object goes.

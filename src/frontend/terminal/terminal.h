@@ -2,6 +2,7 @@
 // screen on ncurses, and the state its files share.
 #pragma once
 
+#include "frontend/terminal/terminal_window.h"
 #include "platform/runtime.h"
 #include "platform/types.h"
 #include "platform/window/dialog.h"

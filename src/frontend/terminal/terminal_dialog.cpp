@@ -2,6 +2,7 @@
 // the colours the dialog gives (WM_CTLCOLOR*). Tab and the arrows move the focus, Enter
 // presses the focused or default button, Escape is IDCANCEL (or WM_CLOSE without one).
 #include "frontend/terminal/terminal.h"
+#include "frontend/terminal/terminal_window.h"
 #include "platform/window/window.h"
 
 #include <algorithm>

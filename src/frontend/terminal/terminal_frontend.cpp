@@ -2,6 +2,7 @@
 // box shows and given back by an exit handler (the closing signals take the normal close
 // path); when it cannot be set up, the minimised front end does everything instead.
 #include "frontend/terminal/terminal.h"
+#include "frontend/terminal/terminal_window.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
 

@@ -1,7 +1,7 @@
 // The panel below the main window (platformSetPanel). Enter, Del, c and d ask for the
 // operator's action on the selected line, which runs when the message loop is next idle.
 #include "frontend/terminal/terminal.h"
-#include "platform/window/panel_identity.h"
+#include "frontend/terminal/terminal_window.h"
 
 #include <algorithm>
 #include <cctype>

@@ -47,6 +47,13 @@ void setFdEvents(int fd, short events);
 // An idle-only descriptor is polled only when the pump is about to wait, never by the
 // look that every Peek takes: work that must never ride on a busy relay.
 void setFdIdleOnly(int fd, bool idleOnly);
+// The messages a descriptor's callback may post (first..last). Unless set, a callback posts
+// system messages only (below WM_USER): input, WM_COMMAND, WM_CLOSE.
+void setFdPosts(int fd, UINT first, UINT last);
+// True when a watched descriptor that a look (pollSources(0)) would poll may post a
+// message within first..last: one that is disabled (its notification is already in the
+// queue) or idle-only cannot.
+bool sourcesMayPost(UINT first, UINT last);
 // Inside a watch callback: the events poll reported for its descriptor.
 short readyEvents();
 // Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.

@@ -17,7 +17,9 @@ struct Watch {
     short events = POLLIN;          // what poll waits for; POLLHUP and POLLERR always wake it
     bool enabled = true;
     bool idleOnly = false; // polled only when the pump is about to wait
-    uint64_t serial = 0;   // tells a re-watched descriptor from the one polled
+    UINT postsFirst = 0;   // the messages its callback may post: system ones unless told
+    UINT postsLast = WM_USER - 1;
+    uint64_t serial = 0; // tells a re-watched descriptor from the one polled
 };
 
 // The watched descriptors in ascending order (the order they are polled and called in).
@@ -81,6 +83,23 @@ void runBeforeSleep() {
             b.fn(b.context);
         }
     }
+}
+
+void setFdPosts(int fd, UINT first, UINT last) {
+    if (Watch* w = findWatch(fd)) {
+        w->postsFirst = first;
+        w->postsLast = last;
+    }
+}
+
+bool sourcesMayPost(UINT filterMin, UINT filterMax) {
+    for (const Watch& w : watches) {
+        if (w.enabled && w.onReadable && w.events != 0 && !w.idleOnly &&
+            w.postsFirst <= filterMax && filterMin <= w.postsLast) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void setFdIdleOnly(int fd, bool idleOnly) {

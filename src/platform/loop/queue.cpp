@@ -206,8 +206,15 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     return out->message == WM_QUIT ? FALSE : TRUE;
 }
 
+// A filtered look polls the descriptors only when one of them could post a message within
+// the filter and has not already done so: a backlog of socket notifications costs no poll.
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
-    platform::pollSources(0);
+    if ((filterMin == 0 && filterMax == 0) || platform::sourcesMayPost(filterMin, filterMax)) {
+        platform::pollSources(0);
+    } else {
+        platform::postDueTimers();
+        platform::deliverPendingSignal();
+    }
     return take(msg, hwnd, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0, false) ? TRUE
                                                                                         : FALSE;
 }

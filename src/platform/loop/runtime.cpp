@@ -2,6 +2,7 @@
 #include "platform/runtime.h"
 #include "platform/desktop/desktop.h"
 #include "platform/loop/loop.h"
+#include "platform/net/batch_send.h"
 #include "platform/net/winsock_internal.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/window_table.h"
@@ -12,6 +13,7 @@ void platformReset() {
     platform::resetWindows();
     platform::desktopReset();
     platform::socketsReset();
+    sendBatchClose();
     platform::resetQueue();
     platform::resetTimers();
     platform::resetWatches();

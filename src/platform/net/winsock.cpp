@@ -1,5 +1,6 @@
 // The socket calls of the server on POSIX sockets: Windows results (SOCKET_ERROR and a
 // code for WSAGetLastError), no SIGPIPE on a send, truncation as an error.
+#include "platform/net/batch_send.h"
 #include "platform/net/winsock_internal.h"
 
 #include <cerrno>
@@ -53,10 +54,12 @@ int WSAStartup(WORD version, WSADATA* data) {
     }
     std::snprintf(data->szDescription, sizeof data->szDescription, "POSIX sockets");
     std::snprintf(data->szSystemStatus, sizeof data->szSystemStatus, "Running");
+    sendBatchOpen();
     return 0;
 }
 
 int WSACleanup() {
+    sendBatchClose();
     return 0;
 }
 

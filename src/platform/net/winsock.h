@@ -51,7 +51,8 @@ struct HOSTENT {
 };
 
 // Grants version 1.1 to any request for 1.1 or later and fills data; returns 0 or the error
-// code itself (not SOCKET_ERROR). Linux needs no start, nor WSACleanup.
+// code itself (not SOCKET_ERROR). Opens the batched sends' ring (batch_send.h), which
+// WSACleanup closes.
 int WSAStartup(WORD version, WSADATA* data);
 int WSACleanup();
 // Error code of the last failed socket call of this thread (0 before any failure).

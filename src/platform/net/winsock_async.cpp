@@ -205,6 +205,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
         r.readAhead = std::make_unique_for_overwrite<ReadAhead>();
     }
     platform::watchFd(s, onSocketReadable);
+    platform::setFdPosts(s, msg, msg);
     rearm(s, r); // a datagram read ahead before the registration changed is still waiting
     return 0;
 }

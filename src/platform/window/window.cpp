@@ -67,55 +67,28 @@ const WindowClass* findClass(const char* name) {
 // Local top-level windows, front-most first.
 std::vector<HWND> topLevels;
 
-// Slots of the table that are free, most recently freed last.
-std::vector<uint32_t> freeSlots;
 // Serial number of the next handle; handles of later windows compare greater.
 uintptr_t nextSerial = 1;
-size_t liveWindows = 0;
 
 uintptr_t keyOf(HWND hwnd) {
     return reinterpret_cast<uintptr_t>(hwnd);
 }
 
-// A new record in a free slot with a handle never given before; nullptr when every slot
-// of the table is taken.
+// A new record with a handle never given before.
 Window* insertRecord() {
-    uint32_t slot;
-    if (!freeSlots.empty()) {
-        slot = freeSlots.back();
-        freeSlots.pop_back();
-    } else if (windowSlotsUsed < kWindowSlots) {
-        slot = static_cast<uint32_t>(windowSlotsUsed++);
-    } else {
-        return nullptr;
-    }
-    Window* raw = new Window();
-    raw->handle = reinterpret_cast<HWND>((nextSerial++ << kSlotBits) | slot);
-    windowSlots[slot] = raw;
-    ++liveWindows;
+    const uintptr_t key = nextSerial++;
+    Window* raw = (windowTable[key] = std::make_unique<Window>()).get();
+    raw->handle = reinterpret_cast<HWND>(key);
     return raw;
 }
 
-// Frees the slot of a live record; its handle is never found again.
+// Deletes a live record; its handle is never found again.
 void eraseRecord(HWND hwnd) {
-    const uint32_t slot = static_cast<uint32_t>(keyOf(hwnd) & (kWindowSlots - 1));
-    delete std::exchange(windowSlots[slot], nullptr);
-    freeSlots.push_back(slot);
-    --liveWindows;
-}
-
-// Links every window of a sibling list to the one after it (after the list changed).
-void relink(const std::vector<HWND>& list) {
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (Window* w = findWindow(list[i])) {
-            w->nextSibling = i + 1 < list.size() ? list[i + 1] : nullptr;
-        }
-    }
+    windowTable.erase(keyOf(hwnd));
 }
 
 void eraseFrom(std::vector<HWND>& list, HWND hwnd) {
     list.erase(std::remove(list.begin(), list.end(), hwnd), list.end());
-    relink(list);
 }
 
 // Rounds the extra bytes up to whole pointer slots, so that a class that asks for 4
@@ -196,9 +169,8 @@ void removeRecord(HWND hwnd) {
     } else {
         eraseFrom(topLevels, hwnd);
     }
-    for (size_t slot = 0; slot < windowSlotsUsed; ++slot) {
-        Window* other = windowSlots[slot];
-        if (other != nullptr && other->owner == hwnd) {
+    for (auto& [key, other] : windowTable) {
+        if (other->owner == hwnd) {
             other->owner = nullptr;
         }
     }
@@ -229,8 +201,7 @@ void ncDestroyTree(HWND hwnd) {
 
 } // namespace
 
-Window* windowSlots[kWindowSlots];
-size_t windowSlotsUsed = 0;
+std::map<uintptr_t, std::unique_ptr<Window>> windowTable;
 
 std::vector<HWND> topLevelWindows() {
     return topLevels;
@@ -238,13 +209,10 @@ std::vector<HWND> topLevelWindows() {
 
 std::vector<HWND> allWindows() {
     std::vector<HWND> all;
-    all.reserve(liveWindows);
-    for (size_t slot = 0; slot < windowSlotsUsed; ++slot) {
-        if (const Window* w = windowSlots[slot]) {
-            all.push_back(w->handle);
-        }
+    all.reserve(windowTable.size());
+    for (const auto& [key, w] : windowTable) {
+        all.push_back(w->handle);
     }
-    std::sort(all.begin(), all.end(), [](HWND a, HWND b) { return keyOf(a) < keyOf(b); });
     return all;
 }
 
@@ -301,9 +269,6 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
     }
 
     Window* w = insertRecord();
-    if (w == nullptr) {
-        return nullptr;
-    }
     HWND handle = w->handle;
     w->className = cls->name;
     w->proc = cls->proc;
@@ -323,14 +288,12 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
         } else {
             siblings.push_back(handle);
         }
-        relink(siblings);
     } else {
         w->owner = owner;
         if (!cls->menuName.empty()) {
             w->menu = platformFindMenu(cls->instance, cls->menuName.c_str());
         }
         topLevels.insert(topLevels.begin(), handle);
-        relink(topLevels);
     }
 
     CREATESTRUCTA cs{
@@ -362,9 +325,6 @@ HWND createWindow(DWORD exStyle, const char* className, const char* title, DWORD
 
 HWND newRemoteWindow(const char* className) {
     Window* w = insertRecord();
-    if (w == nullptr) {
-        return nullptr;
-    }
     HWND handle = w->handle;
     w->className = className ? className : "";
     w->remote = true;
@@ -379,7 +339,7 @@ bool isRemoteWindow(HWND hwnd) {
 void resetWindows() {
     // Destroying a window can create or destroy others; every round removes at least
     // the windows it starts with, and the bound keeps a misbehaving procedure finite.
-    for (int round = 0; round < 16 && liveWindows != 0; ++round) {
+    for (int round = 0; round < 16 && !windowTable.empty(); ++round) {
         for (HWND h : topLevelWindows()) {
             DestroyWindow(h);
         }
@@ -390,12 +350,7 @@ void resetWindows() {
             }
         }
     }
-    for (size_t slot = 0; slot < windowSlotsUsed; ++slot) {
-        delete std::exchange(windowSlots[slot], nullptr);
-    }
-    windowSlotsUsed = 0;
-    freeSlots.clear();
-    liveWindows = 0;
+    windowTable.clear();
     topLevels.clear();
     registeredClasses.clear();
 }

@@ -27,15 +27,17 @@ HWND GetWindow(HWND hwnd, UINT relation) {
     if (w == nullptr) {
         return nullptr;
     }
-    if (relation == GW_HWNDNEXT) {
-        // Looked at first: the relay takes this step per station window per datagram. The
-        // link is kept by every change of the sibling list (null for a remote window).
-        return w->nextSibling;
-    }
     if (w->remote) {
         return nullptr;
     }
     switch (relation) {
+    case GW_HWNDNEXT: {
+        Window* parent = findWindow(w->parent);
+        const std::vector<HWND> siblings =
+            parent != nullptr ? parent->children : platform::topLevelWindows();
+        auto it = std::find(siblings.begin(), siblings.end(), hwnd);
+        return it != siblings.end() && it + 1 != siblings.end() ? *(it + 1) : nullptr;
+    }
     case GW_CHILD:
         return w->children.empty() ? nullptr : w->children.front();
     case GW_OWNER:
@@ -46,8 +48,6 @@ HWND GetWindow(HWND hwnd, UINT relation) {
 }
 
 // A window of another program has no procedure and no extra bytes, so it reads as 0.
-// The relay reads a record slot and the procedure of every station window per datagram:
-// both are a bounds check and a load once the window is found.
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     Window* w = findWindow(hwnd);
     if (w == nullptr) {

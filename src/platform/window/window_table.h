@@ -1,6 +1,6 @@
-// The window table: one record per window, found by handle in constant time. A handle is
-// a slot and a serial number never reused within a run, so a stale handle is not found and
-// a later window's handle compares greater. Nothing above the platform layer includes it.
+// The window table: one record per window, found by handle. A handle is a serial number
+// never reused within a run, so a stale handle is not found and a later window's handle
+// compares greater. Nothing above the platform layer includes it.
 #pragma once
 
 #include "platform/types.h"
@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +31,6 @@ struct Window {
     HWND parent = nullptr;            // child windows only
     HWND owner = nullptr;             // top-level windows only
     std::vector<HWND> children;       // front-most first
-    HWND nextSibling = nullptr;       // the next one among the parent's children (or top-levels)
     std::string title;
     DWORD style = 0;
     DWORD exStyle = 0;
@@ -50,22 +50,14 @@ struct Window {
     std::unique_ptr<DialogData> dialog; // dialog windows only
 };
 
-// Handle bits that name the slot; the serial number is above them.
-inline constexpr unsigned kSlotBits = 16;
-inline constexpr size_t kWindowSlots = size_t{1} << kSlotBits;
-// The records by slot (nullptr: free), owned by the table (window.cpp creates and deletes
-// them). A fixed table, so that a lookup is the slot's load and the handle's compare (the
-// relay makes three per station per datagram); only the slots below windowSlotsUsed were
-// ever taken, so the pages above it are never touched, not even at exit.
-extern Window* windowSlots[kWindowSlots];
-extern size_t windowSlotsUsed;
+// The records by handle, oldest first, owned by the table (window.cpp creates and deletes
+// them).
+extern std::map<uintptr_t, std::unique_ptr<Window>> windowTable;
 
 // The live record of a handle (including windows being destroyed), or nullptr.
 inline Window* findWindow(HWND hwnd) {
-    const uintptr_t key = reinterpret_cast<uintptr_t>(hwnd);
-    const size_t slot = key & (kWindowSlots - 1);
-    Window* w = windowSlots[slot];
-    return w != nullptr && w->handle == hwnd ? w : nullptr;
+    auto it = windowTable.find(reinterpret_cast<uintptr_t>(hwnd));
+    return it != windowTable.end() ? it->second.get() : nullptr;
 }
 // Local top-level windows, front-most (newest) first.
 std::vector<HWND> topLevelWindows();

@@ -199,6 +199,7 @@ TEST_F(Queue, WatchedDescriptorCallbackRunsWhenReadableAndPostsInOrder) {
         p.take();
         PostMessageA(a, 1124, 0, 0);
     });
+    platform::setFdPosts(p.fds[0], 1124, 1124);
     MSG m{};
     EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
     EXPECT_EQ(calls, 0);
@@ -224,6 +225,41 @@ TEST_F(Queue, WatchedDescriptorCallbackRunsWhenReadableAndPostsInOrder) {
     p.put('z');
     EXPECT_EQ(platformDispatchPending(10), 0);
     EXPECT_EQ(calls, 2);
+}
+
+TEST_F(Queue, FilteredPeekPollsOnlyWhileASourceOfItsMessagesIsWatchedAndNotSignalled) {
+    HWND a = topLevel("a");
+    Pipe audio, other;
+    int audioCalls = 0, otherCalls = 0;
+    platform::watchFd(audio.fds[0], [&](int fd) {
+        ++audioCalls;
+        platform::enableFd(fd, false); // one notification outstanding, as a socket's
+        PostMessageA(a, 1124, 0, 0);
+    });
+    platform::setFdPosts(audio.fds[0], 1124, 1124);
+    platform::watchFd(other.fds[0], [&](int) {
+        ++otherCalls;
+        other.take();
+        PostMessageA(a, WM_COMMAND, 0, 0);
+    });
+    other.put('o');
+    MSG m{};
+    // The source of 1124 is watched: the look polls (and serves the other one too).
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 1124, 1124, PM_NOREMOVE));
+    EXPECT_EQ(otherCalls, 1);
+    audio.put('a');
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 1124, 1124, PM_NOREMOVE));
+    EXPECT_EQ(audioCalls, 1);
+    // Signalled (its notification waits): a filtered look does not poll at all.
+    other.put('o');
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 1124, 1124, PM_NOREMOVE));
+    EXPECT_EQ(otherCalls, 1);
+    // Nor does one whose filter no watched source posts; an unfiltered look does.
+    EXPECT_FALSE(PeekMessageA(&m, nullptr, 1200, 1300, PM_NOREMOVE));
+    EXPECT_EQ(otherCalls, 1);
+    ASSERT_TRUE(PeekMessageA(&m, nullptr, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(otherCalls, 2);
+    EXPECT_EQ(audioCalls, 1);
 }
 
 TEST_F(Queue, GetMessageBlocksUntilAWatchedDescriptorDelivers) {

@@ -108,22 +108,6 @@ ino_t inodeOf(const std::string& path) {
     return st.st_ino;
 }
 
-std::vector<std::string> entriesOf(const std::string& dir) {
-    std::vector<std::string> names;
-    DIR* d = ::opendir(dir.c_str());
-    if (d == nullptr) {
-        return names;
-    }
-    while (dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    ::closedir(d);
-    return names;
-}
-
 // A file with everything a hand-edited file may hold: comments of both kinds, junk,
 // binary bytes with a NUL, blank lines, duplicate keys and sections, CRLF endings.
 const std::string RICH = std::string("; top comment\r\n"
@@ -332,7 +316,7 @@ TEST(ProfileWrite, NullKeyOrValueIsRefusedAndTheFileStaysByteForByte) {
     // A refused write creates nothing either.
     EXPECT_FALSE(put(dir.file("none.ini"), "a", nullptr, nullptr));
     EXPECT_FALSE(testutil::fileExists(dir.file("none.ini")));
-    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"d.ini"});
+    EXPECT_EQ(testutil::directoryEntries(dir.path()), std::vector<std::string>{"d.ini"});
 }
 
 TEST(ProfileWrite, RefusesWhatWouldBreakTheFile) {
@@ -372,7 +356,7 @@ TEST(ProfileWrite, CreatesWithMode0600AndKeepsAnExistingMode) {
     before = inodeOf(f);
     ASSERT_TRUE(put(f, "CallSign", "Valid", "pw2"));
     EXPECT_EQ(inodeOf(f), before);
-    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"new.ini"});
+    EXPECT_EQ(testutil::directoryEntries(dir.path()), std::vector<std::string>{"new.ini"});
 }
 
 TEST(ProfileWrite, MissingDirectoriesAreCreatedWithMode0700) {
@@ -386,7 +370,7 @@ TEST(ProfileWrite, MissingDirectoriesAreCreatedWithMode0700) {
     EXPECT_EQ(modeOf(missing), 0700u);
     EXPECT_EQ(modeOf(missing + "/deeper"), 0700u);
     EXPECT_EQ(modeOf(missing + "/deeper/x.ini"), 0600u);
-    EXPECT_EQ(entriesOf(missing + "/deeper"), std::vector<std::string>{"x.ini"});
+    EXPECT_EQ(testutil::directoryEntries(missing + "/deeper"), std::vector<std::string>{"x.ini"});
 }
 
 TEST(ProfileWrite, PathThroughAFileFailsAndLeavesNothingBehind) {
@@ -395,7 +379,7 @@ TEST(ProfileWrite, PathThroughAFileFailsAndLeavesNothingBehind) {
     writeFile(plain, "not a directory\n");
     EXPECT_FALSE(put(plain + "/sub/x.ini", "a", "k", "1"));
     EXPECT_EQ(readFile(plain), "not a directory\n");
-    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"plain"});
+    EXPECT_EQ(testutil::directoryEntries(dir.path()), std::vector<std::string>{"plain"});
     EXPECT_NE(writeError().find(plain + "/sub/x.ini: "), std::string::npos) << writeError();
 }
 
@@ -433,7 +417,7 @@ TEST(ProfileWrite, LinkChainsAndDanglingLinksWriteTheTargetLoopsFail) {
         ASSERT_EQ(::lstat(dir.file(link).c_str(), &st), 0) << link;
         EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
     }
-    EXPECT_EQ(entriesOf(dir.file("links")), std::vector<std::string>{"first"});
+    EXPECT_EQ(testutil::directoryEntries(dir.file("links")), std::vector<std::string>{"first"});
 
     // A dangling link: its target is created (mode 0600), the link stays.
     ASSERT_EQ(::symlink("made/new.ini", dir.file("dangling").c_str()), 0);
@@ -467,7 +451,7 @@ TEST(ProfileWrite, HardLinkedFileIsRefusedAndStaysOneFile) {
     // Reading is not affected.
     EXPECT_EQ(get(f, "a", "k"), "1");
     EXPECT_EQ(stateOf(f).state, PROFILE_FILE_READABLE);
-    EXPECT_EQ(entriesOf(dir.path()).size(), 2u);
+    EXPECT_EQ(testutil::directoryEntries(dir.path()).size(), 2u);
     // With the second name gone the file is written again.
     ASSERT_EQ(::unlink(other.c_str()), 0);
     EXPECT_TRUE(put(f, "a", "k", "2"));
@@ -583,7 +567,7 @@ TEST(ProfileFile, FifoIsNamedNeverWaitedForNeitherReadNorWritten) {
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"omvarc.ini"});
+    EXPECT_EQ(testutil::directoryEntries(dir.path()), std::vector<std::string>{"omvarc.ini"});
 }
 
 TEST(ProfileFile, ModeZeroFileIsUnreadableForItsUser) {
@@ -618,7 +602,7 @@ TEST(ProfileWrite, UnreadableFileIsLeftAlone) {
     ASSERT_EQ(::chmod(f.c_str(), 0222), 0);
     // Root reads every file, so the write is tried as the user nobody.
     EXPECT_EQ(inChild([&] { return put(f, "a", "j", "2") ? 1 : 0; }, 5000, ::geteuid() == 0), 0);
-    EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{"locked.ini"});
+    EXPECT_EQ(testutil::directoryEntries(dir.path()), std::vector<std::string>{"locked.ini"});
     ASSERT_EQ(::chmod(f.c_str(), 0600), 0);
     EXPECT_EQ(readFile(f), "[a]\nk=1\n");
 }

@@ -1,6 +1,6 @@
-#include "app/socket_ops.h"
+#include "base/socket_ops.h"
 
-#include "app/app_state.h"
+#include "base/app_state.h"
 #include "platform/runtime.h"
 
 #include <arpa/inet.h>

@@ -1,6 +1,6 @@
 // The names of the configuration file against the names the server reads: a misspelt
 // section or key is silently the default at every start, so each one is told.
-#include "config/check_config_internal.h"
+#include "check/check_config_internal.h"
 #include "config/config.h"
 #include "config/nearest_name.h"
 #include "platform/profile/profile_names.h"

@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "base/app_state.h"
 
 HINSTANCE appInstance = nullptr;
 HWND mainWindow = nullptr;
@@ -19,3 +19,19 @@ int32_t connectedSend = 0;
 uint32_t bindAddress = 0; // INADDR_ANY
 uint32_t serverTicks = 0;
 uint32_t beaconTicks = 0;
+
+void appStateReset() {
+    appInstance = nullptr;
+    mainWindow = nullptr;
+    directoryServerIndex = 1;
+    capacity = 8;
+    showCommand = SW_SHOWNORMAL;
+    audioPortSocket = INVALID_SOCKET;
+    controlPortSocket = INVALID_SOCKET;
+    mdiClient = nullptr;
+    bindOnPortZero = 0;
+    connectedSend = 0;
+    bindAddress = 0;
+    serverTicks = 0;
+    beaconTicks = 0;
+}

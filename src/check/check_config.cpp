@@ -1,11 +1,11 @@
 // The configuration check: the keys as the server would read them, then what would go
 // wrong. It only reads the two files: it resolves no name, opens no socket, writes no file,
 // sends nothing and creates no window.
-#include "config/check_config.h"
+#include "check/check_config.h"
 
 #include "access/access.h"
+#include "check/check_config_internal.h"
 #include "config/account.h"
-#include "config/check_config_internal.h"
 #include "config/config.h"
 #include "links/links_check.h"
 #include "monitor/http_library.h"

@@ -46,3 +46,7 @@ extern uint32_t bindAddress;
 // clock of the holds and limits that count ticks, read without a system call.
 extern uint32_t serverTicks;
 extern uint32_t beaconTicks;
+
+// Puts the state above back to its values at program start (the class names and title
+// that start-up sets stay). For tests.
+void appStateReset();
