@@ -311,6 +311,12 @@ TEST(ControlSocket, DenyAppendsToTheAccessFileAndReloadReadsItNow) {
 }
 
 TEST(ControlSocket, HostileClientsCostTheRelayNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+    // What is measured here is throughput: the sanitizer build relays several times slower,
+    // so its flood guard trips while the hostile clients are served, as described for a
+    // server that falls behind. The other builds run this case.
+    GTEST_SKIP() << "a throughput case: not run in the sanitizer build";
+#endif
     TempDir dir;
     Server server(dir, "127.121.3.1");
     ASSERT_TRUE(server.up()) << server.process->standardError();

@@ -22,7 +22,9 @@ size_t copyCut(std::string_view text, char* buf, size_t size) {
         return 0;
     }
     size_t n = text.size() < size - 1 ? text.size() : size - 1;
-    std::memcpy(buf, text.data(), n);
+    if (n > 0) { // an empty text may have no data pointer at all
+        std::memcpy(buf, text.data(), n);
+    }
     buf[n] = '\0';
     return n;
 }
