@@ -8,6 +8,7 @@
 #include "base/app_state.h"
 #include "control/rtcp.h"
 #include "platform/window/window.h"
+#include "stations/refusal_hold.h"
 #include "stations/station.h"
 
 #include <cstring>
@@ -62,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A neutral status first, so that each input's own status texts are seen.
     SetWindowTextA(mainWindow, "FUZZ");
     w.server.clearStatus();
+    refusalHoldReset(); // every input's refused station is told anew
     const bool received = size >= 5 && size <= 3624;
     const bool bye = received && rtcpHasBye(data, static_cast<int>(size));
 

@@ -26,12 +26,22 @@ constexpr uint64_t K1 = 0x9E3779B97F4A7C15ULL;
 constexpr uint64_t K2 = 0xC2B2AE3D27D4EB4FULL;
 constexpr uint64_t K3 = 0xD6E8FEB86659FD93ULL;
 
-// Final mix of the two running sums: every bit of them reaches the hash.
+// One bijective mixing step (xor-shift, odd multiply, xor-shift).
+inline uint64_t mix(uint64_t x, uint64_t k) {
+    x ^= x >> 29;
+    x *= k;
+    return x ^ (x >> 32);
+}
+
+// Final mix of the two running sums, one word after the other: each step is a bijection of
+// what came before and the word, so a change in any one word always changes the hash, and
+// changes in two words cancel only by chance (a change in the top byte of the last block
+// moved both the sum and the run by the same amount, which a plain xor of the words let cancel).
 inline uint64_t finish(uint64_t s0, uint64_t s1, uint64_t r0, uint64_t r1) {
-    uint64_t h = (s0 * K1) ^ (s1 * K2) ^ (r0 * K3) ^ r1;
-    h ^= h >> 32;
-    h *= K1;
-    return h ^ (h >> 29);
+    uint64_t h = mix(s0 ^ K1, K2);
+    h = mix(h ^ s1, K3);
+    h = mix(h ^ r0, K1);
+    return mix(h ^ r1, K2);
 }
 
 } // namespace
