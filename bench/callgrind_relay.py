@@ -6,9 +6,11 @@ from receive to the last copy sent), plays 25 listeners and one talker on loopba
 (127.111.70.1 for the server, 127.111.71.x for the stations), sends N datagrams of 144
 bytes at 50 per second, stops the server and divides the instructions counted by N.
 
-    bench/callgrind_relay.py SERVER_BINARY [N] [--http]
+    bench/callgrind_relay.py SERVER_BINARY [N] [--http] [--limits]
 
 --http also starts the HTTP view and holds 8 event-stream clients open while relaying.
+--limits gives the server a [limits] section (talk=180, rate=1000, unnamed=10: every check
+runs, none drops a datagram of the count).
 --all counts the whole process instead (start-up included: compare two counts of N).
 """
 import os, re, signal, socket, subprocess, sys, tempfile, time
@@ -17,12 +19,15 @@ binary = sys.argv[1]
 count = int(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2].isdigit() else 300
 http = "--http" in sys.argv
 whole = "--all" in sys.argv
+limits = "--limits" in sys.argv
 server = "127.111.70.1"
 work = tempfile.mkdtemp(prefix="cs-callgrind-")
 config = os.path.join(work, "omvarc.ini")
 with open(config, "w") as f:
     f.write("[callsign]\nuser=*BENCH*\ndesc=BENCH\nvalid=PW\n[server]\nver=618\nmaxusers=25\n"
             "1=127.0.0.1\n2=127.0.0.1\n3=127.0.0.1\n4=127.0.0.1\n")
+    if limits:
+        f.write("[limits]\ntalk=180\nrate=1000\nunnamed=10\n")
 out = os.path.join(work, "callgrind.out")
 args = ["valgrind", "--tool=callgrind"] + ([] if whole else ["--toggle-collect=onAudioSocket*"]) + [
         "--callgrind-out-file=" + out, binary, "-m", "--config", config, "--bind", server]

@@ -15,17 +15,12 @@
 int32_t limitTalk = 0;
 int32_t limitRate = 0;
 int32_t limitUnnamed = 0;
+int32_t limitTalkTicks = 0;
+uint32_t limitTalkLastBeacon = 0;
 
 namespace {
 
 constexpr char TALK_LIMIT_STATUS[] = "TALK LIMIT";
-
-// A pause: no datagram during one whole beacon tick, so the beacon count moved by two or
-// more between two datagrams.
-constexpr uint32_t PAUSE_BEACON_TICKS = 2;
-
-int32_t talkTicks = 0;       // ticks the current talker has talked without a pause
-uint32_t talkLastBeacon = 0; // beaconTicks at its last long datagram
 
 int32_t readLimit(const char* key) {
     auto value = static_cast<int32_t>(GetPrivateProfileIntA("limits", key, 0, CONFIG_FILE));
@@ -48,7 +43,7 @@ StationRecord* talkerStation() {
 void muteTalker() {
     StationRecord* record = talkerStation();
     talkerHold = 0;
-    talkTicks = 0;
+    limitTalkTicks = 0;
     monitorTalker(nullptr);
     if (record == nullptr) {
         return;
@@ -80,53 +75,39 @@ void limitsStart() {
     limitTalk = readLimit("talk");
     limitRate = readLimit("rate");
     limitUnnamed = readLimit("unnamed");
-    talkTicks = 0;
+    limitTalkTicks = 0;
 }
 
 void limitsReset() {
     limitTalk = 0;
     limitRate = 0;
     limitUnnamed = 0;
-    talkTicks = 0;
-    talkLastBeacon = 0;
+    limitTalkTicks = 0;
+    limitTalkLastBeacon = 0;
 }
 
-bool limitsPass(StationRecord* sender) {
-    if (limitRate > 0) {
-        if (sender->rateTick != serverTicks) {
-            sender->rateTick = serverTicks;
-            sender->rateUsed = 0;
-        }
-        if (++sender->rateUsed > limitRate) {
-            // The flood guard counts audio that would be relayed late; what the rate limit
-            // drops is never relayed, so it ends the guard's run instead of feeding it, and a
-            // station's flood cannot make the guard throw away the talker's audio.
-            queueCount = 0;
-            monitorRateLimited(sender);
-            return false;
-        }
+bool limitsRateExceeded(StationRecord* sender) {
+    // The flood guard counts audio that would be relayed late; what the rate limit drops is
+    // never relayed, so it ends the guard's run instead of feeding it, and a station's flood
+    // cannot make the guard throw away the talker's audio.
+    queueCount = 0;
+    monitorRateLimited(sender);
+    return false;
+}
+
+bool limitsMutedPass(StationRecord* sender) {
+    if (beaconTicks - sender->mutedBeacon < LIMITS_PAUSE_BEACON_TICKS) {
+        sender->mutedBeacon = beaconTicks;
+        setStatusText(TALK_LIMIT_STATUS);
+        monitorMuted(sender);
+        return false;
     }
-    if (sender->muted != 0) {
-        if (beaconTicks - sender->mutedBeacon < PAUSE_BEACON_TICKS) {
-            sender->mutedBeacon = beaconTicks;
-            setStatusText(TALK_LIMIT_STATUS);
-            monitorMuted(sender);
-            return false;
-        }
-        sender->muted = 0; // it paused
-    }
+    sender->muted = 0; // it paused
     return true;
 }
 
-void limitsTalkerHeard(bool took) {
-    if (took || beaconTicks - talkLastBeacon >= PAUSE_BEACON_TICKS) {
-        talkTicks = 0;
-    }
-    talkLastBeacon = beaconTicks;
-}
-
 void limitsTick() {
-    if (limitTalk > 0 && talkerHold > 0 && ++talkTicks >= limitTalk) {
+    if (limitTalk > 0 && talkerHold > 0 && ++limitTalkTicks >= limitTalk) {
         muteTalker();
     }
     if (limitUnnamed > 0) {

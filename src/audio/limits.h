@@ -11,6 +11,7 @@
 // system call.
 #pragma once
 
+#include "base/app_state.h"
 #include "stations/station.h"
 
 #include <cstdint>
@@ -19,17 +20,49 @@ extern int32_t limitTalk;
 extern int32_t limitRate;
 extern int32_t limitUnnamed;
 
+// The talk count: ticks the current talker has talked without a pause, and beaconTicks at
+// its last long datagram.
+extern int32_t limitTalkTicks;
+extern uint32_t limitTalkLastBeacon;
+
+// A pause: no datagram during one whole beacon tick, so the beacon count moved by two or
+// more between two datagrams.
+constexpr uint32_t LIMITS_PAUSE_BEACON_TICKS = 2;
+
 // Reads [limits] talk, rate and unnamed (main window creation); negative values are 0.
 void limitsStart();
 // Back to no limits (and the talk count to 0).
 void limitsReset();
 
+// The out-of-line ends of limitsPass: a datagram beyond the sender's rate (counted, false),
+// and one from a muted sender (false while it has not paused, counted; true once it has).
+bool limitsRateExceeded(StationRecord* sender);
+bool limitsMutedPass(StationRecord* sender);
+
 // A datagram from the active station sender, before the talker lock: false when it is not
-// to be relayed (beyond its rate, or muted by the talk limit), counted as such.
-bool limitsPass(StationRecord* sender);
+// to be relayed (beyond its rate, or muted by the talk limit), counted as such. Inline: a
+// few loads and compares of the sender's record on every relayed datagram.
+inline bool limitsPass(StationRecord* sender) {
+    if (limitRate > 0) {
+        if (sender->rateTick != serverTicks) {
+            sender->rateTick = serverTicks;
+            sender->rateUsed = 0;
+        }
+        if (++sender->rateUsed > limitRate) {
+            return limitsRateExceeded(sender);
+        }
+    }
+    return sender->muted == 0 || limitsMutedPass(sender);
+}
+
 // A long datagram of the talker passed the lock; took: it has just taken the lock. Starts
 // the talk count again when the lock was taken or the talker paused for a beacon tick.
-void limitsTalkerHeard(bool took);
+inline void limitsTalkerHeard(bool took) {
+    if (took || beaconTicks - limitTalkLastBeacon >= LIMITS_PAUSE_BEACON_TICKS) {
+        limitTalkTicks = 0;
+    }
+    limitTalkLastBeacon = beaconTicks;
+}
 // Once a TIMER_TICK, after the talker hold was counted down: mutes a talker over the talk
 // limit (status "TALK LIMIT", event talk-limit, the lock freed), closes the stations unnamed
 // for longer than the unnamed limit.

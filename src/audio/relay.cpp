@@ -152,15 +152,15 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     if (sender->state != STATION_ACTIVE || !limitsPass(sender)) {
         return;
     }
-    const uint64_t hash = loopGuardHash(buffer, length);
-    if (loopGuardSeen(hash)) {
+    LoopGuardSlot* const relayedNote = loopGuardPass(buffer, length);
+    if (relayedNote == nullptr) {
         monitorLoop();
         return;
     }
     if (length >= LONG_DATAGRAM_MIN && !passesTalkerLock(sender)) {
+        loopGuardForget(relayedNote);
         return;
     }
-    loopGuardNote(hash);
     if (sender->idleTicks > 0) {
         sender->idleTicks = 0;
     }
