@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <liburing.h>
 
 namespace {
 
@@ -23,61 +22,60 @@ namespace {
 // twice as long.
 constexpr unsigned kRingEntries = 64;
 
-static_assert(platform::batch::kMaxPending <= kRingEntries, "a batch fits the ring");
-
 io_uring ring;
 bool ringOpen = false;
-unsigned char sqeFlags = 0; // IOSQE_CQE_SKIP_SUCCESS where available
+bool batching = false; // between sendBatchBegin and sendBatchSubmit, with the ring open
 
-// Marks every completion posted so far as seen (no system call).
+// Marks every completion posted so far as seen (no system call; one load and compare when
+// there is none, the usual case).
 void reap() {
-    io_uring_cqe* cqes[kRingEntries];
-    unsigned n;
-    while ((n = io_uring_peek_batch_cqe(&ring, cqes, kRingEntries)) != 0) {
+    const unsigned n = io_uring_cq_ready(&ring);
+    if (n != 0) [[unlikely]] {
         io_uring_cq_advance(&ring, n);
     }
+}
+
+// Makes the ring's free submission entries the batch being built.
+void startBatch() {
+    io_uring_sq& sq = ring.sq;
+    platform::batch::next = sq.sqe_tail;
+    platform::batch::room = sq.ring_entries - (sq.sqe_tail - IO_URING_READ_ONCE(*sq.khead));
+}
+
+// Hands the entries queued since startBatch to the kernel in one system call (none, no call).
+void submitBatch() {
+    platform::batch::room = 0;
+    if (platform::batch::next == ring.sq.sqe_tail) {
+        return;
+    }
+    ring.sq.sqe_tail = platform::batch::next;
+    while (io_uring_submit(&ring) == -EINTR) {
+    }
+    reap();
 }
 
 } // namespace
 
 namespace platform::batch {
 
-Pending pending[kMaxPending];
-unsigned pendingCount = 0;
-bool batching = false;
+io_uring_sqe* entries = nullptr;
+unsigned mask = 0;
+unsigned next = 0;
+unsigned room = 0;
 
-void sendNow(SOCKET s, const char* bytes, int length) {
+void queueSlow(SOCKET s, const char* bytes, int length) {
+    if (batching && length >= 0) {
+        submitBatch(); // the ring is full: what is queued goes first, in order
+        startBatch();
+        if (room != 0) {
+            sendBatchQueue(s, bytes, length);
+            return;
+        }
+    }
     ws::send(s, bytes, length, 0);
 }
 
-// Writes the pending sends into the ring (emptied by the last submission, whose sends the
-// kernel issued inline) and hands them to the kernel in one system call.
-void flushPending() {
-    const unsigned n = pendingCount;
-    pendingCount = 0;
-    if (n == 0) {
-        return;
-    }
-    for (unsigned i = 0; i < n; ++i) {
-        io_uring_sqe* sqe = io_uring_get_sqe(&ring);
-        if (sqe == nullptr) [[unlikely]] {
-            sendNow(pending[i].s, pending[i].bytes, pending[i].length);
-            continue;
-        }
-        io_uring_prep_send(sqe, pending[i].s, pending[i].bytes,
-                           static_cast<size_t>(pending[i].length), MSG_DONTWAIT | MSG_NOSIGNAL);
-        sqe->flags = sqeFlags;
-    }
-    while (io_uring_submit(&ring) == -EINTR) {
-    }
-    reap();
-}
-
 } // namespace platform::batch
-
-using platform::batch::batching;
-using platform::batch::flushPending;
-using platform::batch::pendingCount;
 
 void sendBatchOpen() {
     if (ringOpen) {
@@ -102,16 +100,22 @@ void sendBatchOpen() {
         platformOperatorLine(line);
         return;
     }
-    sqeFlags = (params.features & IORING_FEAT_CQE_SKIP) != 0 ? IOSQE_CQE_SKIP_SUCCESS : 0;
+    io_uring_sqe send{};
+    io_uring_prep_send(&send, -1, nullptr, 0, MSG_DONTWAIT | MSG_NOSIGNAL);
+    send.flags = (params.features & IORING_FEAT_CQE_SKIP) != 0 ? IOSQE_CQE_SKIP_SUCCESS : 0;
+    for (unsigned i = 0; i < ring.sq.ring_entries; ++i) {
+        ring.sq.sqes[i] = send;
+    }
+    platform::batch::entries = ring.sq.sqes;
+    platform::batch::mask = ring.sq.ring_mask;
+    platform::batch::room = 0;
     ringOpen = true;
-    pendingCount = 0;
 }
 
 void sendBatchClose() {
     if (ringOpen) {
         sendBatchSubmit();
         io_uring_queue_exit(&ring);
-        batching = false;
         ringOpen = false;
     }
 }
@@ -121,15 +125,16 @@ bool sendBatchRinged() {
 }
 
 void sendBatchBegin() {
-    if (ringOpen) {
+    if (ringOpen && !batching) {
         reap();
+        startBatch();
         batching = true;
     }
 }
 
 void sendBatchSubmit() {
-    batching = false;
-    if (ringOpen) {
-        flushPending();
+    if (batching) {
+        batching = false;
+        submitBatch();
     }
 }
