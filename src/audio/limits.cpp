@@ -48,7 +48,10 @@ void muteTalker() {
     if (record == nullptr) {
         return;
     }
-    record->muted = 1;
+    if (record->muted == 0) {
+        record->muted = 1;
+        record->rateLeft -= LIMITS_MUTED_BIAS;
+    }
     record->mutedBeacon = beaconTicks;
     setStatusText(TALK_LIMIT_STATUS);
     monitorTalkLimit(record);
@@ -86,16 +89,47 @@ void limitsReset() {
     limitTalkLastBeacon = 0;
 }
 
-bool limitsRateExceeded(StationRecord* sender) {
-    // The flood guard counts audio that would be relayed late; what the rate limit drops is
-    // never relayed, so it ends the guard's run instead of feeding it, and a station's flood
-    // cannot make the guard throw away the talker's audio.
-    queueCount = 0;
-    monitorRateLimited(sender);
-    return false;
+namespace {
+
+// The datagrams a station may send in one tick.
+int32_t rateBudget() {
+    return limitRate > 0 ? limitRate : LIMITS_UNLIMITED;
 }
 
-bool limitsMutedPass(StationRecord* sender) {
+int32_t mutedBias(const StationRecord* record) {
+    return record->muted != 0 ? LIMITS_MUTED_BIAS : 0;
+}
+
+// Every station's datagrams for the tick that has just begun (what is left of the last
+// one is not carried over).
+void refillRates() {
+    forEachStation([](StationRecord* record, HWND) {
+        record->rateLeft = limitRate - mutedBias(record);
+        record->rateTick = serverTicks + 1;
+    });
+}
+
+} // namespace
+
+bool limitsGate(StationRecord* sender) {
+    if (sender->rateTick != serverTicks + 1) {
+        // Not given this tick's datagrams yet (admitted since the tick began, or no rate
+        // limit and the large allowance spent): this datagram is the first of them.
+        sender->rateTick = serverTicks + 1;
+        sender->rateLeft = rateBudget() - 1 - mutedBias(sender);
+    }
+    if (sender->rateLeft + mutedBias(sender) < 0) {
+        sender->rateLeft = -1 - mutedBias(sender); // spent; kept from running down further
+        // The flood guard counts audio that would be relayed late; what the rate limit
+        // drops is never relayed, so it ends the guard's run instead of feeding it, and a
+        // station's flood cannot make the guard throw away the talker's audio.
+        queueCount = 0;
+        monitorRateLimited(sender);
+        return false;
+    }
+    if (sender->muted == 0) {
+        return true;
+    }
     if (beaconTicks - sender->mutedBeacon < LIMITS_PAUSE_BEACON_TICKS) {
         sender->mutedBeacon = beaconTicks;
         setStatusText(TALK_LIMIT_STATUS);
@@ -103,10 +137,14 @@ bool limitsMutedPass(StationRecord* sender) {
         return false;
     }
     sender->muted = 0; // it paused
+    sender->rateLeft += LIMITS_MUTED_BIAS;
     return true;
 }
 
 void limitsTick() {
+    if (limitRate > 0) {
+        refillRates();
+    }
     if (limitTalk > 0 && talkerHold > 0 && ++limitTalkTicks >= limitTalk) {
         muteTalker();
     }

@@ -34,30 +34,30 @@ void limitsStart();
 // Back to no limits (and the talk count to 0).
 void limitsReset();
 
-// The out-of-line ends of limitsPass: a datagram beyond the sender's rate (counted, false),
-// and one from a muted sender (false while it has not paused, counted; true once it has).
-bool limitsRateExceeded(StationRecord* sender);
-bool limitsMutedPass(StationRecord* sender);
+// The datagrams of a tick without a rate limit: more than any station can send.
+constexpr int32_t LIMITS_UNLIMITED = 1 << 29;
+// Taken from rateLeft while a station is muted.
+constexpr int32_t LIMITS_MUTED_BIAS = 1 << 30;
+
+// The out-of-line end of limitsPass, for a datagram that found rateLeft spent: gives a
+// station its tick's datagrams when it has not had them yet, then judges the datagram
+// (beyond the rate: counted, false; from a muted station: false while it has not paused,
+// counted; true once it has).
+bool limitsGate(StationRecord* sender);
 
 // A datagram from the active station sender, before the talker lock: false when it is not
-// to be relayed (beyond its rate, or muted by the talk limit), counted as such. Inline: a
-// few loads and compares of the sender's record on every relayed datagram.
+// to be relayed (beyond its rate, or muted by the talk limit), counted as such. Inline: one
+// decrement and test of the sender's record on every relayed datagram, limits or not.
 inline bool limitsPass(StationRecord* sender) {
-    if (limitRate > 0) {
-        if (sender->rateTick != serverTicks) {
-            sender->rateTick = serverTicks;
-            sender->rateUsed = 0;
-        }
-        if (++sender->rateUsed > limitRate) {
-            return limitsRateExceeded(sender);
-        }
-    }
-    return sender->muted == 0 || limitsMutedPass(sender);
+    return --sender->rateLeft >= 0 || limitsGate(sender);
 }
 
 // A long datagram of the talker passed the lock; took: it has just taken the lock. Starts
 // the talk count again when the lock was taken or the talker paused for a beacon tick.
 inline void limitsTalkerHeard(bool took) {
+    if (limitTalk == 0) {
+        return;
+    }
     if (took || beaconTicks - limitTalkLastBeacon >= LIMITS_PAUSE_BEACON_TICKS) {
         limitTalkTicks = 0;
     }

@@ -13,12 +13,10 @@
 constexpr uint32_t LOOP_GUARD_TICKS = 2;
 constexpr uint32_t LOOP_GUARD_SLOTS = 1024; // a power of two
 
-// A remembered datagram: its key (two sums over its 16-byte blocks, in two 64-bit lanes
-// each; see loop_guard.cpp) and the tick it was relayed at (used 0: empty).
+// A remembered datagram's key: two sums over its 16-byte blocks, in two 64-bit lanes each
+// (see loop_guard.cpp); the tick it was relayed at is kept beside it.
 struct LoopGuardSlot {
     uint64_t key[4];
-    uint32_t tick;
-    uint32_t used;
 };
 
 // A datagram about to be relayed (reads exactly length bytes): null when the same datagram
@@ -26,8 +24,6 @@ struct LoopGuardSlot {
 // as relayed now and its slot returned, for loopGuardForget if it is not relayed after all.
 LoopGuardSlot* loopGuardPass(const char* bytes, int length);
 // The datagram loopGuardPass just noted in slot is not relayed: it is not remembered.
-inline void loopGuardForget(LoopGuardSlot* slot) {
-    slot->used = 0;
-}
+void loopGuardForget(LoopGuardSlot* slot);
 // Forgets every datagram (start of the server).
 void loopGuardReset();

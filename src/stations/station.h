@@ -31,12 +31,13 @@ struct StationRecord {
     int32_t keepAliveTicks;
     char* name;          // heap text owned by the record, or null
     int32_t accessTicks; // ticks since admission, counted up to a limit by the access rules
-    // The station limits ([limits]): ticks since admission while unnamed; the tick whose
-    // datagrams rateUsed counts; muted by the talk limit, and the beacon tick it was last
-    // heard on while muted.
+    // The station limits ([limits]): ticks since admission while unnamed; the datagrams it
+    // may still send this tick (less a large bias while muted, so one test on the relay
+    // path sees both) and serverTicks + 1 of the tick they were given for (0: never);
+    // muted by the talk limit, and the beacon tick it was last heard on while muted.
     int32_t unnamedTicks;
+    int32_t rateLeft;
     uint32_t rateTick;
-    int32_t rateUsed;
     int32_t muted;
     uint32_t mutedBeacon;
 };
