@@ -34,13 +34,17 @@ inline Lanes load(const void* q) {
 // word of sum: null when it is there and was relayed within the last LOOP_GUARD_TICKS
 // ticks; else notes it there, relayed now.
 inline LoopGuardSlot* lookUp(Lanes sum, Lanes run) {
-    const size_t at = (sum[0] * SEED) >> 54;
+    const uint64_t first = sum[0];
+    const size_t at = (first * SEED) >> 54;
     LoopGuardSlot& slot = slots[at];
-    const Lanes differ = (load(&slot.key[0]) ^ sum) | (load(&slot.key[2]) ^ run);
     const uint32_t now = serverTicks + 1;
-    if ((differ[0] | differ[1]) == 0 && relayedAt[at] != 0 &&
-        now - relayedAt[at] <= LOOP_GUARD_TICKS) {
-        return nullptr;
+    // A new datagram almost always differs in the first word already: one compare.
+    if (slot.key[0] == first) [[unlikely]] {
+        const Lanes differ = (load(&slot.key[0]) ^ sum) | (load(&slot.key[2]) ^ run);
+        if ((differ[0] | differ[1]) == 0 && relayedAt[at] != 0 &&
+            now - relayedAt[at] <= LOOP_GUARD_TICKS) {
+            return nullptr;
+        }
     }
     std::memcpy(&slot.key[0], &sum, sizeof sum);
     std::memcpy(&slot.key[2], &run, sizeof run);

@@ -165,7 +165,7 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
         sender->idleTicks = 0;
     }
     listStart();
-    const bool withhold = limitUnnamed > 0 && namedStationCount != stationCount;
+    const bool withhold = namedStationCount != stationCount && limitUnnamed > 0;
     monitorRelayed(sender, withhold ? fanOut<true>(sender, buffer, length)
                                     : fanOut<false>(sender, buffer, length));
     listHints();
