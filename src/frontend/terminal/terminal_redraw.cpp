@@ -73,9 +73,7 @@ void terminalIdle() {
         ui.dirty = true;
     }
     ui.holdInput = false;
-    if (!ui.input.empty()) {
-        callAfter(handleWaitingInput, 0); // from the pump, which then looks at the queue
-    }
+    handleWaitingInput(); // what it posts is taken before the pump sleeps
     redrawIfDirty();
 }
 

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +38,7 @@ size_t endLineLength = 0;
 
 // Ends the process for a signal during start-up. Safe in a signal handler when atOnce.
 [[noreturn]] void endForSignal(bool atOnce) {
+    // Written directly: the handler cannot take the operator-line queue's path.
     ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
     (void)written; // nothing more can be done for a standard error that does not take it
     if (atOnce) {
@@ -81,7 +83,7 @@ void takeCloseSignal() {
     }
 }
 
-void onPipeReadable(int) {
+void onPipeReadable(int, short, void*) {
     drainPipe();
     takeCloseSignal();
     if (resizeCaught != 0 && resizeHandler != nullptr) {
@@ -101,7 +103,7 @@ bool watchPipe() {
         pipeRead = fds[0];
         pipeWrite = fds[1];
     }
-    platform::watchFd(pipeRead, onPipeReadable);
+    platformWatchDescriptor(pipeRead, POLLIN, onPipeReadable, nullptr);
     return true;
 }
 
@@ -159,7 +161,7 @@ void resetSignals() {
     resizeCaught = 0;
     resizeHandler = nullptr;
     if (pipeRead >= 0) {
-        watchFd(pipeRead, onPipeReadable);
+        platformWatchDescriptor(pipeRead, POLLIN, onPipeReadable, nullptr);
     }
 }
 
