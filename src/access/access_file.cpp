@@ -162,7 +162,8 @@ void finishLoad(AccessLoadStep step, const char* why) {
     state.replaced = true;
 }
 
-// One step of a load in steps, run before the pump sleeps until the load is done.
+// One step of a load in steps, run before each sleep of the pump until the load is done; with
+// more to read, the pump only looks at its sources and comes back, without sleeping.
 void loadStepFromPump(void*) {
     if (!state.loading) {
         platformRemoveBeforeSleep(loadStepFromPump, nullptr);
@@ -170,10 +171,12 @@ void loadStepFromPump(void*) {
     }
     char why[160] = "";
     AccessLoadStep step = accessLoadStep(&load, ACCESS_STEP_BYTES, why, sizeof why);
-    if (step != AccessLoadStep::More) {
-        platformRemoveBeforeSleep(loadStepFromPump, nullptr);
-        finishLoad(step, why);
+    if (step == AccessLoadStep::More) {
+        platformBeforeSleepAgain(); // the next step after one look at the sources
+        return;
     }
+    platformRemoveBeforeSleep(loadStepFromPump, nullptr);
+    finishLoad(step, why);
 }
 
 } // namespace

@@ -81,6 +81,9 @@ void platformUnwatchDescriptor(int fd);
 // there already changes nothing; false when full.
 bool platformAddBeforeSleep(void (*fn)(void* context), void* context);
 void platformRemoveBeforeSleep(void (*fn)(void* context), void* context);
+// Called by a hook that has more to do: the pump then looks at its sources without waiting
+// and runs the hooks again before it sleeps.
+void platformBeforeSleepAgain();
 
 // True once WM_QUIT has been taken from the queue or is waiting in it.
 bool platformQuitPosted();

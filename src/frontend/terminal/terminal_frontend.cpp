@@ -9,7 +9,6 @@
 #include "platform/window/window.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,8 +32,9 @@ namespace {
 
 using namespace platform::term;
 
-// Gives the terminal back, then repeats every message box on standard error, so that what
-// the operator was told (such as why the server did not start) stays readable.
+// Gives the terminal back, then repeats every message box on standard error (through its
+// queue, waiting at most a quarter of a second for a reader), so that what the operator was
+// told (such as why the server did not start) stays readable.
 void restoreTerminal() {
     if (!ui.started) {
         return;

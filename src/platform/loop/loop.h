@@ -50,7 +50,8 @@ void setFdPosts(int fd, UINT first, UINT last);
 // the queue) or is idle-only cannot.
 bool sourcesMayPost(UINT first, UINT last);
 // Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.
-void runBeforeSleep();
+// True when one of them has more to do (platformBeforeSleepAgain): the pump must not wait.
+bool runBeforeSleep();
 // Polls the watched descriptors (waiting up to timeoutMs, 0: not at all) and posts due
 // timers.
 void pollSources(int timeoutMs);

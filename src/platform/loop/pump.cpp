@@ -49,17 +49,20 @@ struct BeforeSleep {
 };
 constexpr int kMaxBeforeSleep = 8;
 BeforeSleep beforeSleep[kMaxBeforeSleep];
+bool hooksAgain = false; // a hook has more to do before the pump may sleep
 
 } // namespace
 
 namespace platform {
 
-void runBeforeSleep() {
+bool runBeforeSleep() {
+    hooksAgain = false;
     for (const BeforeSleep& b : beforeSleep) {
         if (b.fn != nullptr) {
             b.fn(b.context);
         }
     }
+    return hooksAgain;
 }
 
 void setFdPosts(int fd, UINT first, UINT last) {
@@ -137,6 +140,7 @@ void pollSources(int timeoutMs) {
 void resetWatches() {
     watches.clear();
     highestFd = -1;
+    hooksAgain = false;
     for (BeforeSleep& b : beforeSleep) {
         b = BeforeSleep{};
     }
@@ -186,6 +190,10 @@ bool platformAddBeforeSleep(void (*fn)(void* context), void* context) {
         }
     }
     return false;
+}
+
+void platformBeforeSleepAgain() {
+    hooksAgain = true;
 }
 
 void platformRemoveBeforeSleep(void (*fn)(void* context), void* context) {

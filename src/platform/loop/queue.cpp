@@ -128,12 +128,12 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
             platform::pollSources(0);
             return take(out, hwnd, filterMin, filterMax, true, false);
         }
-        platform::runBeforeSleep();
+        const bool hooksAgain = platform::runBeforeSleep();
         if (findFirst(hwnd, filterMin, filterMax, false) != count ||
             (stop != nullptr && (*stop)())) {
             continue; // the hooks posted something, or the loop is done
         }
-        platform::pollSources(waitTimeoutMs());
+        platform::pollSources(hooksAgain ? 0 : waitTimeoutMs());
         if (take(out, hwnd, filterMin, filterMax, true, false)) {
             return true;
         }

@@ -45,9 +45,9 @@ StatusHook statusHook();
 
 // --- What the loop offers a front end (loop/) ---
 // Calls fn once from the pump, delayMs from now (0: at the next look); setting the same fn
-// again moves its time. Work for when the pump is about to sleep is a before-sleep hook. Not a
-// window timer: no message is posted, and the delay is not divided by the time scale (it paces work
-// for a person).
+// again moves its time. Not a window timer: no message is posted, and the delay is not
+// divided by the time scale (it paces work for a person). Work for when the pump is about
+// to sleep is a before-sleep hook (platformAddBeforeSleep).
 void callAfter(void (*fn)(), UINT delayMs);
 void cancelCall(void (*fn)());
 // Runs a nested message loop (GetMessageA / dispatch) until done() is true or WM_QUIT

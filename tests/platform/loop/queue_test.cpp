@@ -407,4 +407,26 @@ TEST_F(Queue, BeforeSleepHooksRunOnlyWhenTheLoopIsAboutToWait) {
     EXPECT_EQ(runs, 1);
 }
 
+// A hook with more to do keeps the pump from sleeping: its steps follow one another at once,
+// not one a wait (a timer of a second would come first).
+TEST_F(Queue, AHookWithMoreToDoRunsAgainBeforeThePumpWaits) {
+    HWND a = topLevel("a");
+    SetTimer(a, 1, 1000, nullptr);
+    static int steps = 0;
+    steps = 0;
+    auto step = [](void* window) {
+        if (++steps < 5) {
+            platformBeforeSleepAgain();
+        } else {
+            PostMessageA(static_cast<HWND>(window), WM_USER + 2, 0, 0);
+        }
+    };
+    ASSERT_TRUE(platformAddBeforeSleep(step, a));
+    MSG m{};
+    ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0));
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 2));
+    EXPECT_EQ(steps, 5);
+    platformRemoveBeforeSleep(step, a);
+}
+
 } // namespace
