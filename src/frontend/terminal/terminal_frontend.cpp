@@ -9,6 +9,7 @@
 #include "platform/window/window.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -59,7 +60,9 @@ bool ensureStarted() {
     std::string why;
     if (!screenStart(&why)) {
         ui.failed = true;
-        platformOperatorLinef("%s; running minimised", why.c_str());
+        const std::string line =
+            std::string(program_invocation_short_name) + ": " + why + "; running minimised";
+        platform::operatorErrorLine(line.data(), line.size());
         return false;
     }
     ui.started = true;

@@ -11,6 +11,7 @@
 // pump, or from the handler itself while the program may be held up outside the pump.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
+#include "platform/stream/output_stream.h"
 #include "platform/window/window_table.h"
 
 #include <cerrno>
@@ -38,12 +39,13 @@ size_t endLineLength = 0;
 
 // Ends the process for a signal during start-up. Safe in a signal handler when atOnce.
 [[noreturn]] void endForSignal(bool atOnce) {
-    // Written directly: the handler cannot take the operator-line queue's path.
-    ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
-    (void)written; // nothing more can be done for a standard error that does not take it
     if (atOnce) {
+        // Written directly: a signal handler cannot take the operator-line queue's path.
+        ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
+        (void)written; // nothing more can be done for a standard error that does not take it
         _exit(0);
     }
+    platform::operatorErrorLine(endLine, endLineLength > 0 ? endLineLength - 1 : 0);
     std::exit(0);
 }
 

@@ -53,27 +53,35 @@ void writeHeld() {
 const bool flushAtExit = std::atexit(writeHeld) == 0;
 
 // Writes "confserver: " and escaped (the line, prefix and newline included, is cut to
-// lineSize, 600 bytes): kept while the terminal window is up, else queued at once.
+// lineSize, 600 bytes), as platform::operatorErrorLine does.
 void operatorLine(const char* escaped) {
-    (void)flushAtExit;
     if (lineHook != nullptr) {
         lineHook(escaped);
         return;
     }
     char line[lineSize];
     const int n = std::snprintf(line, sizeof line, "confserver: %s", escaped);
-    const size_t length = n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof line - 2);
-    if (platform::frontEnd()->canShowDialogs()) {
+    platform::operatorErrorLine(line,
+                                n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof line - 2));
+}
+
+} // namespace
+
+namespace platform {
+
+void operatorErrorLine(const char* line, size_t length) {
+    (void)flushAtExit;
+    if (frontEnd()->canShowDialogs()) {
         held.push(line, length);
         return;
     }
     // Through the same queue as the message boxes, so it comes after the box it explains.
     std::fflush(stderr);
-    platform::streamLine(platform::Stream::Error, line, length);
-    platform::streamDrain(platform::Stream::Error, writeWaitMs);
+    streamLine(Stream::Error, line, length);
+    streamDrain(Stream::Error, writeWaitMs);
 }
 
-} // namespace
+} // namespace platform
 
 void platformOperatorLine(const char* text) {
     char escaped[lineSize - 16];
