@@ -68,16 +68,16 @@ void reportBadLine(int line, const char* why, const char* word, size_t length, v
     char shown[escapedSize(WORD_SHOWN_MAX)];
     escapeBytes(word, length < WORD_SHOWN_MAX ? length : WORD_SHOWN_MAX, shown, sizeof shown);
     if (length == 0) {
-        std::fprintf(stderr, "confserver: %s:%d: %s\n", state.shownPath, line, why);
+        platformOperatorLinef("%s:%d: %s", state.shownPath, line, why);
     } else {
-        std::fprintf(stderr, "confserver: %s:%d: %s: %s\n", state.shownPath, line, why, shown);
+        platformOperatorLinef("%s:%d: %s: %s", state.shownPath, line, why, shown);
     }
 }
 
 // Writes the warning of a bad condition once, when the condition is new.
 void enterCondition(Condition condition, const char* text) {
     if (state.condition != condition) {
-        std::fprintf(stderr, "confserver: %s: %s\n", state.shownPath, text);
+        platformOperatorLinef("%s: %s", state.shownPath, text);
     }
     state.condition = condition;
 }
@@ -107,17 +107,17 @@ const char* unusable(const AccessLoad& l, const AccessRuleSet& set, char* text, 
 
 void reportHiddenBadLines() {
     if (state.badLinesHidden > 0) {
-        std::fprintf(stderr, "confserver: %s: %d more lines that cannot be read\n", state.shownPath,
-                     state.badLinesHidden);
+        platformOperatorLinef("%s: %d more lines that cannot be read", state.shownPath,
+                              state.badLinesHidden);
     }
 }
 
-void loadStepFromPump();
+void loadStepFromPump(void*);
 
 // Stops a load in steps; the rules in force stay.
 void cancelLoad() {
     if (state.loading) {
-        platform::cancelCall(loadStepFromPump);
+        platformRemoveBeforeSleep(loadStepFromPump, nullptr);
         accessLoadClose(&load);
         accessClearRules(&sets[1 - state.active]);
         state.loading = false;
@@ -162,17 +162,20 @@ void finishLoad(AccessLoadStep step, const char* why) {
     state.replaced = true;
 }
 
-// One step of a load in steps, called from the pump; the next one is called at the next look.
-void loadStepFromPump() {
+// One step of a load in steps, run before each sleep of the pump until the load is done; with
+// more to read, the pump only looks at its sources and comes back, without sleeping.
+void loadStepFromPump(void*) {
     if (!state.loading) {
+        platformRemoveBeforeSleep(loadStepFromPump, nullptr);
         return;
     }
     char why[160] = "";
     AccessLoadStep step = accessLoadStep(&load, ACCESS_STEP_BYTES, why, sizeof why);
     if (step == AccessLoadStep::More) {
-        platform::callAfter(loadStepFromPump, 0);
+        platformBeforeSleepAgain(); // the next step after one look at the sources
         return;
     }
+    platformRemoveBeforeSleep(loadStepFromPump, nullptr);
     finishLoad(step, why);
 }
 
@@ -385,7 +388,7 @@ bool reloadIfChanged(bool force) {
     state.loading = true;
     AccessLoadStep step = accessLoadStep(&load, ACCESS_STEP_BYTES, why, sizeof why);
     if (step == AccessLoadStep::More) {
-        platform::callAfter(loadStepFromPump, 0);
+        platformAddBeforeSleep(loadStepFromPump, nullptr);
         return false;
     }
     finishLoad(step, why);

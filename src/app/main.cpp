@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     std::string helpText;
     int rc = parseCommandLine(argc, argv, &commandLine, &error, &helpText);
     if (rc != 0) {
-        std::fprintf(stderr, "confserver: %s\n", error.c_str());
+        platformOperatorLinef("%s", error.c_str());
         return rc;
     }
     if (commandLine.help) {
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     if (isatty(STDOUT_FILENO) != 0 && !minimiseSwitchGiven(commandLine.words.c_str())) {
         char whyNot[160];
         if (!platformUseTerminalFrontEnd(whyNot, sizeof whyNot)) {
-            std::fprintf(stderr, "confserver: %s; running minimised\n", whyNot);
+            platformOperatorLinef("%s; running minimised", whyNot);
         } else {
             // The terminal must be given back on the way out: a signal ends start-up through
             // exit() from the pump (the account dialog and message boxes run it).

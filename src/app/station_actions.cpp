@@ -112,8 +112,7 @@ void denyAsked(const Target& target) {
     // The new rule closes every station of that callsign at once (its address held off);
     // this one for certain.
     if (stillThere(target)) {
-        accessHoldAddress(stationRecordOf(target.window)->source.sin_addr.s_addr);
-        controlCloseStation(target.window);
+        controlCloseDeniedStation(target.window);
     }
 }
 

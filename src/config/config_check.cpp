@@ -26,11 +26,9 @@ bool checkConfigurationFile() {
         char password[2];
         if (GetPrivateProfileStringA("callsign", "valid", "", password, sizeof password,
                                      CONFIG_FILE) > 0) {
-            std::fprintf(stderr,
-                         "confserver: warning: %s holds a password and other users may open "
-                         "it (mode %04o); chmod 600 %s\n",
-                         shownPath, mode, shownPath);
-            std::fflush(stderr);
+            platformOperatorLinef("warning: %s holds a password and other users may open it "
+                                  "(mode %04o); chmod 600 %s",
+                                  shownPath, mode, shownPath);
         }
     }
     return true;

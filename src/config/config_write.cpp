@@ -1,5 +1,6 @@
 #include "config/config.h"
 #include "platform/profile/profile.h"
+#include "platform/runtime.h"
 #include "platform/stream/escape.h"
 
 #include <cstdio>
@@ -20,8 +21,7 @@ bool writeConfigValue(const char* section, const char* key, const char* value) {
         configWriteError(error, sizeof error);
         char shown[escapedSize(sizeof error)];
         escapeText(error, shown, sizeof shown);
-        std::fprintf(stderr, "confserver: cannot write %s\n", shown);
-        std::fflush(stderr);
+        platformOperatorLinef("cannot write %s", shown);
     }
     return false;
 }

@@ -79,6 +79,13 @@ void controlCloseStation(HWND window) {
     stationRequestClose(window, record);
 }
 
+void controlCloseDeniedStation(HWND window) {
+    if (const StationRecord* record = stationRecordOf(window)) {
+        accessHoldAddress(record->source.sin_addr.s_addr);
+        controlCloseStation(window);
+    }
+}
+
 void onControlSocket(SOCKET s, WORD event, WORD error) {
     if (event != FD_READ || error != 0) {
         return;

@@ -12,3 +12,6 @@ void onControlSocket(SOCKET s, WORD event, WORD error);
 // WM_CLOSE posted (the window then holds its address off for CLOSED_HOLD_TICKS ticks and
 // goes). A window without a station record is left alone.
 void controlCloseStation(HWND window);
+// The operator denied the station's callsign (panel d, ctl deny) and it is still open: its
+// address is held off as a denied station's, then it is closed as above.
+void controlCloseDeniedStation(HWND window);

@@ -2,6 +2,7 @@
 // answer. Every way it can fail ends with one line on standard error and exit code 1 (2 for
 // a bad command line).
 #include "ctl/ctl_internal.h"
+#include "platform/runtime.h"
 #include "platform/stream/escape.h"
 
 #include <cerrno>
@@ -34,7 +35,8 @@ constexpr const char* USAGE =
     "  events           prints the event log's records as they happen, until interrupted\n";
 
 int usageError(const char* problem) {
-    std::fprintf(stderr, "confserver: ctl: %s\n%s", problem, USAGE);
+    platformOperatorLinef("ctl: %s", problem);
+    platformErrorLine(USAGE, std::strlen(USAGE) - 1); // the queue adds the last line end
     return 2;
 }
 
@@ -46,7 +48,7 @@ int failure(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::fprintf(stderr, "confserver: %s\n", text);
+    platformOperatorLinef("%s", text);
     return 1;
 }
 
@@ -178,7 +180,7 @@ int ctlClientMain(int argc, char** argv) {
     }
     if (line.rfind("error ", 0) == 0) {
         ::close(fd);
-        std::fprintf(stderr, "confserver: %s\n", line.c_str() + 6);
+        platformOperatorLinef("%s", line.c_str() + 6);
         return 1;
     }
     if (line != "ok") {

@@ -108,7 +108,7 @@ bool ctlDenyStation(const char* station, CtlAnswer* answer, char* error, size_t 
     }
     // The new rule closes every station of that callsign at once; this one for certain.
     if (stillThere(found)) {
-        controlCloseStation(found.window);
+        controlCloseDeniedStation(found.window);
     }
     char line[escapedSize(NAME_MAX) * 2 + 96];
     std::snprintf(line, sizeof line, "denied %s (%s): \"deny %s\" added to the access file",

@@ -7,23 +7,6 @@
 
 HttpLibrary httpLibrary{};
 
-namespace {
-
-// Stores the address of symbol in *slot; false, with the reason in why, when it is missing.
-template <typename Function>
-bool resolve(void* handle, const char* symbol, Function* slot, const char* file, char* why,
-             size_t size) {
-    void* address = dlsym(handle, symbol);
-    if (address == nullptr) {
-        std::snprintf(why, size, "%s has no function %s", file, symbol);
-        return false;
-    }
-    *slot = reinterpret_cast<Function>(address);
-    return true;
-}
-
-} // namespace
-
 bool httpLibraryResolve(const char* file, HttpLibrary* out, char* why, size_t size) {
     void* handle = monitorLibraryOpen(file, why, size);
     if (handle == nullptr) {
@@ -33,7 +16,7 @@ bool httpLibraryResolve(const char* file, HttpLibrary* out, char* why, size_t si
     // The name of each slot's function is taken from its declaration, never retyped.
 #define HTTP_LIBRARY_RESOLVE(slot, function)                                                       \
     static_assert(std::is_same_v<decltype(library.slot), decltype(&function)>);                    \
-    if (!resolve(handle, #function, &library.slot, file, why, size)) {                             \
+    if (!monitorLibrarySymbol(handle, #function, &library.slot, file, why, size)) {                \
         dlclose(handle);                                                                           \
         return false;                                                                              \
     }

@@ -16,12 +16,9 @@ bool journalLibraryResolve(const char* file, JournalLibrary* out, char* why, siz
     static_assert(std::is_same_v<decltype(out->sendv), decltype(&sd_journal_sendv)>);
     const char* symbol = JOURNAL_LIBRARY_SYMBOL(sd_journal_sendv);
 #undef JOURNAL_LIBRARY_SYMBOL
-    void* address = dlsym(handle, symbol);
-    if (address == nullptr) {
-        std::snprintf(why, size, "%s has no function %s", file, symbol);
+    if (!monitorLibrarySymbol(handle, symbol, &out->sendv, file, why, size)) {
         dlclose(handle);
         return false;
     }
-    out->sendv = reinterpret_cast<decltype(&sd_journal_sendv)>(address);
     return true; // the handle stays open: the function is used until the process ends
 }

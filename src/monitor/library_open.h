@@ -1,5 +1,5 @@
-// Opening a shared library that the monitor loads only when it is used (the HTTP view's and
-// the journal's), shared by their function-table loaders.
+// The one loader of the shared libraries that the monitor opens only when it uses them (the
+// HTTP view's and the journal's): open the file, then find each function by name.
 #pragma once
 
 #include <cstddef>
@@ -15,4 +15,18 @@ inline void* monitorLibraryOpen(const char* file, char* why, size_t size) {
         std::snprintf(why, size, "cannot load %s: %s", file, error != nullptr ? error : "?");
     }
     return handle;
+}
+
+// Stores the address of symbol in *slot; false, with "FILE has no function SYMBOL" in why,
+// when it is missing (the caller then closes the handle).
+template <typename Function>
+bool monitorLibrarySymbol(void* handle, const char* symbol, Function* slot, const char* file,
+                          char* why, size_t size) {
+    void* address = dlsym(handle, symbol);
+    if (address == nullptr) {
+        std::snprintf(why, size, "%s has no function %s", file, symbol);
+        return false;
+    }
+    *slot = reinterpret_cast<Function>(address);
+    return true;
 }

@@ -37,6 +37,9 @@ void platformErrorLine(const char* line, size_t length);
 // mode; while the terminal window is up, kept and written after the terminal is given back.
 // A hook, when set (tests), receives the escaped text (without the prefix) instead.
 void platformOperatorLine(const char* text);
+// The same, formatted (printf) from parts that are escaped already (names escaped where
+// they came in), cut to the line's bound.
+void platformOperatorLinef(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void platformSetOperatorLineHook(void (*hook)(const char* text));
 
 // Message boxes are answered by the hook instead of the front end, when it is set.
@@ -64,18 +67,23 @@ void platformSetSignalAction(int action);
 // is posted meanwhile, up to limit messages; returns the number dispatched.
 int platformDispatchPending(int limit);
 
-// Watches a descriptor of a subsystem above the platform layer: ready(fd, revents,
-// context) runs on the server's one thread, from the pump, when poll reports one of events
-// (POLLIN, POLLOUT) or POLLHUP/POLLERR for it. Replaces an earlier watch of fd.
-void platformWatchDescriptor(int fd, short events,
-                             void (*ready)(int fd, short revents, void* context), void* context);
-// Changes what is waited for on a watched descriptor (0: nothing for now).
+// The one way to watch a descriptor, for every layer: ready(fd, revents, data) runs on the
+// server's one thread, from the pump, when poll reports one of events (POLLIN, POLLOUT) or
+// POLLHUP/POLLERR for it. Replaces an earlier watch of fd.
+using DescriptorReady = void (*)(int fd, short revents, void* data);
+void platformWatchDescriptor(int fd, short events, DescriptorReady ready, void* data);
+// Changes what is waited for on a watched descriptor (0: nothing for now, not polled).
 void platformSetDescriptorEvents(int fd, short events);
 void platformUnwatchDescriptor(int fd);
-// fn(context) runs each time before the pump blocks waiting (work that gathers up while
-// the server is busy, such as output to flush). At most 4 hooks; false when full.
+// The one list of work before sleep: fn(context) runs each time before the pump blocks
+// waiting (work that gathers up while the server is busy: output to flush, a screen to
+// draw, a file read in steps), in the order added. At most 8 hooks; adding one that is
+// there already changes nothing; false when full.
 bool platformAddBeforeSleep(void (*fn)(void* context), void* context);
 void platformRemoveBeforeSleep(void (*fn)(void* context), void* context);
+// Called by a hook that has more to do: the pump then looks at its sources without waiting
+// and runs the hooks again before it sleeps.
+void platformBeforeSleepAgain();
 
 // True once WM_QUIT has been taken from the queue or is waiting in it.
 bool platformQuitPosted();

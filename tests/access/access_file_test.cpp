@@ -3,6 +3,7 @@
 // good rules kept, start errors, a million rules read in steps, the operator's appended
 // deny, and where a relative path points.
 #include "access/access.h"
+#include "platform/loop/loop.h"
 #include "platform/profile/profile.h"
 #include "platform/runtime.h"
 #include "support/stderr_capture.h"
@@ -56,10 +57,10 @@ class AccessFile : public ::testing::Test {
         accessSetFileOverride(path.c_str());
         ASSERT_TRUE(accessStart()) << accessStartError();
     }
-    // Runs the steps of a load from the pump until it is done (bounded).
+    // Runs the steps of a load from the pump (before each sleep) until it is done (bounded).
     void finishLoad() {
         for (int round = 0; round < 100000 && accessLoading(); ++round) {
-            platformDispatchPending(10);
+            platform::runBeforeSleep();
         }
         ASSERT_FALSE(accessLoading());
     }

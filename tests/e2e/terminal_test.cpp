@@ -1,15 +1,20 @@
 // The built binary in a terminal window, driven through tmux (addresses 127.50.0.0/16):
 // the title bar as the status line, the menu bar and its commands, about dialogs and their
 // colours, the first-run account dialog, message boxes, the ways out, and the fall-back to
-// minimised mode when the terminal cannot be used.
+// minimised mode when the terminal cannot be used, and lines for the operator kept off the
+// window until the terminal is given back.
 #include "support/server_harness.h"
+#include "support/server_process.h"
 #include "support/tcp_sink.h"
 #include "support/testutil.h"
 #include "support/tmux_session.h"
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
+#include <thread>
 
 using testutil::TempDir;
 using testutil::TmuxSession;
@@ -382,6 +387,46 @@ TEST_F(Terminal, AnUnusableTerminalFallsBackToMinimisedWithOneLine) {
         ::kill(tmux.programPid(kWait), SIGTERM);
         EXPECT_EQ(tmux.waitExit(kWait), 0);
     }
+}
+
+// A line for the operator while the window is up (a bad line of the access file, read again on
+// `ctl reload`) never lands on the window; it is written, whole, once the terminal is given
+// back.
+TEST_F(Terminal, OperatorLinesWaitUntilTheTerminalIsGivenBack) {
+    TempDir dir;
+    std::string config = dir.file("omvarc.ini");
+    testutil::writeFile(config, std::string(ACCOUNT) + serverSection("127.0.0.1"));
+    std::string access = dir.file("rules");
+    testutil::writeFile(access, "allow 127.0.0.0/8\n");
+    std::string socket = dir.file("control");
+    std::vector<std::string> args = serverArgs(config, "127.50.7.1");
+    args.insert(args.end(), {"--access", access, "--control", socket});
+    TmuxSession tmux(environment("xterm-256color", false), args, 100, 30);
+    ASSERT_TRUE(tmux.waitFor([&](const std::string&) { return tmux.title() == "cVARDE"; }, kWait))
+        << tmux.screen();
+    testutil::writeFile(access, "allow 127.0.0.0/8\nfrobnicate\n");
+    testutil::ServerProcess reload({"ctl", "--socket", socket, "reload"});
+    ASSERT_EQ(reload.waitExit(kWait), 0) << reload.standardError();
+    // Output after the line: once it shows, the line would have shown too.
+    testutil::UdpPeer peer("127.50.7.2", 0);
+    EXPECT_TRUE(showsStatus(tmux, "CNTL PKT ERROR", [&] {
+        peer.sendTo("127.50.7.1", 5199, std::string("abcd"));
+    })) << tmux.screen();
+    const std::string line = "confserver: " + access + ":2: ";
+    EXPECT_EQ(count(tmux.screen(), line), 0) << tmux.screen();
+    ::kill(tmux.programPid(kWait), SIGTERM);
+    EXPECT_EQ(tmux.waitExit(kWait), 0);
+    // Once the program has ended, nothing more is written: the line is there (it may have
+    // scrolled off the top), whole and once.
+    std::string after;
+    for (int i = 0; i < 200 && after.find("Pane is dead") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // tmux reads what is left
+        after = tmux.screenAndHistory();
+    }
+    EXPECT_EQ(count(after, line), 1) << after;
+    EXPECT_NE(after.find(line + "unknown word (allow or deny expected): frobnicate\n"),
+              std::string::npos)
+        << after;
 }
 
 } // namespace

@@ -60,7 +60,7 @@ TEST(TerminalRedraw, ABurstOfStatusTextsIsDrawnOnceAndABusyLoopStillDraws) {
     HWND main = CreateWindowExA(0, "RedrawTestMain", "FIRST TEXT", WS_POPUP | WS_CAPTION, 0, 0, 275,
                                 57, nullptr, nullptr, nullptr, nullptr);
     ShowWindow(main, SW_SHOWNORMAL);
-    platform::frontEnd()->idle();
+    platform::runBeforeSleep();
     std::string first = drain(master);
     long drawsBefore = platform::term::ui.draws;
 
@@ -70,7 +70,7 @@ TEST(TerminalRedraw, ABurstOfStatusTextsIsDrawnOnceAndABusyLoopStillDraws) {
     }
     platformDispatchPending(100);
     long drawsDuringBurst = platform::term::ui.draws;
-    platform::frontEnd()->idle();
+    platform::runBeforeSleep();
     long drawsAfterIdle = platform::term::ui.draws;
     std::string burst = drain(master);
 

@@ -154,6 +154,10 @@ std::string TmuxSession::screen() {
     return tmux({"capture-pane", "-p", "-t", "main"});
 }
 
+std::string TmuxSession::screenAndHistory() {
+    return tmux({"capture-pane", "-p", "-S", "-", "-t", "main"});
+}
+
 std::string TmuxSession::screenWithColours() {
     return tmux({"capture-pane", "-e", "-p", "-t", "main"});
 }

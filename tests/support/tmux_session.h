@@ -25,6 +25,8 @@ class TmuxSession {
     // attribute sequences (capture-pane -e -p).
     std::string screen();
     std::string screenWithColours();
+    // The screen with the lines scrolled off its top above it.
+    std::string screenAndHistory();
     std::vector<std::string> rows();
     // Waits up to timeoutMs until the screen satisfies the test; false on time-out.
     bool waitFor(const std::function<bool(const std::string&)>& test, int timeoutMs);

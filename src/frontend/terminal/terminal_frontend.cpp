@@ -3,6 +3,8 @@
 // path); when it cannot be set up, the minimised front end does everything instead.
 #include "frontend/terminal/terminal.h"
 #include "frontend/terminal/terminal_window.h"
+#include "platform/runtime.h"
+#include "platform/stream/output_stream.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
 
@@ -31,17 +33,18 @@ namespace {
 
 using namespace platform::term;
 
-// Gives the terminal back, then repeats every message box on standard error, so that what
-// the operator was told (such as why the server did not start) stays readable.
+// Gives the terminal back, then repeats every message box on standard error (through its
+// queue, waiting at most a quarter of a second for a reader), so that what the operator was
+// told (such as why the server did not start) stays readable.
 void restoreTerminal() {
     if (!ui.started) {
         return;
     }
     screenStop();
     for (const std::string& line : ui.boxLog) {
-        std::fprintf(stderr, "%s\n", line.c_str());
+        platform::streamLine(platform::Stream::Error, line.data(), line.size());
     }
-    std::fflush(stderr);
+    platform::streamDrain(platform::Stream::Error, 250);
 }
 
 // Takes the screen over on first use. False when the minimised front end must answer.
@@ -57,11 +60,14 @@ bool ensureStarted() {
     std::string why;
     if (!screenStart(&why)) {
         ui.failed = true;
-        std::fprintf(stderr, "%s: %s; running minimised\n", program_invocation_short_name,
-                     why.c_str());
+        const std::string line =
+            std::string(program_invocation_short_name) + ": " + why + "; running minimised";
+        platform::operatorErrorLine(line.data(), line.size());
         return false;
     }
     ui.started = true;
+    // Drawn before the pump sleeps, after the hooks added before it (the panel's among them).
+    platformAddBeforeSleep([](void*) { terminalIdle(); }, nullptr);
     startInput();
     markDirty();
     return true;
@@ -137,8 +143,6 @@ class TerminalFrontEnd : public platform::FrontEnd {
                    ? runMessageBox(text, caption, type)
                    : platform::minimisedFrontEnd()->messageBox(owner, text, caption, type);
     }
-
-    void idle() override { terminalIdle(); }
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // F6: the next window, Ctrl-L: repaint). A key that needs the program posts a message, and
 // the keys after it wait until it is handled, so they go to the window on top by then.
 #include "frontend/terminal/terminal.h"
+#include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/system_command.h"
 #include "platform/window/window.h"
@@ -167,12 +168,12 @@ void checkHangup() {
                  available == 0);
     if (gone) {
         ui.lost = true;
-        unwatchFd(STDIN_FILENO);
+        platformUnwatchDescriptor(STDIN_FILENO);
         kill(getpid(), SIGHUP);
     }
 }
 
-void readKeys(int) {
+void readKeys(int, short, void*) {
     int count = 0;
     int pending = ERR;
     while (count < kMaxKeysPerRead) {
@@ -240,7 +241,7 @@ Target keyTarget() {
 }
 
 void startInput() {
-    watchFd(STDIN_FILENO, readKeys);
+    platformWatchDescriptor(STDIN_FILENO, POLLIN, readKeys, nullptr);
 }
 
 void handleWaitingInput() {

@@ -1,6 +1,7 @@
 // Redraw coalescing: a change marks the screen dirty; it is drawn when the message loop is
 // idle (a burst is drawn once) or by a short timer while messages keep coming.
 #include "frontend/terminal/terminal.h"
+#include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
 
@@ -73,8 +74,9 @@ void terminalIdle() {
         ui.dirty = true;
     }
     ui.holdInput = false;
-    if (!ui.input.empty()) {
-        callAfter(handleWaitingInput, 0); // from the pump, which then looks at the queue
+    handleWaitingInput(); // what it posts is taken before the pump sleeps
+    if (!ui.input.empty() && !ui.holdInput) {
+        platformBeforeSleepAgain(); // more keys than one round takes: no sleep in between
     }
     redrawIfDirty();
 }

@@ -39,11 +39,13 @@
 // sends never block, and an answer is awaited at most 500 ms.
 #include "platform/desktop/desktop.h"
 #include "platform/loop/loop.h"
+#include "platform/runtime.h"
 #include "platform/window/window.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 #include <unordered_map>
@@ -84,7 +86,8 @@ void answerRequest(int fd, HWND hwnd, const char* bytes, ssize_t n, const Sender
 // Called by the pump when hwnd's announcement socket is readable (only when it is about
 // to wait): handles at most 16 waiting requests, ignoring those of other users and those
 // too long to be one; the rest wait for the next wake.
-void onRequests(int fd, HWND hwnd) {
+void onRequests(int fd, short, void* data) {
+    HWND hwnd = static_cast<HWND>(data);
     const uid_t self = ::getuid();
     for (int i = 0; i < requestsPerWake; ++i) {
         char bytes[64];
@@ -123,7 +126,7 @@ void desktopAnnounce(HWND hwnd, const char* className) {
         return;
     }
     announcements()[hwnd] = Announcement{fd, className};
-    watchFd(fd, [hwnd](int readyFd) { onRequests(readyFd, hwnd); });
+    platformWatchDescriptor(fd, POLLIN, onRequests, hwnd);
     setFdIdleOnly(fd, true);
 }
 
@@ -133,7 +136,7 @@ void desktopWithdraw(HWND hwnd) {
     if (found == announcements().end()) {
         return;
     }
-    unwatchFd(found->second.fd);
+    platformUnwatchDescriptor(found->second.fd);
     ::close(found->second.fd);
     announcements().erase(found);
 }

@@ -38,12 +38,7 @@ void enqueue(const MSG& msg, bool fromTimer);
 void removeTimerMessages(HWND hwnd, UINT_PTR id);
 void resetQueue();
 
-// --- Descriptor watching (pump.cpp) ---
-// A disabled descriptor is not polled (an async socket with a notification outstanding).
-void enableFd(int fd, bool enabled);
-// What poll waits for: POLLIN (the default), POLLOUT, both, or 0 (not polled). The
-// callback runs when one of them, POLLHUP or POLLERR is reported.
-void setFdEvents(int fd, short events);
+// --- Descriptor watching (pump.cpp; platformWatchDescriptor in runtime.h) ---
 // An idle-only descriptor is polled only when the pump is about to wait, never by the
 // look that every Peek takes: work that must never ride on a busy relay.
 void setFdIdleOnly(int fd, bool idleOnly);
@@ -51,13 +46,12 @@ void setFdIdleOnly(int fd, bool idleOnly);
 // system messages only (below WM_USER): input, WM_COMMAND, WM_CLOSE.
 void setFdPosts(int fd, UINT first, UINT last);
 // True when a watched descriptor that a look (pollSources(0)) would poll may post a
-// message within first..last: one that is disabled (its notification is already in the
-// queue) or idle-only cannot.
+// message within first..last: one that waits for nothing (its notification is already in
+// the queue) or is idle-only cannot.
 bool sourcesMayPost(UINT first, UINT last);
-// Inside a watch callback: the events poll reported for its descriptor.
-short readyEvents();
 // Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.
-void runBeforeSleep();
+// True when one of them has more to do (platformBeforeSleepAgain): the pump must not wait.
+bool runBeforeSleep();
 // Polls the watched descriptors (waiting up to timeoutMs, 0: not at all) and posts due
 // timers.
 void pollSources(int timeoutMs);

@@ -1,88 +1,68 @@
-// Descriptor watching (see loop.h) and the before-sleep hooks. A callback may watch, unwatch or
-// disable descriptors (its own included) and may run a nested message loop; its own descriptor is
-// left out of nested polls until it returns.
+// Descriptor watching (see loop.h) and the before-sleep hooks. The watches are a table indexed
+// by descriptor number, each a callback and its data; the pump polls them in ascending order. A
+// callback may watch, unwatch or quiet descriptors (its own included) and may run a nested
+// message loop; its own descriptor is left out of nested polls until it returns.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
 
 #include <cerrno>
 #include <poll.h>
-#include <utility>
 #include <vector>
 
 namespace {
 
 struct Watch {
-    int fd = -1;
-    platform::FdReadyFn onReadable; // empty while it runs
-    short events = POLLIN;          // what poll waits for; POLLHUP and POLLERR always wake it
-    bool enabled = true;
+    DescriptorReady ready = nullptr; // nullptr: the descriptor is not watched
+    void* data = nullptr;
+    short events = POLLIN; // what poll waits for (0: nothing); POLLHUP and POLLERR always wake it
+    bool running = false;  // its callback runs: nested polls leave it out
     bool idleOnly = false; // polled only when the pump is about to wait
     UINT postsFirst = 0;   // the messages its callback may post: system ones unless told
     UINT postsLast = WM_USER - 1;
     uint64_t serial = 0; // tells a re-watched descriptor from the one polled
 };
 
-// The watched descriptors in ascending order (the order they are polled and called in).
-// A handful of them: a plain vector searched from the front beats a tree.
+// The watches by descriptor number; grown (never shrunk) by a watch of a higher one.
 std::vector<Watch> watches;
+int highestFd = -1; // the highest watched descriptor
 uint64_t nextSerial = 1;
 // The descriptors being polled and their watches' serials, nested polls stacked above outer
 // ones; they keep their capacity, so the pump allocates nothing once it has polled as many.
 std::vector<pollfd> polled;
 std::vector<uint64_t> polledSerials;
-short currentRevents = 0; // what poll reported for the callback that is running
 
 Watch* findWatch(int fd) {
-    for (Watch& w : watches) {
-        if (w.fd == fd) {
-            return &w;
-        }
+    if (fd < 0 || fd > highestFd || watches[static_cast<size_t>(fd)].ready == nullptr) {
+        return nullptr;
     }
-    return nullptr;
+    return &watches[static_cast<size_t>(fd)];
+}
+
+// Polled by a look (idleOnly false) or by the wait before sleep (idleOnly true).
+bool polledNow(const Watch& w, bool waiting) {
+    return w.ready != nullptr && !w.running && w.events != 0 && (waiting || !w.idleOnly);
 }
 
 struct BeforeSleep {
     void (*fn)(void*) = nullptr;
     void* context = nullptr;
 };
-constexpr int kMaxBeforeSleep = 4;
+constexpr int kMaxBeforeSleep = 8;
 BeforeSleep beforeSleep[kMaxBeforeSleep];
+bool hooksAgain = false; // a hook has more to do before the pump may sleep
 
 } // namespace
 
 namespace platform {
 
-void watchFd(int fd, FdReadyFn onReadable) {
-    Watch* w = findWatch(fd);
-    if (w == nullptr) {
-        auto at = watches.begin();
-        while (at != watches.end() && at->fd < fd) {
-            ++at;
-        }
-        w = &*watches.insert(at, Watch{});
-    }
-    *w = Watch{};
-    w->fd = fd;
-    w->onReadable = std::move(onReadable);
-    w->serial = nextSerial++;
-}
-
-void setFdEvents(int fd, short events) {
-    if (Watch* w = findWatch(fd)) {
-        w->events = events;
-    }
-}
-
-short readyEvents() {
-    return currentRevents;
-}
-
-void runBeforeSleep() {
+bool runBeforeSleep() {
+    hooksAgain = false;
     for (const BeforeSleep& b : beforeSleep) {
         if (b.fn != nullptr) {
             b.fn(b.context);
         }
     }
+    return hooksAgain;
 }
 
 void setFdPosts(int fd, UINT first, UINT last) {
@@ -93,9 +73,9 @@ void setFdPosts(int fd, UINT first, UINT last) {
 }
 
 bool sourcesMayPost(UINT filterMin, UINT filterMax) {
-    for (const Watch& w : watches) {
-        if (w.enabled && w.onReadable && w.events != 0 && !w.idleOnly &&
-            w.postsFirst <= filterMax && filterMin <= w.postsLast) {
+    for (int fd = 0; fd <= highestFd; ++fd) {
+        const Watch& w = watches[static_cast<size_t>(fd)];
+        if (polledNow(w, false) && w.postsFirst <= filterMax && filterMin <= w.postsLast) {
             return true;
         }
     }
@@ -108,23 +88,14 @@ void setFdIdleOnly(int fd, bool idleOnly) {
     }
 }
 
-void unwatchFd(int fd) {
-    std::erase_if(watches, [fd](const Watch& w) { return w.fd == fd; });
-}
-
-void enableFd(int fd, bool enabled) {
-    if (Watch* w = findWatch(fd)) {
-        w->enabled = enabled;
-    }
-}
-
 void pollSources(int timeoutMs) {
     postDueTimers();
     deliverPendingSignal();
     const size_t base = polled.size();
-    for (const Watch& w : watches) {
-        if (w.enabled && w.onReadable && w.events != 0 && (timeoutMs != 0 || !w.idleOnly)) {
-            polled.push_back(pollfd{w.fd, w.events, 0});
+    for (int fd = 0; fd <= highestFd; ++fd) {
+        const Watch& w = watches[static_cast<size_t>(fd)];
+        if (polledNow(w, timeoutMs != 0)) {
+            polled.push_back(pollfd{fd, w.events, 0});
             polledSerials.push_back(w.serial);
         }
     }
@@ -145,23 +116,18 @@ void pollSources(int timeoutMs) {
             continue; // unwatched (or replaced) by an earlier callback
         }
         if ((p.revents & POLLNVAL) != 0) {
-            w->enabled = false; // closed without unwatchFd: stop polling it
+            w->events = 0; // closed without an unwatch: stop polling it
             continue;
         }
         const short wanted = static_cast<short>(w->events | POLLHUP | POLLERR);
-        if ((p.revents & wanted) == 0 || !w->enabled || !w->onReadable) {
+        if ((p.revents & wanted) == 0 || w->events == 0 || w->running) {
             continue;
         }
-        // Taken out while it runs, so that nested polls leave it out; put back unless the
-        // callback unwatched or re-watched its descriptor.
-        FdReadyFn callback = std::exchange(w->onReadable, nullptr);
-        const short saved = currentRevents;
-        currentRevents = p.revents;
-        callback(p.fd);
-        currentRevents = saved;
-        w = findWatch(p.fd);
+        w->running = true;
+        w->ready(p.fd, p.revents, w->data);
+        w = findWatch(p.fd); // the table may have grown, or the watch gone
         if (w != nullptr && w->serial == serial) {
-            w->onReadable = std::move(callback);
+            w->running = false;
         }
     }
     polled.resize(base);
@@ -173,6 +139,8 @@ void pollSources(int timeoutMs) {
 
 void resetWatches() {
     watches.clear();
+    highestFd = -1;
+    hooksAgain = false;
     for (BeforeSleep& b : beforeSleep) {
         b = BeforeSleep{};
     }
@@ -180,22 +148,40 @@ void resetWatches() {
 
 } // namespace platform
 
-void platformWatchDescriptor(int fd, short events,
-                             void (*ready)(int fd, short revents, void* context), void* context) {
-    platform::watchFd(fd,
-                      [ready, context](int readyFd) { ready(readyFd, currentRevents, context); });
-    platform::setFdEvents(fd, events);
+void platformWatchDescriptor(int fd, short events, DescriptorReady ready, void* data) {
+    if (fd < 0 || ready == nullptr) {
+        return;
+    }
+    if (static_cast<size_t>(fd) >= watches.size()) {
+        watches.resize(static_cast<size_t>(fd) + 1);
+    }
+    watches[static_cast<size_t>(fd)] = Watch{ready, data, events};
+    watches[static_cast<size_t>(fd)].serial = nextSerial++;
+    highestFd = fd > highestFd ? fd : highestFd;
 }
 
 void platformSetDescriptorEvents(int fd, short events) {
-    platform::setFdEvents(fd, events);
+    if (Watch* w = findWatch(fd)) {
+        w->events = events;
+    }
 }
 
 void platformUnwatchDescriptor(int fd) {
-    platform::unwatchFd(fd);
+    if (findWatch(fd) == nullptr) {
+        return;
+    }
+    watches[static_cast<size_t>(fd)] = Watch{};
+    while (highestFd >= 0 && watches[static_cast<size_t>(highestFd)].ready == nullptr) {
+        --highestFd;
+    }
 }
 
 bool platformAddBeforeSleep(void (*fn)(void* context), void* context) {
+    for (BeforeSleep& b : beforeSleep) {
+        if (b.fn == fn && b.context == context) {
+            return true; // once only: each hook runs once before each wait
+        }
+    }
     for (BeforeSleep& b : beforeSleep) {
         if (b.fn == nullptr) {
             b.fn = fn;
@@ -204,6 +190,10 @@ bool platformAddBeforeSleep(void (*fn)(void* context), void* context) {
         }
     }
     return false;
+}
+
+void platformBeforeSleepAgain() {
+    hooksAgain = true;
 }
 
 void platformRemoveBeforeSleep(void (*fn)(void* context), void* context) {

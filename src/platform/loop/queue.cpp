@@ -2,7 +2,7 @@
 //
 // Peek and Get look at the clock and the watched descriptors (pollSources) before they
 // answer, so that due timers and readable sockets are in the queue. Get with nothing to
-// answer runs the before-sleep hooks and the front end's idle step and then blocks in that
+// answer runs the before-sleep hooks and then blocks in that
 // one look, rather than looking once more without waiting first.
 //
 // The queue is a ring of message slots that grows (doubling) only when it is full, so
@@ -128,13 +128,12 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
             platform::pollSources(0);
             return take(out, hwnd, filterMin, filterMax, true, false);
         }
-        platform::runBeforeSleep();
-        platform::frontEnd()->idle();
+        const bool hooksAgain = platform::runBeforeSleep();
         if (findFirst(hwnd, filterMin, filterMax, false) != count ||
             (stop != nullptr && (*stop)())) {
             continue; // the hooks posted something, or the loop is done
         }
-        platform::pollSources(waitTimeoutMs());
+        platform::pollSources(hooksAgain ? 0 : waitTimeoutMs());
         if (take(out, hwnd, filterMin, filterMax, true, false)) {
             return true;
         }

@@ -11,6 +11,7 @@
 // pump, or from the handler itself while the program may be held up outside the pump.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
+#include "platform/stream/output_stream.h"
 #include "platform/window/window_table.h"
 
 #include <cerrno>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -37,11 +39,13 @@ size_t endLineLength = 0;
 
 // Ends the process for a signal during start-up. Safe in a signal handler when atOnce.
 [[noreturn]] void endForSignal(bool atOnce) {
-    ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
-    (void)written; // nothing more can be done for a standard error that does not take it
     if (atOnce) {
+        // Written directly: a signal handler cannot take the operator-line queue's path.
+        ssize_t written = write(STDERR_FILENO, endLine, endLineLength);
+        (void)written; // nothing more can be done for a standard error that does not take it
         _exit(0);
     }
+    platform::operatorErrorLine(endLine, endLineLength > 0 ? endLineLength - 1 : 0);
     std::exit(0);
 }
 
@@ -81,7 +85,7 @@ void takeCloseSignal() {
     }
 }
 
-void onPipeReadable(int) {
+void onPipeReadable(int, short, void*) {
     drainPipe();
     takeCloseSignal();
     if (resizeCaught != 0 && resizeHandler != nullptr) {
@@ -101,7 +105,7 @@ bool watchPipe() {
         pipeRead = fds[0];
         pipeWrite = fds[1];
     }
-    platform::watchFd(pipeRead, onPipeReadable);
+    platformWatchDescriptor(pipeRead, POLLIN, onPipeReadable, nullptr);
     return true;
 }
 
@@ -159,7 +163,7 @@ void resetSignals() {
     resizeCaught = 0;
     resizeHandler = nullptr;
     if (pipeRead >= 0) {
-        watchFd(pipeRead, onPipeReadable);
+        platformWatchDescriptor(pipeRead, POLLIN, onPipeReadable, nullptr);
     }
 }
 

@@ -1,10 +1,10 @@
 // Readiness of sockets as window messages (WSAAsyncSelect with FD_READ).
 //
 // A registered socket is watched by the message pump. When the pump finds it readable it
-// posts one notification and stops watching it (the descriptor is disabled), so one
+// posts one notification and stops watching it (it waits for no event), so one
 // notification at a time is outstanding. Every receive on the socket re-arms it: if more
 // data is waiting at that moment the next notification is posted at once and the
-// descriptor stays disabled; otherwise the pump watches it again and the next arrival
+// descriptor stays quiet; otherwise the pump watches it again and the next arrival
 // posts. A backlog therefore shows as a notification in the queue as soon as a receive
 // leaves data behind. As with the Windows call, a receive made while a notification is
 // still in the queue may leave two in it; the later one then finds nothing to read.
@@ -16,12 +16,14 @@
 // costs one system call, as a plain receive does, and nothing is allocated per datagram.
 #include "platform/loop/loop.h"
 #include "platform/net/winsock_internal.h"
+#include "platform/runtime.h"
 #include "platform/window/window.h"
 
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <poll.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -61,7 +63,7 @@ void postNotification(SOCKET s, const Registration& r) {
 // One notification at a time: posted now when a datagram is read ahead (the socket stays
 // unwatched), else the pump watches the socket again.
 void rearm(SOCKET s, const Registration& r) {
-    platform::enableFd(s, !r.readAhead->full);
+    platformSetDescriptorEvents(s, r.readAhead->full ? 0 : POLLIN);
     if (r.readAhead->full) {
         postNotification(s, r);
     }
@@ -69,8 +71,8 @@ void rearm(SOCKET s, const Registration& r) {
 
 // Called by the pump when a watched socket is readable: one notification, then the
 // socket waits for a receive to re-arm it.
-void onSocketReadable(int fd) {
-    platform::enableFd(fd, false);
+void onSocketReadable(int fd, short, void*) {
+    platformSetDescriptorEvents(fd, 0);
     if (const Registration* r = slotOf(fd); r != nullptr && r->hwnd != nullptr) {
         postNotification(fd, *r);
     }
@@ -160,7 +162,7 @@ Received receiveDatagram(SOCKET s, char* buf, size_t room, int flags) {
 void forgetAsyncSocket(SOCKET s) {
     if (Registration* r = slotOf(s); r != nullptr && r->hwnd != nullptr) {
         r->hwnd = nullptr;
-        unwatchFd(s);
+        platformUnwatchDescriptor(s);
     }
 }
 
@@ -204,7 +206,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
     if (r.readAhead == nullptr) {
         r.readAhead = std::make_unique_for_overwrite<ReadAhead>();
     }
-    platform::watchFd(s, onSocketReadable);
+    platformWatchDescriptor(s, POLLIN, onSocketReadable, nullptr);
     platform::setFdPosts(s, msg, msg);
     rearm(s, r); // a datagram read ahead before the registration changed is still waiting
     return 0;

@@ -9,7 +9,7 @@
 // description itself.
 #include "platform/stream/output_stream.h"
 
-#include "platform/loop/loop.h"
+#include "platform/runtime.h"
 
 #include <cerrno>
 #include <chrono>
@@ -118,7 +118,7 @@ size_t note(unsigned long count, char* out, size_t size, void* context) {
     return total < size ? total : size - 1;
 }
 
-void onWritable(OutputStream& out);
+void onWritable(int fd, short revents, void* data);
 
 // Writes what the descriptor takes; watches it for writing only while lines wait.
 void flush(OutputStream& out) {
@@ -130,16 +130,16 @@ void flush(OutputStream& out) {
     }
     const bool wanted = !out.gone && !out.queue.empty();
     if (wanted && !out.watched) {
-        watchFd(out.fd, [&out](int) { onWritable(out); });
-        setFdEvents(out.fd, POLLOUT);
+        platformWatchDescriptor(out.fd, POLLOUT, onWritable, &out);
     } else if (!wanted && out.watched) {
-        unwatchFd(out.fd);
+        platformUnwatchDescriptor(out.fd);
     }
     out.watched = wanted;
 }
 
-void onWritable(OutputStream& out) {
-    if ((readyEvents() & (POLLERR | POLLHUP)) != 0 && (readyEvents() & POLLOUT) == 0) {
+void onWritable(int, short revents, void* data) {
+    OutputStream& out = *static_cast<OutputStream*>(data);
+    if ((revents & (POLLERR | POLLHUP)) != 0 && (revents & POLLOUT) == 0) {
         out.queue.clear();
         out.gone = true;
     }

@@ -30,6 +30,10 @@ const char* journalPrefix(int fd, const char* prefix);
 void resetStreams();
 // Forgets the operator-line hook and the lines kept for the end (platformReset).
 void resetOperatorLines();
+// One whole line (without its newline) for the operator on standard error: kept while the
+// terminal window is up and written once the terminal is given back, else queued and given
+// up to 100 ms to be taken.
+void operatorErrorLine(const char* line, size_t length);
 
 // The bounded queue of one stream's lines. Fixed storage; when a new line does not fit, the
 // oldest waiting lines are dropped whole and counted, and the next write tells how many

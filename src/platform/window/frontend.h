@@ -24,8 +24,6 @@ class FrontEnd {
     virtual void dialogCreated(HWND dialog) = 0;
     // A modal box; may run a nested message loop until the person answers.
     virtual int messageBox(HWND owner, const char* text, const char* caption, UINT type) = 0;
-    // Called before the pump blocks: draw what changed.
-    virtual void idle() {}
     // A window changed in a way the calls above do not report: a child window's text, or a
     // window hidden.
     virtual void windowChanged(HWND) {}
@@ -48,17 +46,13 @@ StatusHook statusHook();
 // --- What the loop offers a front end (loop/) ---
 // Calls fn once from the pump, delayMs from now (0: at the next look); setting the same fn
 // again moves its time. Not a window timer: no message is posted, and the delay is not
-// divided by the time scale (it paces work for a person).
+// divided by the time scale (it paces work for a person). Work for when the pump is about
+// to sleep is a before-sleep hook (platformAddBeforeSleep).
 void callAfter(void (*fn)(), UINT delayMs);
 void cancelCall(void (*fn)());
 // Runs a nested message loop (GetMessageA / dispatch) until done() is true or WM_QUIT
 // arrives (which is put back in the queue).
 void runModalLoop(const std::function<bool()>& done);
-// Every Peek and Get polls the enabled watched descriptors and calls the callback of each
-// ready one; Get blocks in that poll until one is ready or the next timer is due.
-using FdReadyFn = std::function<void(int fd)>;
-void watchFd(int fd, FdReadyFn onReadable);
-void unwatchFd(int fd);
 // Calls handler from the pump after each SIGWINCH (the terminal was resized); false when
 // the signal pipe cannot be made.
 bool watchResizeSignal(void (*handler)());

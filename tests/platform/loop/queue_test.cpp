@@ -6,6 +6,7 @@
 #include "platform/runtime.h"
 
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <unistd.h>
 
@@ -23,10 +24,18 @@ struct Pipe {
     int fds[2] = {-1, -1};
     Pipe() { EXPECT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0); }
     ~Pipe() {
-        platform::unwatchFd(fds[0]);
+        platformUnwatchDescriptor(fds[0]);
         close(fds[0]);
         close(fds[1]);
     }
+    // Watches the read end through the one watch call, with a closure of the test.
+    void watch(std::function<void(int fd)> fn) {
+        onReady = std::move(fn);
+        platformWatchDescriptor(
+            fds[0], POLLIN,
+            [](int fd, short, void* data) { static_cast<Pipe*>(data)->onReady(fd); }, this);
+    }
+    std::function<void(int fd)> onReady;
     void put(char c) const { EXPECT_EQ(write(fds[1], &c, 1), 1); }
     int take() const {
         char buf[16];
@@ -193,7 +202,7 @@ TEST_F(Queue, WatchedDescriptorCallbackRunsWhenReadableAndPostsInOrder) {
     HWND a = topLevel("a");
     Pipe p;
     int calls = 0;
-    platform::watchFd(p.fds[0], [&](int fd) {
+    p.watch([&](int fd) {
         EXPECT_EQ(fd, p.fds[0]);
         ++calls;
         p.take();
@@ -212,16 +221,16 @@ TEST_F(Queue, WatchedDescriptorCallbackRunsWhenReadableAndPostsInOrder) {
     EXPECT_EQ(platformDispatchPending(10), 2);
     EXPECT_EQ(events(), (Strings{"a:1024", "a:1124"}));
 
-    // A disabled descriptor is not polled; enabling it again is.
-    platform::enableFd(p.fds[0], false);
+    // A descriptor that waits for nothing is not polled; one that waits again is.
+    platformSetDescriptorEvents(p.fds[0], 0);
     p.put('y');
     EXPECT_EQ(platformDispatchPending(10), 0);
     EXPECT_EQ(calls, 1);
-    platform::enableFd(p.fds[0], true);
+    platformSetDescriptorEvents(p.fds[0], POLLIN);
     EXPECT_EQ(platformDispatchPending(10), 1);
     EXPECT_EQ(calls, 2);
 
-    platform::unwatchFd(p.fds[0]);
+    platformUnwatchDescriptor(p.fds[0]);
     p.put('z');
     EXPECT_EQ(platformDispatchPending(10), 0);
     EXPECT_EQ(calls, 2);
@@ -231,13 +240,13 @@ TEST_F(Queue, FilteredPeekPollsOnlyWhileASourceOfItsMessagesIsWatchedAndNotSigna
     HWND a = topLevel("a");
     Pipe audio, other;
     int audioCalls = 0, otherCalls = 0;
-    platform::watchFd(audio.fds[0], [&](int fd) {
+    audio.watch([&](int fd) {
         ++audioCalls;
-        platform::enableFd(fd, false); // one notification outstanding, as a socket's
+        platformSetDescriptorEvents(fd, 0); // one notification outstanding, as a socket's
         PostMessageA(a, 1124, 0, 0);
     });
     platform::setFdPosts(audio.fds[0], 1124, 1124);
-    platform::watchFd(other.fds[0], [&](int) {
+    other.watch([&](int) {
         ++otherCalls;
         other.take();
         PostMessageA(a, WM_COMMAND, 0, 0);
@@ -265,7 +274,7 @@ TEST_F(Queue, FilteredPeekPollsOnlyWhileASourceOfItsMessagesIsWatchedAndNotSigna
 TEST_F(Queue, GetMessageBlocksUntilAWatchedDescriptorDelivers) {
     HWND a = topLevel("a");
     Pipe p;
-    platform::watchFd(p.fds[0], [&](int) {
+    p.watch([&](int) {
         p.take();
         PostMessageA(a, 1127, 5, 0);
     });
@@ -281,7 +290,7 @@ TEST_F(Queue, CallbackRunningANestedLoopIsNotCalledAgainInside) {
     Pipe p;
     int depth = 0;
     int maxDepth = 0;
-    platform::watchFd(p.fds[0], [&](int) {
+    p.watch([&](int) {
         ++depth;
         maxDepth = std::max(maxDepth, depth);
         platformDispatchPending(10); // a nested loop while the data is still unread
@@ -294,12 +303,38 @@ TEST_F(Queue, CallbackRunningANestedLoopIsNotCalledAgainInside) {
     EXPECT_EQ(maxDepth, 1);
 }
 
+// The table grows while a callback runs (a descriptor far above the others is watched): the
+// running watch is found again, so it is neither lost nor left out of later polls.
+TEST_F(Queue, CallbackThatGrowsTheTableKeepsItsWatch) {
+    Pipe p;
+    int calls = 0;
+    const int high = fcntl(p.fds[1], F_DUPFD_CLOEXEC, 900);
+    ASSERT_GE(high, 900);
+    p.watch([&](int) {
+        ++calls;
+        p.take();
+        platformWatchDescriptor(
+            high, 0, [](int, short, void*) {}, nullptr);
+    });
+    p.put('x');
+    platformDispatchPending(10);
+    p.put('y');
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, 2);
+    // Unwatching the highest leaves the lower ones watched.
+    platformUnwatchDescriptor(high);
+    close(high);
+    p.put('z');
+    platformDispatchPending(10);
+    EXPECT_EQ(calls, 3);
+}
+
 TEST_F(Queue, CallbackMayUnwatchItself) {
     Pipe p;
     int calls = 0;
-    platform::watchFd(p.fds[0], [&](int fd) {
+    p.watch([&](int fd) {
         ++calls;
-        platform::unwatchFd(fd);
+        platformUnwatchDescriptor(fd);
     });
     p.put('x');
     platformDispatchPending(10);
@@ -336,7 +371,7 @@ TEST_F(Queue, WritableWatchRunsOnlyWhileAskedForAndSeesItsEvents) {
 TEST_F(Queue, BeforeSleepHooksRunOnlyWhenTheLoopIsAboutToWait) {
     HWND a = topLevel("a");
     Pipe p;
-    platform::watchFd(p.fds[0], [&](int) {
+    p.watch([&](int) {
         p.take();
         PostMessageA(a, WM_USER, 0, 0);
     });
@@ -357,11 +392,12 @@ TEST_F(Queue, BeforeSleepHooksRunOnlyWhenTheLoopIsAboutToWait) {
     EXPECT_EQ(m.message, static_cast<UINT>(WM_USER));
     EXPECT_EQ(runs, 1);
 
-    int others[3] = {};
+    int others[7] = {};
     for (int& o : others) {
         EXPECT_TRUE(platformAddBeforeSleep(hook, &o));
     }
-    EXPECT_FALSE(platformAddBeforeSleep(hook, &runs)); // four at most
+    EXPECT_TRUE(platformAddBeforeSleep(hook, &p));     // there already: no second slot
+    EXPECT_FALSE(platformAddBeforeSleep(hook, &runs)); // eight at most
     for (int& o : others) {
         platformRemoveBeforeSleep(hook, &o);
     }
@@ -369,6 +405,28 @@ TEST_F(Queue, BeforeSleepHooksRunOnlyWhenTheLoopIsAboutToWait) {
     PostMessageA(a, WM_USER + 1, 0, 0);
     ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0));
     EXPECT_EQ(runs, 1);
+}
+
+// A hook with more to do keeps the pump from sleeping: its steps follow one another at once,
+// not one a wait (a timer of a second would come first).
+TEST_F(Queue, AHookWithMoreToDoRunsAgainBeforeThePumpWaits) {
+    HWND a = topLevel("a");
+    SetTimer(a, 1, 1000, nullptr);
+    static int steps = 0;
+    steps = 0;
+    auto step = [](void* window) {
+        if (++steps < 5) {
+            platformBeforeSleepAgain();
+        } else {
+            PostMessageA(static_cast<HWND>(window), WM_USER + 2, 0, 0);
+        }
+    };
+    ASSERT_TRUE(platformAddBeforeSleep(step, a));
+    MSG m{};
+    ASSERT_TRUE(GetMessageA(&m, nullptr, 0, 0));
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 2));
+    EXPECT_EQ(steps, 5);
+    platformRemoveBeforeSleep(step, a);
 }
 
 } // namespace
