@@ -45,9 +45,16 @@ void setFdIdleOnly(int fd, bool idleOnly);
 // The messages a descriptor's callback may post (first..last). Unless set, a callback posts
 // system messages only (below WM_USER): input, WM_COMMAND, WM_CLOSE.
 void setFdPosts(int fd, UINT first, UINT last);
+// A receive on fd has just found nothing more waiting: until the next poll, and while the
+// dispatch that made the receive runs, that is the latest look at it, so a look need not
+// poll it again (sourcesMayPost leaves it out). The relay's queue check at the end of the
+// dispatch that received the datagram is such a look.
+void setFdLooked(int fd);
+// The serial of the DispatchMessageA call running now (0: none); each call has its own.
+uint64_t dispatchSerial();
 // True when a watched descriptor that a look (pollSources(0)) would poll may post a
 // message within first..last: one that waits for nothing (its notification is already in
-// the queue) or is idle-only cannot.
+// the queue), is idle-only, or was found empty by a receive since the last poll cannot.
 bool sourcesMayPost(UINT first, UINT last);
 // Runs the before-sleep hooks (platformAddBeforeSleep); called before the pump blocks.
 // True when one of them has more to do (platformBeforeSleepAgain): the pump must not wait.

@@ -2,6 +2,12 @@
 // by descriptor number, each a callback and its data; the pump polls them in ascending order. A
 // callback may watch, unwatch or quiet descriptors (its own included) and may run a nested
 // message loop; its own descriptor is left out of nested polls until it returns.
+//
+// The poll set is kept from one poll to the next: every watched descriptor has its entry, in
+// ascending order, its number negated (which poll skips) while it must not be polled (it waits
+// for nothing, its callback runs, or it is idle-only and the poll is a look). Quieting and
+// arming a descriptor, as every receive on an async socket does, changes one entry; only a
+// watch or an unwatch rebuilds the set. So a poll costs the call and a scan of what it found.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
 
@@ -17,6 +23,9 @@ struct Watch {
     short events = POLLIN; // what poll waits for (0: nothing); POLLHUP and POLLERR always wake it
     bool running = false;  // its callback runs: nested polls leave it out
     bool idleOnly = false; // polled only when the pump is about to wait
+    uint64_t lookedAt = 0; // pollCount when a receive found nothing more waiting (see below)
+    uint64_t lookedIn = 0; // the dispatch that receive was made in
+    size_t entry = 0;      // its entry in the poll set
     UINT postsFirst = 0;   // the messages its callback may post: system ones unless told
     UINT postsLast = WM_USER - 1;
     uint64_t serial = 0; // tells a re-watched descriptor from the one polled
@@ -26,10 +35,23 @@ struct Watch {
 std::vector<Watch> watches;
 int highestFd = -1; // the highest watched descriptor
 uint64_t nextSerial = 1;
-// The descriptors being polled and their watches' serials, nested polls stacked above outer
-// ones; they keep their capacity, so the pump allocates nothing once it has polled as many.
-std::vector<pollfd> polled;
-std::vector<uint64_t> polledSerials;
+// The poll set (see above), rebuilt before the next poll when stale; it keeps its capacity,
+// so the pump allocates nothing once it has polled as many descriptors.
+std::vector<pollfd> pollSet;
+bool pollSetStale = true;
+int idleOnlyCount = 0; // idle-only watches, left out of a look
+// Polls made so far: a watch's lookedAt equal to it means that no poll has been made since a
+// receive found its descriptor empty, so that receive was the latest look at it.
+uint64_t pollCount = 1;
+
+// A descriptor found ready by a poll, kept while the callbacks run (a nested poll reuses the
+// set); the serial tells whether an earlier callback replaced its watch.
+struct Ready {
+    int fd;
+    short revents;
+    uint64_t serial;
+};
+constexpr size_t kMaxReady = 64; // more are found by the next poll
 
 Watch* findWatch(int fd) {
     if (fd < 0 || fd > highestFd || watches[static_cast<size_t>(fd)].ready == nullptr) {
@@ -41,6 +63,41 @@ Watch* findWatch(int fd) {
 // Polled by a look (idleOnly false) or by the wait before sleep (idleOnly true).
 bool polledNow(const Watch& w, bool waiting) {
     return w.ready != nullptr && !w.running && w.events != 0 && (waiting || !w.idleOnly);
+}
+
+// Brings fd's entry in the poll set up to date with its watch (a rebuild does them all).
+void refreshEntry(int fd, const Watch& w) {
+    if (pollSetStale) {
+        return;
+    }
+    pollfd& p = pollSet[w.entry];
+    p.fd = polledNow(w, true) ? fd : ~fd;
+    p.events = w.events;
+}
+
+void rebuildPollSet() {
+    pollSet.clear();
+    idleOnlyCount = 0;
+    for (int fd = 0; fd <= highestFd; ++fd) {
+        Watch& w = watches[static_cast<size_t>(fd)];
+        if (w.ready != nullptr) {
+            w.entry = pollSet.size();
+            pollSet.push_back(pollfd{polledNow(w, true) ? fd : ~fd, w.events, 0});
+            idleOnlyCount += w.idleOnly ? 1 : 0;
+        }
+    }
+    pollSetStale = false;
+}
+
+// Leaves the idle-only descriptors out of a look (negated), or puts them back.
+void maskIdleOnly(bool masked) {
+    for (pollfd& p : pollSet) {
+        const int fd = p.fd >= 0 ? p.fd : ~p.fd;
+        const Watch& w = watches[static_cast<size_t>(fd)];
+        if (w.idleOnly && polledNow(w, true)) {
+            p.fd = masked ? ~fd : fd;
+        }
+    }
 }
 
 struct BeforeSleep {
@@ -73,9 +130,18 @@ void setFdPosts(int fd, UINT first, UINT last) {
 }
 
 bool sourcesMayPost(UINT filterMin, UINT filterMax) {
-    for (int fd = 0; fd <= highestFd; ++fd) {
-        const Watch& w = watches[static_cast<size_t>(fd)];
-        if (polledNow(w, false) && w.postsFirst <= filterMax && filterMin <= w.postsLast) {
+    if (pollSetStale) {
+        rebuildPollSet();
+    }
+    for (const pollfd& p : pollSet) {
+        if (p.fd < 0) {
+            continue; // not polled now
+        }
+        const Watch& w = watches[static_cast<size_t>(p.fd)];
+        const bool looked =
+            w.lookedAt == pollCount && w.lookedIn != 0 && w.lookedIn == dispatchSerial();
+        if (polledNow(w, false) && !looked && w.postsFirst <= filterMax &&
+            filterMin <= w.postsLast) {
             return true;
         }
     }
@@ -85,53 +151,68 @@ bool sourcesMayPost(UINT filterMin, UINT filterMax) {
 void setFdIdleOnly(int fd, bool idleOnly) {
     if (Watch* w = findWatch(fd)) {
         w->idleOnly = idleOnly;
+        pollSetStale = true;
+    }
+}
+
+void setFdLooked(int fd) {
+    if (Watch* w = findWatch(fd)) {
+        w->lookedAt = pollCount;
+        w->lookedIn = dispatchSerial();
     }
 }
 
 void pollSources(int timeoutMs) {
     postDueTimers();
     deliverPendingSignal();
-    const size_t base = polled.size();
-    for (int fd = 0; fd <= highestFd; ++fd) {
-        const Watch& w = watches[static_cast<size_t>(fd)];
-        if (polledNow(w, timeoutMs != 0)) {
-            polled.push_back(pollfd{fd, w.events, 0});
-            polledSerials.push_back(w.serial);
+    if (pollSetStale) {
+        rebuildPollSet();
+    }
+    const bool look = timeoutMs == 0;
+    if (look && idleOnlyCount != 0) {
+        maskIdleOnly(true);
+    }
+    int found = 0;
+    if (!pollSet.empty() || timeoutMs != 0) {
+        ++pollCount;
+        found = poll(pollSet.empty() ? nullptr : pollSet.data(), pollSet.size(), timeoutMs);
+    }
+    Ready ready[kMaxReady];
+    size_t readyCount = 0;
+    for (size_t i = 0; found > 0 && i < pollSet.size() && readyCount < kMaxReady; ++i) {
+        const pollfd& p = pollSet[i];
+        if (p.revents != 0) {
+            --found;
+            ready[readyCount++] = Ready{p.fd, p.revents, watches[static_cast<size_t>(p.fd)].serial};
         }
     }
-    const size_t n = polled.size() - base;
-    int ready = 0;
-    if (n != 0 || timeoutMs != 0) {
-        ready = poll(n != 0 ? &polled[base] : nullptr, n, timeoutMs);
+    if (look && idleOnlyCount != 0) {
+        maskIdleOnly(false);
     }
-    for (size_t i = base; ready > 0 && i < base + n; ++i) {
-        const pollfd p = polled[i];
-        const uint64_t serial = polledSerials[i];
-        if (p.revents == 0) {
-            continue;
-        }
-        --ready;
-        Watch* w = findWatch(p.fd);
-        if (w == nullptr || w->serial != serial) {
+    for (size_t i = 0; i < readyCount; ++i) {
+        const Ready& r = ready[i];
+        Watch* w = findWatch(r.fd);
+        if (w == nullptr || w->serial != r.serial) {
             continue; // unwatched (or replaced) by an earlier callback
         }
-        if ((p.revents & POLLNVAL) != 0) {
+        if ((r.revents & POLLNVAL) != 0) {
             w->events = 0; // closed without an unwatch: stop polling it
+            refreshEntry(r.fd, *w);
             continue;
         }
         const short wanted = static_cast<short>(w->events | POLLHUP | POLLERR);
-        if ((p.revents & wanted) == 0 || w->events == 0 || w->running) {
+        if ((r.revents & wanted) == 0 || w->events == 0 || w->running) {
             continue;
         }
         w->running = true;
-        w->ready(p.fd, p.revents, w->data);
-        w = findWatch(p.fd); // the table may have grown, or the watch gone
-        if (w != nullptr && w->serial == serial) {
+        refreshEntry(r.fd, *w);
+        w->ready(r.fd, r.revents, w->data);
+        w = findWatch(r.fd); // the table may have grown, or the watch gone
+        if (w != nullptr && w->serial == r.serial) {
             w->running = false;
+            refreshEntry(r.fd, *w);
         }
     }
-    polled.resize(base);
-    polledSerials.resize(base);
     if (timeoutMs != 0) {
         postDueTimers();
     }
@@ -140,6 +221,8 @@ void pollSources(int timeoutMs) {
 void resetWatches() {
     watches.clear();
     highestFd = -1;
+    pollSet.clear();
+    pollSetStale = true;
     hooksAgain = false;
     for (BeforeSleep& b : beforeSleep) {
         b = BeforeSleep{};
@@ -158,11 +241,13 @@ void platformWatchDescriptor(int fd, short events, DescriptorReady ready, void* 
     watches[static_cast<size_t>(fd)] = Watch{ready, data, events};
     watches[static_cast<size_t>(fd)].serial = nextSerial++;
     highestFd = fd > highestFd ? fd : highestFd;
+    pollSetStale = true;
 }
 
 void platformSetDescriptorEvents(int fd, short events) {
     if (Watch* w = findWatch(fd)) {
         w->events = events;
+        refreshEntry(fd, *w);
     }
 }
 
@@ -171,6 +256,7 @@ void platformUnwatchDescriptor(int fd) {
         return;
     }
     watches[static_cast<size_t>(fd)] = Watch{};
+    pollSetStale = true;
     while (highestFd >= 0 && watches[static_cast<size_t>(highestFd)].ready == nullptr) {
         --highestFd;
     }

@@ -31,6 +31,8 @@ std::vector<Queued> ring; // capacity: ring.size(); the live entries start at he
 size_t head = 0;
 size_t count = 0;
 bool quitPosted = false;
+uint64_t dispatchCount = 0;   // dispatches begun so far
+uint64_t currentDispatch = 0; // the serial of the dispatch running now (0: none)
 
 // The i-th waiting message (0: the oldest).
 Queued& at(size_t i) {
@@ -177,6 +179,10 @@ void runModalLoop(const std::function<bool()>& done) {
     }
 }
 
+uint64_t dispatchSerial() {
+    return currentDispatch;
+}
+
 } // namespace platform
 
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -226,8 +232,14 @@ LRESULT DispatchMessageA(const MSG* msg) {
     if (msg == nullptr || msg->hwnd == nullptr) {
         return 0;
     }
+    // Each dispatch has a serial of its own while it runs (see dispatchSerial).
+    const uint64_t outer = currentDispatch;
+    currentDispatch = ++dispatchCount;
     // A message for a window that is gone is dropped here.
-    return platform::callWindowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    const LRESULT result =
+        platform::callWindowProc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    currentDispatch = outer;
+    return result;
 }
 
 void PostQuitMessage(int exitCode) {

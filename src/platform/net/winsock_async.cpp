@@ -142,18 +142,26 @@ Received receiveDatagram(SOCKET s, char* buf, size_t room, int flags) {
     ReadAhead* ahead = slot != nullptr ? slot->readAhead.get() : nullptr;
     const bool registered = slot != nullptr && slot->hwnd != nullptr;
     Received r;
+    bool emptied = false; // the receive found nothing more waiting (not an error)
     if (ahead != nullptr && ahead->full) {
         r = takeReadAhead(*ahead, buf, room);
         // What the receive of a plain socket would learn: whether more is waiting.
         ahead->full = registered && receive(s, ahead->bytes, kReadAheadBytes, MSG_DONTWAIT,
                                             ahead->datagram, nullptr) == 1;
+        emptied = registered && !ahead->full && ahead->datagram.error == EAGAIN;
     } else if (registered && flags == 0) {
-        ahead->full = receive(s, buf, room, MSG_DONTWAIT, r, ahead) == 2;
+        const int n = receive(s, buf, room, MSG_DONTWAIT, r, ahead);
+        ahead->full = n == 2;
+        emptied = n == 1 || (n == 0 && r.error == EAGAIN);
     } else {
         receive(s, buf, room, flags, r, nullptr); // not registered, or flags: no read-ahead
     }
     if (registered) {
         rearm(s, *slot);
+        if (emptied) {
+            // This receive was a look at the socket: a look right after it need not poll.
+            platform::setFdLooked(s);
+        }
     }
     errno = savedErrno;
     return r;

@@ -20,6 +20,17 @@ LRESULT quietProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
+// What a dispatched marker message does (set by a test): runs inside DispatchMessageA.
+void (*onMarker)() = nullptr;
+
+LRESULT markerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == markerMsg && onMarker != nullptr) {
+        onMarker();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
 class AsyncSelect : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -61,6 +72,7 @@ class AsyncSelect : public ::testing::Test {
         return count;
     }
 
+  public:
     // Sends datagrams "1".."n" to the socket and waits (bounded) until the first is there.
     void sendDatagrams(testutil::UdpPeer& peer, int n) {
         for (int i = 1; i <= n; ++i) {
@@ -76,6 +88,7 @@ class AsyncSelect : public ::testing::Test {
         return n < 0 ? "error " + std::to_string(WSAGetLastError()) : std::string(buf, n);
     }
 
+  protected:
     HWND hwnd = nullptr;
     SOCKET s = INVALID_SOCKET;
 };
@@ -116,6 +129,36 @@ TEST_F(AsyncSelect, OneNotificationAtATimeEachReceivePostsTheNext) {
     EXPECT_EQ(takeNotifications(), 1);
     EXPECT_EQ(receive(), "1");
     EXPECT_EQ(takeNotifications(), 0);
+}
+
+// Within one dispatch, a receive that emptied the socket is the look at it: a filtered peek
+// right after it does not poll (the relay's queue check costs no system call); once the
+// dispatch is over the next look polls and finds what came meanwhile.
+TEST_F(AsyncSelect, AReceiveThatEmptiedTheSocketIsTheLookUntilItsDispatchEnds) {
+    ASSERT_EQ(WSAAsyncSelect(s, hwnd, notifyMsg, FD_READ), 0);
+    SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(markerProc));
+    static testutil::UdpPeer* peer = nullptr;
+    static AsyncSelect* self = nullptr;
+    testutil::UdpPeer sender("127.77.2.4", 5198);
+    peer = &sender;
+    self = this;
+    sendDatagrams(sender, 1);
+    ASSERT_EQ(takeNotifications(), 1);
+    static bool peeked = true;
+    onMarker = [] {
+        EXPECT_EQ(self->receive(), "1");
+        self->sendDatagrams(*peer, 1); // arrives after the receive found the socket empty
+        MSG m;
+        peeked = PeekMessageA(&m, nullptr, notifyMsg, notifyMsg, PM_NOREMOVE) != 0;
+    };
+    PostMessageA(hwnd, markerMsg, 0, 0);
+    MSG m;
+    ASSERT_TRUE(PeekMessageA(&m, hwnd, markerMsg, markerMsg, PM_REMOVE));
+    DispatchMessageA(&m);
+    onMarker = nullptr;
+    EXPECT_FALSE(peeked);
+    EXPECT_EQ(takeNotifications(), 1);
+    EXPECT_EQ(receive(), "1");
 }
 
 TEST_F(AsyncSelect, TruncatedReceiveAlsoRearms) {
