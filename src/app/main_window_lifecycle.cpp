@@ -15,7 +15,7 @@
 #include "platform/profile/profile.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
-#include "stations/address_guard.h"
+#include "base/address_guard.h"
 #include "stations/refusal_hold.h"
 #include "stations/station.h"
 

@@ -7,7 +7,7 @@
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
-#include "stations/address_guard.h"
+#include "base/address_guard.h"
 #include "stations/admission.h"
 #include "stations/station.h"
 #include "stations/station_access.h"

@@ -6,7 +6,7 @@
 #include "monitor/monitor.h"
 #include "platform/net/winsock.h"
 #include "platform/runtime.h"
-#include "stations/address_guard.h"
+#include "base/address_guard.h"
 
 #include <cstdio>
 #include <cstring>

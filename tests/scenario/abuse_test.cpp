@@ -7,7 +7,7 @@
 #include "base/app_state.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
-#include "stations/address_guard.h"
+#include "base/address_guard.h"
 #include "stations/station.h"
 #include "stations/station_set.h"
 #include "support/server_harness.h"

@@ -16,7 +16,7 @@
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
-#include "stations/address_guard.h"
+#include "base/address_guard.h"
 #include "stations/refusal_hold.h"
 #include "stations/station.h"
 
