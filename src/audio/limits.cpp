@@ -44,14 +44,14 @@ void muteTalker() {
     StationRecord* record = talkerStation();
     talkerHold = 0;
     limitTalkTicks = 0;
-    monitorTalker(nullptr);
+    monitorTalkerFree();
     if (record == nullptr) {
         return;
     }
     record->muted = 1;
     record->mutedBeacon = beaconTicks;
     setStatusText(TALK_LIMIT_STATUS);
-    monitorTalkLimit(record);
+    monitorTalkLimit(stationIndexOf(record));
 }
 
 // Closes every open station that has stayed unnamed for limitUnnamed ticks; a link is never
@@ -63,7 +63,7 @@ void closeUnnamed() {
             return;
         }
         if (++record->unnamedTicks >= limitUnnamed) {
-            monitorUnnamedClosed(record);
+            monitorUnnamedClosed(stationIndexOf(record));
             stationRequestClose(window, record);
         }
     });
@@ -91,7 +91,7 @@ bool limitsRateExceeded(StationRecord* sender) {
     // never relayed, so it ends the guard's run instead of feeding it, and a station's flood
     // cannot make the guard throw away the talker's audio.
     queueCount = 0;
-    monitorRateLimited(sender);
+    monitorRateLimited(stationIndexOf(sender));
     return false;
 }
 
@@ -99,7 +99,7 @@ bool limitsMutedPass(StationRecord* sender) {
     if (beaconTicks - sender->mutedBeacon < LIMITS_PAUSE_BEACON_TICKS) {
         sender->mutedBeacon = beaconTicks;
         setStatusText(TALK_LIMIT_STATUS);
-        monitorMuted(sender);
+        monitorMuted(stationIndexOf(sender));
         return false;
     }
     sender->muted = 0; // it paused

@@ -11,8 +11,12 @@ void monitorEventStation(MonitorEvent* event, const char* name, uint32_t address
 // The HTTP view's set-up and shutdown (monitor_http.cpp); false with a reason in why.
 bool monitorHttpOpen(const char* address, char* why, size_t size);
 void monitorHttpClose();
-// Clears counters, slots and spells (monitor_state.cpp).
+// Clears counters, the station table, the talker and spells (monitor_state.cpp); forgets
+// the links shown (monitor_links.cpp).
 void monitorResetFigures();
+void monitorResetLinks();
+// A panel line changed other than by its figures: the panel's version moves on.
+void monitorPanelChanged();
 // A queue clear seen on the relay path: its event is written by the next monitorFlush.
 void monitorNoteQueueClear(int drained);
 // A refusal left out: the next tick's refuse-suppressed event counts it.

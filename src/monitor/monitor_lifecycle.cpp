@@ -280,6 +280,7 @@ void monitorReset() {
     }
     started = false;
     monitorResetFigures();
+    monitorResetLinks();
     rebaseClock();
     startedAtMs = wallBaseMs;
     httpAddress[0] = '\0';

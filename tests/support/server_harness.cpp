@@ -6,6 +6,7 @@
 #include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/address_guard.h"
 #include "base/app_state.h"
 #include "config/account.h"
 #include "control/rtcp.h"
@@ -16,7 +17,6 @@
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
-#include "base/address_guard.h"
 #include "stations/refusal_hold.h"
 #include "stations/station.h"
 
@@ -66,6 +66,14 @@ StationRecord* recordAt(const std::string& address) {
     return at >= 0 ? stationSet.records[at] : nullptr;
 }
 
+const MonitorStation* monitorStationOf(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    return monitorStationAt(findStation(&key));
+}
+
 HWND openAccountDialog(const char* name, const char* desc, const char* password) {
     HWND dialog = CreateDialogParamA(programInstance(), MAKEINTRESOURCEA(DIALOG_ACCOUNT), nullptr,
                                      accountDialogProc, 0);
@@ -90,7 +98,7 @@ std::vector<HWND> walkStationWindows(bool withRecordOnly) {
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)
     : address_(serverAddress), configPath_(dir_.file("omvarc.ini")) {
-    platformReset();
+    testutil::resetPlatform();
     resetServerState();
     statusLog.clear();
     boxLog.clear();
@@ -116,7 +124,7 @@ ServerHarness::~ServerHarness() {
     if (running()) {
         close();
     }
-    platformReset();
+    testutil::resetPlatform();
     resetServerState();
 }
 

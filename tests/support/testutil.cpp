@@ -1,5 +1,8 @@
 #include "testutil.h"
 
+#include "frontend/minimised/minimised.h"
+#include "platform/runtime.h"
+
 #include <algorithm>
 #include <dirent.h>
 
@@ -18,6 +21,12 @@
 #include <unistd.h>
 
 namespace testutil {
+
+void resetPlatform() {
+    platformReset();
+    platform::setFrontEnd(minimisedFrontEnd());
+    resetMinimisedFrontEnd();
+}
 
 std::vector<std::string> directoryEntries(const std::string& dir) {
     std::vector<std::string> names;

@@ -8,6 +8,11 @@
 
 namespace testutil {
 
+// A clean platform (platformReset) with the minimised front end installed and its memory
+// of status windows and texts forgotten, as main installs it for a server without a
+// terminal.
+void resetPlatform();
+
 // A fresh directory under /tmp, removed with its files when the object goes.
 class TempDir {
   public:

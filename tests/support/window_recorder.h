@@ -5,6 +5,7 @@
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
+#include "support/testutil.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -111,10 +112,13 @@ inline HWND child(const char* title, HWND parent) {
                            nullptr);
 }
 
-// Sets a front end for the scope; the minimised one comes back when it ends.
+// Sets a front end for the scope; the one before comes back when it ends.
 struct FrontEndGuard {
-    explicit FrontEndGuard(platform::FrontEnd* frontEnd) { platform::setFrontEnd(frontEnd); }
-    ~FrontEndGuard() { platform::setFrontEnd(nullptr); }
+    explicit FrontEndGuard(platform::FrontEnd* frontEnd) : before(platform::frontEnd()) {
+        platform::setFrontEnd(frontEnd);
+    }
+    ~FrontEndGuard() { platform::setFrontEnd(before); }
+    platform::FrontEnd* before;
     FrontEndGuard(const FrontEndGuard&) = delete;
     FrontEndGuard& operator=(const FrontEndGuard&) = delete;
 };
@@ -123,14 +127,14 @@ struct FrontEndGuard {
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        platformReset();
+        testutil::resetPlatform();
         events().clear();
         reaction() = nullptr;
         ASSERT_NE(registerClass("Rec"), 0);
     }
     void TearDown() override {
         reaction() = nullptr;
-        platformReset();
+        testutil::resetPlatform();
         events().clear();
     }
 };

@@ -1,6 +1,8 @@
-// The minimised front end (the default): draws nothing, counts every top-level window as
+// The minimised front end: draws nothing, counts every top-level window as
 // minimised, answers message boxes on standard error and writes the status line to standard
 // output, every text escaped so that one status change is one line (see output_stream.h).
+#include "frontend/minimised/minimised.h"
+
 #include "platform/stream/escape.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/frontend.h"
@@ -100,16 +102,11 @@ MinimisedFrontEnd& minimised() {
 
 } // namespace
 
-namespace platform {
-
-FrontEnd* minimisedFrontEnd() {
+platform::FrontEnd* minimisedFrontEnd() {
     return &minimised();
 }
 
 void resetMinimisedFrontEnd() {
     minimised().statusWindows.clear();
     minimised().last.reset();
-    resetStreams();
 }
-
-} // namespace platform

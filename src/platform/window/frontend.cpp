@@ -1,11 +1,35 @@
 // The current front end, the hooks of tests, and message boxes.
 #include "platform/window/frontend.h"
 #include "platform/runtime.h"
+#include "platform/stream/output_stream.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window_table.h"
 
 namespace {
 
+// What stands in while no front end is installed: draws nothing, shows no dialog, counts
+// every top-level window as minimised; OK alone is answered OK, a question No or Cancel,
+// so nothing goes ahead unasked.
+struct NoFrontEnd : platform::FrontEnd {
+    bool canShowDialogs() const override { return false; }
+    bool windowsAreIconic() const override { return true; }
+    void titleChanged(HWND, const char*) override {}
+    void windowShown(HWND) override {}
+    void windowDestroyed(HWND) override {}
+    void dialogCreated(HWND) override {}
+    int messageBox(HWND, const char*, const char*, UINT type) override {
+        switch (type & MB_TYPEMASK) {
+        case MB_YESNO:
+            return IDNO;
+        case MB_OKCANCEL:
+            return IDCANCEL;
+        default:
+            return IDOK;
+        }
+    }
+};
+
+NoFrontEnd none;
 platform::FrontEnd* current = nullptr;
 platform::StatusHook statusHookFn = nullptr;
 int (*messageBoxHook)(HWND, const char*, const char*, UINT) = nullptr;
@@ -19,7 +43,7 @@ void setFrontEnd(FrontEnd* frontEnd) {
 }
 
 FrontEnd* frontEnd() {
-    return current != nullptr ? current : minimisedFrontEnd();
+    return current != nullptr ? current : &none;
 }
 
 StatusHook statusHook() {
@@ -30,7 +54,7 @@ void resetFrontEnd() {
     current = nullptr;
     statusHookFn = nullptr;
     messageBoxHook = nullptr;
-    resetMinimisedFrontEnd();
+    resetStreams();
 }
 
 } // namespace platform

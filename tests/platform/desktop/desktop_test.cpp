@@ -6,6 +6,7 @@
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 #include "support/foreign_holder.h"
+#include "support/testutil.h"
 
 #include <atomic>
 #include <cerrno>
@@ -158,10 +159,10 @@ LRESULT recordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 class DesktopRegistry : public ::testing::Test {
   protected:
     void SetUp() override {
-        platformReset();
+        testutil::resetPlatform();
         seenCommands.clear();
     }
-    void TearDown() override { platformReset(); }
+    void TearDown() override { testutil::resetPlatform(); }
 
     HWND makeWindow(const std::string& cls) {
         WNDCLASSA wc{};

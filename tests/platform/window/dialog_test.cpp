@@ -264,7 +264,7 @@ TEST_F(Dialogs, BrushesAndStockObjects) {
     EXPECT_NE(LoadIconA(&gInstance, MAKEINTRESOURCEA(1000)), nullptr);
     EXPECT_NE(LoadCursorA(nullptr, IDC_ARROW), nullptr);
     (void)b;
-    platformReset();
+    testutil::resetPlatform();
     EXPECT_EQ(platformLiveBrushes(), 0);
 }
 
