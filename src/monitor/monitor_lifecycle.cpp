@@ -280,7 +280,6 @@ void monitorReset() {
     }
     started = false;
     monitorResetFigures();
-    monitorResetLinks();
     rebaseClock();
     startedAtMs = wallBaseMs;
     httpAddress[0] = '\0';

@@ -79,7 +79,3 @@ int monitorLinksUp() {
     }
     return up;
 }
-
-void monitorResetLinks() {
-    monitorLinkCount(0);
-}

@@ -75,7 +75,13 @@ void closeSpell() {
 
 void monitorResetFigures() {
     counters = MonitorCounters{};
-    monitorStationsCleared();
+    // The stations stay (the station set still holds them); only their figures go.
+    for (int i = 0; i < stationCount; ++i) {
+        MonitorStation& station = stations[i];
+        station.talking = false;
+        station.joinedAtMs = station.lastHeardAtMs = 0;
+        station.relayed = station.firewalled = station.muted = station.rateLimited = 0;
+    }
     talkerHeld = false;
     talkerAt = 0;
     std::memset(spells, 0, sizeof spells);

@@ -9,6 +9,8 @@
 
 StationSet stationSet{};
 
+static_assert(STATIONS_MAX == MONITOR_MAX_STATIONS, "the monitor keeps one entry per station");
+
 namespace {
 
 // Where the last lookup found its station: the talker's datagrams look it up one after
