@@ -59,14 +59,7 @@ struct MinimisedFrontEnd : platform::FrontEnd {
         n += escapeText(text != nullptr ? text : "", line + n, sizeof line - n);
         platform::streamLine(platform::Stream::Error, line, n);
         platform::streamDrain(platform::Stream::Error, kBoxWaitMs);
-        switch (type & MB_TYPEMASK) {
-        case MB_YESNO:
-            return IDNO;
-        case MB_OKCANCEL:
-            return IDCANCEL;
-        default:
-            return IDOK;
-        }
+        return platform::unattendedAnswer(type);
     }
 
     // Writes "YYYY-MM-DD HH:MM:SS.mmm TEXT" (escaped) unless the text equals the last one.

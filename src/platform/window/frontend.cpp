@@ -8,8 +8,7 @@
 namespace {
 
 // What stands in while no front end is installed: draws nothing, shows no dialog, counts
-// every top-level window as minimised; OK alone is answered OK, a question No or Cancel,
-// so nothing goes ahead unasked.
+// every top-level window as minimised and answers every box as nobody being there.
 struct NoFrontEnd : platform::FrontEnd {
     bool canShowDialogs() const override { return false; }
     bool windowsAreIconic() const override { return true; }
@@ -18,14 +17,7 @@ struct NoFrontEnd : platform::FrontEnd {
     void windowDestroyed(HWND) override {}
     void dialogCreated(HWND) override {}
     int messageBox(HWND, const char*, const char*, UINT type) override {
-        switch (type & MB_TYPEMASK) {
-        case MB_YESNO:
-            return IDNO;
-        case MB_OKCANCEL:
-            return IDCANCEL;
-        default:
-            return IDOK;
-        }
+        return platform::unattendedAnswer(type);
     }
 };
 
@@ -37,6 +29,17 @@ int (*messageBoxHook)(HWND, const char*, const char*, UINT) = nullptr;
 } // namespace
 
 namespace platform {
+
+int unattendedAnswer(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+        return IDNO;
+    case MB_OKCANCEL:
+        return IDCANCEL;
+    default:
+        return IDOK;
+    }
+}
 
 void setFrontEnd(FrontEnd* frontEnd) {
     current = frontEnd;

@@ -31,6 +31,10 @@ class FrontEnd {
     virtual void windowChanged(HWND) {}
 };
 
+// The answer to a message box of type when nobody is there to answer: OK alone is answered
+// OK, a question No or Cancel, so nothing goes ahead unasked.
+int unattendedAnswer(UINT type);
+
 // For the front ends: whether a window is a dialog, made modal (DialogBoxParamA) or not.
 enum class DialogMode { None, Modeless, Modal };
 DialogMode dialogMode(HWND hwnd);
