@@ -538,6 +538,7 @@ TEST(Stations, TheSetIsTheWalkAfterEveryJoinLeaveCloseAndRejoin) {
         } else {
             controlCloseStation(stationSet.windows[at]); // the operator's close
             ++closes;
+            expectSetIsTheWalk("closing at step " + std::to_string(step));
         }
         server.pump(3);
         if (step % 7 == 0) {
