@@ -60,10 +60,9 @@ void linksTextOnAudio(uint32_t address, const char* bytes, int length);
 // This server refused a new sender (full): when it is a link peer, its link shows refused.
 void linksRefusedHere(uint32_t address);
 
-// --- Readers (monitor, panel, ctl) -------------------------------------------------------
+// --- Readers (ctl, the limits, the control handler); the monitor is told ----------------
 int linksCount();
 const Link* linkAt(int index); // 0 .. linksCount() - 1, in key order; null beyond
-int linksUpCount();
 // "up", "linking" or "refused".
 const char* linkStateName(LinkState state);
 

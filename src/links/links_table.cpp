@@ -52,14 +52,6 @@ const Link* linkAt(int index) {
     return index >= 0 && index < linksinternal::count ? &linksinternal::table[index] : nullptr;
 }
 
-int linksUpCount() {
-    int up = 0;
-    for (int i = 0; i < linksinternal::count; ++i) {
-        up += linksinternal::table[i].state == LinkState::Up ? 1 : 0;
-    }
-    return up;
-}
-
 const char* linkStateName(LinkState state) {
     switch (state) {
     case LinkState::Up:
