@@ -41,6 +41,15 @@ int onBox(HWND, const char* text, const char* caption, UINT) {
     return IDOK;
 }
 
+// The station set's index of the station at address (dotted) and port 5198, or -1.
+int stationIndexAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    return findStation(&key);
+}
+
 } // namespace
 
 void resetServerState() {
@@ -58,20 +67,12 @@ void resetServerState() {
 }
 
 StationRecord* recordAt(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(AUDIO_PORT);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    const int at = findStation(&key);
+    const int at = stationIndexAt(address);
     return at >= 0 ? stationSet.records[at] : nullptr;
 }
 
 const MonitorStation* monitorStationOf(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(AUDIO_PORT);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    return monitorStationAt(findStation(&key));
+    return monitorStationAt(stationIndexAt(address));
 }
 
 HWND openAccountDialog(const char* name, const char* desc, const char* password) {
