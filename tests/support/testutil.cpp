@@ -22,10 +22,14 @@
 
 namespace testutil {
 
-void resetPlatform() {
-    platformReset();
+void useMinimisedFrontEnd() {
     platform::setFrontEnd(minimisedFrontEnd());
     resetMinimisedFrontEnd();
+}
+
+void resetPlatform() {
+    platformReset();
+    useMinimisedFrontEnd();
 }
 
 std::vector<std::string> directoryEntries(const std::string& dir) {

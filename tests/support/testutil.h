@@ -8,9 +8,10 @@
 
 namespace testutil {
 
-// A clean platform (platformReset) with the minimised front end installed and its memory
-// of status windows and texts forgotten, as main installs it for a server without a
-// terminal.
+// Installs the minimised front end with its memory of status windows and texts forgotten,
+// as main installs it for a server without a terminal.
+void useMinimisedFrontEnd();
+// A clean platform (platformReset), then useMinimisedFrontEnd.
 void resetPlatform();
 
 // A fresh directory under /tmp, removed with its files when the object goes.

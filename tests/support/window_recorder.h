@@ -5,7 +5,6 @@
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
-#include "support/testutil.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -127,14 +126,14 @@ struct FrontEndGuard {
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        testutil::resetPlatform();
+        platformReset();
         events().clear();
         reaction() = nullptr;
         ASSERT_NE(registerClass("Rec"), 0);
     }
     void TearDown() override {
         reaction() = nullptr;
-        testutil::resetPlatform();
+        platformReset();
         events().clear();
     }
 };

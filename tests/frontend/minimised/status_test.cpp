@@ -1,6 +1,7 @@
 // The minimised front end's status line (format, the hook, which windows, equal texts)
 // and signals delivered as WM_CLOSE.
 #include "platform/loop/loop.h"
+#include "support/testutil.h"
 #include "support/window_recorder.h"
 
 #include <cctype>
@@ -27,6 +28,7 @@ class StatusLine : public recorder::WindowTest {
   protected:
     void SetUp() override {
         recorder::WindowTest::SetUp();
+        testutil::useMinimisedFrontEnd();
         gHooked.clear();
     }
 };

@@ -6,7 +6,6 @@
 #include "platform/window/window.h"
 #include "platform/window/window_table.h"
 #include "support/foreign_holder.h"
-#include "support/testutil.h"
 
 #include <atomic>
 #include <cerrno>
@@ -159,10 +158,10 @@ LRESULT recordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 class DesktopRegistry : public ::testing::Test {
   protected:
     void SetUp() override {
-        testutil::resetPlatform();
+        platformReset();
         seenCommands.clear();
     }
-    void TearDown() override { testutil::resetPlatform(); }
+    void TearDown() override { platformReset(); }
 
     HWND makeWindow(const std::string& cls) {
         WNDCLASSA wc{};

@@ -160,7 +160,7 @@ TEST_F(Queue, GetMessageReturnsZeroForQuitAndQuitStaysForTheLoop) {
     EXPECT_EQ(m.message, WM_QUIT);
     EXPECT_EQ(m.wParam, 3u);
     EXPECT_TRUE(platformQuitPosted());
-    testutil::resetPlatform();
+    platformReset();
     EXPECT_FALSE(platformQuitPosted());
 }
 

@@ -35,7 +35,7 @@ TEST_F(Timers, ManualClockDrivesTickCount) {
     EXPECT_EQ(GetTickCount(), 1000u);
     platformAdvanceClock(250);
     EXPECT_EQ(GetTickCount(), 1250u);
-    testutil::resetPlatform();
+    platformReset();
     EXPECT_FALSE(platformClockIsManual());
 }
 

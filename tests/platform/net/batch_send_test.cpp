@@ -90,7 +90,7 @@ TEST(BatchSend, OneSubmissionDeliversWhatSeparateSendsWouldOnBothPaths) {
     EXPECT_NE(operatorLines[0].find("sends go one by one"), std::string::npos);
     expectOneBatchArrivesAsSeparateSends();
     sendBatchClose();
-    testutil::resetPlatform();
+    platformReset();
     if (!ringed) {
         GTEST_SKIP() << "io_uring cannot be set up here: only the one-by-one path ran";
     }

@@ -23,7 +23,7 @@ LRESULT quietProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 class AsyncSelect : public ::testing::Test {
   protected:
     void SetUp() override {
-        testutil::resetPlatform();
+        platformReset();
         WNDCLASSA wc{};
         wc.lpfnWndProc = quietProc;
         wc.lpszClassName = "WinsockAsyncTest";
@@ -43,7 +43,7 @@ class AsyncSelect : public ::testing::Test {
         if (s != INVALID_SOCKET) {
             ws::closesocket(s);
         }
-        testutil::resetPlatform();
+        platformReset();
     }
 
     // Takes every waiting notification of the socket out of the queue (after the pump

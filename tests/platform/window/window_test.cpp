@@ -373,7 +373,7 @@ TEST_F(Windows, RemoteWindowsAreWindowsButNotLocal) {
     EXPECT_FALSE(platform::isRemoteWindow(local));
     EXPECT_FALSE(platform::isRemoteWindow(nullptr));
     EXPECT_EQ(SetTimer(remote, 1, 100, nullptr), 0u);
-    testutil::resetPlatform();
+    platformReset();
     EXPECT_FALSE(IsWindow(remote));
 }
 
@@ -381,7 +381,7 @@ TEST_F(Windows, ResetDestroysEveryWindowAndForgetsClasses) {
     HWND main = topLevel("main");
     child("kid", main);
     events().clear();
-    testutil::resetPlatform();
+    platformReset();
     EXPECT_EQ(events(),
               (Strings{"main:DESTROY", "kid:DESTROY", "kid:NCDESTROY", "main:NCDESTROY"}));
     EXPECT_FALSE(IsWindow(main));
