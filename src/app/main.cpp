@@ -7,6 +7,7 @@
 #include "check/check_config.h"
 #include "config/config.h"
 #include "ctl/ctl.h"
+#include "frontend/minimised/minimised.h"
 #include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor.h"
 #include "platform/runtime.h"
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     // the companion program is not waited for, so its end must not leave a zombie behind.
     platformSetSignalAction(SIGNALS_END_PROCESS_AT_ONCE);
     platformInstallSignalHandlers();
+    // Minimised until the terminal window is chosen below: status lines on standard output,
+    // message boxes on standard error.
+    platform::setFrontEnd(minimisedFrontEnd());
     struct sigaction noZombies {};
     noZombies.sa_handler = SIG_DFL;
     noZombies.sa_flags = SA_NOCLDWAIT;

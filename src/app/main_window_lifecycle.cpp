@@ -4,6 +4,7 @@
 #include "audio/limits.h"
 #include "audio/loop_guard.h"
 #include "audio/station_list.h"
+#include "base/address_guard.h"
 #include "base/app_state.h"
 #include "base/socket_ops.h"
 #include "config/config.h"
@@ -15,7 +16,6 @@
 #include "platform/profile/profile.h"
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
-#include "stations/address_guard.h"
 #include "stations/refusal_hold.h"
 #include "stations/station.h"
 

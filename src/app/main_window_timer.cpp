@@ -19,7 +19,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
         ++beaconTicks;
     }
     if (id == TIMER_TICK && talkerHold > 0 && --talkerHold == 0) {
-        monitorTalker(nullptr);
+        monitorTalkerFree();
     }
     if (id == TIMER_TICK) {
         monitorTick();
@@ -37,6 +37,6 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
     if (id == TIMER_TICK) {
         stationsAccessTick();
         limitsTick();
-        linksTick();
+        linksTick(stationCount > capacity);
     }
 }

@@ -32,7 +32,7 @@ struct Target {
 };
 
 bool takeTarget(int index, Target* target) {
-    HWND window = monitorPanelStationWindow(index);
+    HWND window = stationWindowAt(index);
     const StationRecord* record = window != nullptr ? stationRecordOf(window) : nullptr;
     if (record == nullptr || record->state == STATION_CLOSING) {
         return false;

@@ -7,6 +7,7 @@
 #include "frontend/terminal/terminal_window.h"
 #include "monitor/monitor_panel.h"
 #include "platform/runtime.h"
+#include "stations/station_set.h"
 
 #include <cstdint>
 
@@ -24,7 +25,7 @@ size_t panelLine(int index, char* out, size_t size, void*) {
 
 // A station line stands for the station's window; the other lines take no action.
 uintptr_t panelIdentity(int index, void*) {
-    return reinterpret_cast<uintptr_t>(monitorPanelStationWindow(index));
+    return reinterpret_cast<uintptr_t>(stationWindowAt(index));
 }
 
 // Before the pump sleeps: a redraw when a line changed since the last one asked for.

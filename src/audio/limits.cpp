@@ -44,7 +44,7 @@ void muteTalker() {
     StationRecord* record = talkerStation();
     talkerHold = 0;
     limitTalkTicks = 0;
-    monitorTalker(nullptr);
+    monitorTalkerFree();
     if (record == nullptr) {
         return;
     }
@@ -54,7 +54,7 @@ void muteTalker() {
     }
     record->mutedBeacon = beaconTicks;
     setStatusText(TALK_LIMIT_STATUS);
-    monitorTalkLimit(record);
+    monitorTalkLimit(stationIndexOf(record));
 }
 
 // Closes every open station that has stayed unnamed for limitUnnamed ticks; a link is never
@@ -66,7 +66,7 @@ void closeUnnamed() {
             return;
         }
         if (++record->unnamedTicks >= limitUnnamed) {
-            monitorUnnamedClosed(record);
+            monitorUnnamedClosed(stationIndexOf(record));
             stationRequestClose(window, record);
         }
     });
@@ -124,7 +124,7 @@ bool limitsGate(StationRecord* sender) {
         // drops is never relayed, so it ends the guard's run instead of feeding it, and a
         // station's flood cannot make the guard throw away the talker's audio.
         queueCount = 0;
-        monitorRateLimited(sender);
+        monitorRateLimited(stationIndexOf(sender));
         return false;
     }
     if (sender->muted == 0) {
@@ -133,7 +133,7 @@ bool limitsGate(StationRecord* sender) {
     if (beaconTicks - sender->mutedBeacon < LIMITS_PAUSE_BEACON_TICKS) {
         sender->mutedBeacon = beaconTicks;
         setStatusText(TALK_LIMIT_STATUS);
-        monitorMuted(sender);
+        monitorMuted(stationIndexOf(sender));
         return false;
     }
     sender->muted = 0; // it paused

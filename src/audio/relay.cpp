@@ -28,17 +28,17 @@ constexpr int TEXT_PREFIX_LENGTH = 6;
 constexpr int DRAIN_MAX = 1024;
 
 // Applies the talker lock to a long datagram; false when it must be dropped.
-bool passesTalkerLock(const StationRecord* sender) {
+bool passesTalkerLock(const StationRecord* sender, int at) {
     const bool took = talkerHold == 0;
     if (took) {
         std::memcpy(talkerAddress, sender->addressText, sizeof talkerAddress);
         talkerHold = 2;
         listCycle = 9;
-        monitorTalker(sender);
+        monitorTalker(at);
     }
     if (std::strcmp(talkerAddress, sender->addressText) != 0) {
         setStatusText("FIREWALL");
-        monitorFirewalled(sender);
+        monitorFirewalled(at);
         return false;
     }
     talkerHold = 2;
@@ -157,7 +157,7 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
         monitorLoop();
         return;
     }
-    if (length >= LONG_DATAGRAM_MIN && !passesTalkerLock(sender)) {
+    if (length >= LONG_DATAGRAM_MIN && !passesTalkerLock(sender, at)) {
         loopGuardForget(relayedNote);
         return;
     }
@@ -166,8 +166,8 @@ void onAudioSocket(SOCKET s, WORD event, WORD error) {
     }
     listStart();
     const bool withhold = namedStationCount != stationCount && limitUnnamed > 0;
-    monitorRelayed(sender, withhold ? fanOut<true>(sender, buffer, length)
-                                    : fanOut<false>(sender, buffer, length));
+    monitorRelayed(at, withhold ? fanOut<true>(sender, buffer, length)
+                                : fanOut<false>(sender, buffer, length));
     listHints();
     listCycle = listCycle >= 59 ? 0 : listCycle + 1;
     queueCheck(s, buffer);

@@ -1,13 +1,13 @@
 #include "control/control_handler.h"
 
 #include "access/access.h"
+#include "base/address_guard.h"
 #include "base/app_state.h"
 #include "base/status_text.h"
 #include "control/rtcp.h"
 #include "links/links.h"
 #include "monitor/monitor.h"
 #include "platform/window/window.h"
-#include "stations/address_guard.h"
 #include "stations/admission.h"
 #include "stations/station.h"
 #include "stations/station_access.h"
@@ -64,7 +64,7 @@ bool nameStation(StationRecord* record, const uint8_t* packet, int length) {
     std::memcpy(name, displayName, size);
     record->name = name;
     namedStationCount += wasNamed ? 0 : 1;
-    monitorNamed(record);
+    monitorNamed(stationIndexOf(record), record->name);
     return true;
 }
 
@@ -75,7 +75,7 @@ void controlCloseStation(HWND window) {
     if (record == nullptr) {
         return;
     }
-    monitorBye(record);
+    monitorBye(stationIndexOf(record));
     stationRequestClose(window, record);
 }
 
@@ -115,7 +115,8 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
         if (addressGuardRefuses(key.sin_addr.s_addr)) {
             return; // ourselves, nobody or everybody: no record, no reply
         }
-        if (linksRefusalOnControl(key.sin_addr.s_addr, controlBuffer, length)) {
+        if (linkOf(key.sin_addr.s_addr) != nullptr && rtcpHasBye(controlBuffer, length)) {
+            linksRefusedByPeer(key.sin_addr.s_addr);
             return; // a link's peer refused us: no station is made of its BYE
         }
         if (!accessAddressAllowed(key.sin_addr.s_addr)) {
@@ -136,7 +137,7 @@ void onControlSocket(SOCKET s, WORD event, WORD error) {
     if (record->idleTicks > 0) {
         record->idleTicks = 0;
     }
-    monitorHeard(record);
+    monitorHeard(at >= 0 ? at : stationIndexOf(record));
     if ((controlBuffer[0] & 0xC0) != 0xC0) {
         return;
     }

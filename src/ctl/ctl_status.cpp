@@ -59,7 +59,7 @@ void serverLine(CtlAnswer* answer) {
 // One line per station, in window order, exactly as the panel draws them.
 void stationLines(CtlAnswer* answer) {
     char line[escapedSize(255) + 128];
-    for (int i = 0; i < STATIONS_MAX && monitorPanelStationWindow(i) != nullptr; ++i) {
+    for (int i = 0; i < stationSet.count; ++i) {
         monitorPanelLine(i, line, sizeof line);
         ctlAnswerLine(answer, line);
     }

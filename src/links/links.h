@@ -3,13 +3,12 @@
 // every LINK_RETRY_TICKS ticks while the peer is not a station here; the peer admits us on
 // it, its keep-alives make us admit it, and from then on the peer is an ordinary station on
 // each side (the link is up). The table below is fixed-size, filled once at start; the
-// server's steps tell it what happens through the one-line hooks, and the monitor reads it.
+// server's steps tell it what happens through the one-line hooks, with plain data (addresses,
+// reasons), and tell the monitor what it shows.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-struct StationRecord;
 
 constexpr int LINKS_MAX = 8;             // keys 1 to 8
 constexpr int32_t LINK_RETRY_TICKS = 20; // as a station's keep-alive period
@@ -41,27 +40,29 @@ void linksStart();
 // Forgets every link without any event (the server is closing: its stations go next).
 void linksStop();
 // Once per TIMER_TICK: each link that is not up counts down and, when due, sends the
-// keep-alive compound to the peer's control port from the control-port socket.
-void linksTick();
+// keep-alive compound to the peer's control port from the control-port socket; while the
+// conference is full (full: more stations than the capacity) it sends nothing and shows
+// the link refused.
+void linksTick(bool full);
 
 // --- Hooks (the server's steps) ----------------------------------------------------------
 // The link whose peer has this address (network order), or null: no link.
 const Link* linkOf(uint32_t address);
-// Admission succeeded for record / its teardown runs: a link's peer came up / went.
-void linksStationAdmitted(const StationRecord* record);
-void linksStationGone(const StationRecord* record);
-// A control datagram from a sender that is no station here: true when it is a link peer's
-// refusal (a BYE compound), which marks the link refused; the caller then makes no station.
-bool linksRefusalOnControl(uint32_t address, const uint8_t* packet, int length);
+// Admission succeeded for the station at address (network order) / its teardown runs
+// (reason: "timeout", "bye" or "closed"): a link's peer came up / went.
+void linksStationAdmitted(uint32_t address);
+void linksStationGone(uint32_t address, const char* reason);
+// A BYE compound from a sender that is no station here: a link peer's refusal of our
+// keep-alive, which marks the link refused (the caller then makes no station of it).
+void linksRefusedByPeer(uint32_t address);
 // A text datagram on the audio port: the peer's busy text marks its link refused.
 void linksTextOnAudio(uint32_t address, const char* bytes, int length);
 // This server refused a new sender (full): when it is a link peer, its link shows refused.
 void linksRefusedHere(uint32_t address);
 
-// --- Readers (monitor, panel, ctl) -------------------------------------------------------
+// --- Readers (ctl, the limits, the control handler); the monitor is told ----------------
 int linksCount();
 const Link* linkAt(int index); // 0 .. linksCount() - 1, in key order; null beyond
-int linksUpCount();
 // "up", "linking" or "refused".
 const char* linkStateName(LinkState state);
 

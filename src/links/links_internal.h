@@ -15,6 +15,8 @@ extern int count;
 // Changes the link's state and its time; leaving Up writes link-down with reason, entering
 // Up writes link-up. No change, no event.
 void setState(Link* link, LinkState state, const char* reason);
+// Shows the link (its place in the table) to the monitor as it is now.
+void show(const Link* link);
 // Sends the keep-alive compound to the peer's control port from the control-port socket
 // (so its source is the server's bound address) and counts it; unless this server is full.
 void sendKeepAlive(Link* link);

@@ -1,8 +1,6 @@
 // What the server's steps tell the links: a peer admitted as a station (the link is up),
 // its teardown (the link goes back to trying), and the refusals that show on a link.
-#include "control/rtcp.h"
 #include "links/links_internal.h"
-#include "stations/station.h"
 
 #include <cstring>
 
@@ -24,35 +22,27 @@ void noteRefusal(Link* link) {
 
 } // namespace
 
-void linksStationAdmitted(const StationRecord* record) {
-    if (Link* link = linksinternal::find(record->source.sin_addr.s_addr)) {
+void linksStationAdmitted(uint32_t address) {
+    if (Link* link = linksinternal::find(address)) {
         link->refusedSinceAttempt = false;
         linksinternal::setState(link, LinkState::Up, nullptr);
     }
 }
 
-void linksStationGone(const StationRecord* record) {
-    Link* link = linksinternal::find(record->source.sin_addr.s_addr);
+void linksStationGone(uint32_t address, const char* reason) {
+    Link* link = linksinternal::find(address);
     if (link == nullptr || link->state != LinkState::Up) {
         return;
     }
-    // The inactivity step raises the count past its limit before it closes the window; a
-    // BYE, the operator and the access rules close it as closing.
-    const char* reason = record->idleTicks > INACTIVITY_LIMIT_TICKS ? "timeout"
-                         : record->state == STATION_CLOSING         ? "bye"
-                                                                    : "closed";
     linksinternal::setState(
         link, link->refusedSinceAttempt ? LinkState::Refused : LinkState::Linking, reason);
     link->retryTicks = 1; // the next tick tries again, then every LINK_RETRY_TICKS
 }
 
-bool linksRefusalOnControl(uint32_t address, const uint8_t* packet, int length) {
-    Link* link = linksinternal::find(address);
-    if (link == nullptr || !rtcpHasBye(packet, length)) {
-        return false;
+void linksRefusedByPeer(uint32_t address) {
+    if (Link* link = linksinternal::find(address)) {
+        noteRefusal(link);
     }
-    noteRefusal(link);
-    return true;
 }
 
 void linksTextOnAudio(uint32_t address, const char* bytes, int length) {

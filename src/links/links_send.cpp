@@ -6,7 +6,6 @@
 #include "links/links_internal.h"
 #include "monitor/monitor.h"
 #include "platform/net/winsock.h"
-#include "stations/station.h"
 
 namespace linksinternal {
 
@@ -29,7 +28,7 @@ void sendKeepAlive(Link* link) {
 
 } // namespace linksinternal
 
-void linksTick() {
+void linksTick(bool full) {
     using namespace linksinternal;
     for (int i = 0; i < count; ++i) {
         Link* link = &table[i];
@@ -39,7 +38,7 @@ void linksTick() {
         link->retryTicks = LINK_RETRY_TICKS;
         // A full conference sends nothing: the peer would admit us, and its keep-alive would
         // only be refused here. The link shows the refusal until there is room.
-        if (stationCount > capacity) {
+        if (full) {
             setState(link, LinkState::Refused, nullptr);
             link->refusedSinceAttempt = false;
             continue;

@@ -1,12 +1,12 @@
 // The links at start: [links] read once, each host resolved once, the entries that cannot
 // be links left out with one line each, and the first keep-alive sent to each link.
 #include "access/access.h"
+#include "base/address_guard.h"
 #include "base/app_state.h"
 #include "links/links_internal.h"
 #include "monitor/monitor.h"
 #include "platform/net/winsock.h"
 #include "platform/runtime.h"
-#include "stations/address_guard.h"
 
 #include <cstdio>
 #include <cstring>
@@ -96,8 +96,11 @@ void linksStart() {
             takeEntry(entries[i]);
         }
     }
+    monitorLinkCount(linksinternal::count);
+    for (int i = 0; i < linksinternal::count; ++i) {
+        linksinternal::show(&linksinternal::table[i]);
+    }
     for (int i = 0; i < linksinternal::count; ++i) {
         linksinternal::sendKeepAlive(&linksinternal::table[i]);
     }
-    monitorLinkChanged();
 }

@@ -9,6 +9,11 @@ namespace linksinternal {
 Link table[LINKS_MAX];
 int count = 0;
 
+void show(const Link* link) {
+    monitorLinkShown(static_cast<int>(link - table), link->key, link->host, link->address,
+                     linkStateName(link->state), link->sinceMs);
+}
+
 Link* find(uint32_t address) {
     for (int i = 0; i < count; ++i) {
         if (table[i].address == address) {
@@ -25,12 +30,11 @@ void setState(Link* link, LinkState state, const char* reason) {
     LinkState old = link->state;
     link->state = state;
     link->sinceMs = monitorNowMs();
+    show(link);
     if (state == LinkState::Up) {
         monitorLinkUp(link->host, link->address);
     } else if (old == LinkState::Up) {
         monitorLinkDown(link->host, link->address, reason);
-    } else {
-        monitorLinkChanged();
     }
 }
 
@@ -48,14 +52,6 @@ const Link* linkAt(int index) {
     return index >= 0 && index < linksinternal::count ? &linksinternal::table[index] : nullptr;
 }
 
-int linksUpCount() {
-    int up = 0;
-    for (int i = 0; i < linksinternal::count; ++i) {
-        up += linksinternal::table[i].state == LinkState::Up ? 1 : 0;
-    }
-    return up;
-}
-
 const char* linkStateName(LinkState state) {
     switch (state) {
     case LinkState::Up:
@@ -71,7 +67,7 @@ const char* linkStateName(LinkState state) {
 void linksStop() {
     linksinternal::count = 0;
     std::memset(linksinternal::table, 0, sizeof linksinternal::table);
-    monitorLinkChanged();
+    monitorLinkCount(0);
 }
 
 void linksReset() {

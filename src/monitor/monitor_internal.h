@@ -11,8 +11,11 @@ void monitorEventStation(MonitorEvent* event, const char* name, uint32_t address
 // The HTTP view's set-up and shutdown (monitor_http.cpp); false with a reason in why.
 bool monitorHttpOpen(const char* address, char* why, size_t size);
 void monitorHttpClose();
-// Clears counters, slots and spells (monitor_state.cpp).
+// Clears counters, the stations' figures, the talker and spells (monitor_state.cpp). The
+// stations and links shown stay: their owners tell when they go.
 void monitorResetFigures();
+// A panel line changed other than by its figures: the panel's version moves on.
+void monitorPanelChanged();
 // A queue clear seen on the relay path: its event is written by the next monitorFlush.
 void monitorNoteQueueClear(int drained);
 // A refusal left out: the next tick's refuse-suppressed event counts it.

@@ -1,10 +1,7 @@
 // The JSON documents of the HTTP view. The one file that uses the JSON library: its
 // exceptions (a name that is no valid UTF-8 is replaced, never thrown on) are caught here.
-#include "audio/relay.h"
 #include "base/app_state.h"
-#include "links/links.h"
 #include "monitor/monitor_view.h"
-#include "stations/station.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
@@ -45,8 +42,9 @@ json nameValue(const char* name) {
 json serverPart() {
     int64_t now = monitorNowMs();
     json talker = nullptr;
-    if (talkerHold > 0 && talkerAddress[0] != '\0') {
-        talker = talkerAddress;
+    uint32_t talkerAt = 0;
+    if (monitorTalkerAddress(&talkerAt)) {
+        talker = addressValue(talkerAt);
     }
     return {{"node", nodeName},
             {"description", nodeDescription},
@@ -55,28 +53,27 @@ json serverPart() {
             {"started_at", timeValue(monitorStartedAtMs())},
             {"uptime_s", (now - monitorStartedAtMs()) / 1000},
             {"capacity", capacity + 1},
-            {"station_count", stationCount},
+            {"station_count", monitorStationCount()},
             {"talker", talker},
             {"directory_index", directoryServerIndex}};
 }
 
 json stationsPart() {
     json list = json::array();
-    for (int i = 0; i < stationSet.count; ++i) {
-        const StationRecord* record = stationSet.records[i];
-        const StationFigures& figures = stationSet.figures[i];
-        const Link* link = linkOf(record->source.sin_addr.s_addr);
-        list.push_back({{"name", nameValue(record->name)},
-                        {"address", record->addressText},
-                        {"state", record->state == STATION_CLOSING ? "closing" : "active"},
-                        {"joined_at", timeValue(figures.joinedAtMs)},
-                        {"last_heard_at", timeValue(figures.lastHeardAtMs)},
-                        {"idle_s", record->idleTicks},
-                        {"talking", figures.talking},
-                        {"relayed", figures.relayed},
-                        {"firewalled", figures.firewalled},
-                        {"muted", figures.muted},
-                        {"rate_limited", figures.rateLimited},
+    for (int i = 0; i < monitorStationCount(); ++i) {
+        const MonitorStation& station = *monitorStationAt(i);
+        const MonitorLink* link = monitorLinkOf(station.address);
+        list.push_back({{"name", nameValue(station.named ? station.name : nullptr)},
+                        {"address", addressValue(station.address)},
+                        {"state", station.closing ? "closing" : "active"},
+                        {"joined_at", timeValue(station.joinedAtMs)},
+                        {"last_heard_at", timeValue(station.lastHeardAtMs)},
+                        {"idle_s", station.idleTicks},
+                        {"talking", station.talking},
+                        {"relayed", station.relayed},
+                        {"firewalled", station.firewalled},
+                        {"muted", station.muted},
+                        {"rate_limited", station.rateLimited},
                         {"link", link != nullptr},
                         {"link_host", link != nullptr ? nameValue(link->host) : json(nullptr)}});
     }
@@ -86,13 +83,13 @@ json stationsPart() {
 // The configured links in key order: host as configured, address, state and since when.
 json linksPart() {
     json list = json::array();
-    for (int i = 0; i < linksCount(); ++i) {
-        const Link* link = linkAt(i);
+    for (int i = 0; i < monitorLinksCount(); ++i) {
+        const MonitorLink* link = monitorLinkAt(i);
         list.push_back({{"key", link->key},
                         {"host", nameValue(link->host)},
                         {"address", addressValue(link->address)},
                         {"link", true},
-                        {"link_state", linkStateName(link->state)},
+                        {"link_state", link->state},
                         {"since", timeValue(link->sinceMs)}});
     }
     return list;

@@ -14,9 +14,8 @@ int monitorPanelLineCount();
 // Writes line index (0 .. count - 1) to out, zero-terminated; returns its length (0 for an
 // index out of range).
 size_t monitorPanelLine(int index, char* out, size_t size);
-// The window of the station that line index shows; null for the heading, a talk spell
-// line or an index out of range. Only station lines can be acted on.
-HWND monitorPanelStationWindow(int index);
+// Lines 0 .. monitorStationCount() - 1 show the stations at the same index of the station
+// set; only they can be acted on.
 // Moves on whenever a line changes other than by its figures (idle seconds, relayed): a
 // station joins, is named, takes or loses the talker mark, goes; a talk spell ends. The
 // figures change with every tick.

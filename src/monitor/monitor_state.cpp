@@ -1,38 +1,45 @@
-// The monitor's figures: counters, the per-station figures (kept in the station set, at
-// each station's index) and the ring of the last 50 talk spells, with the narrow calls that
-// keep them. Nothing here allocates or enters the
-// kernel: the calls on the relay path touch a few words and read the monotonic clock.
+// The monitor's figures: counters, the per-station table (one entry per station of the
+// station set, at the same index: told of each insert at the front and each removal) and
+// the ring of the last 50 talk spells, with the narrow calls that keep them. Nothing here
+// allocates or enters the kernel: the calls on the relay path touch a few words and read
+// the monotonic clock.
 #include "monitor/monitor_internal.h"
 #include "monitor/monitor_panel.h"
-#include "stations/station.h"
 
 #include <cstring>
 
 namespace {
 
 MonitorCounters counters{};
+MonitorStation stations[MONITOR_MAX_STATIONS]{};
+int stationCount = 0;
+bool talkerHeld = false;
+uint32_t talkerAt = 0; // the lock's holder's address while talkerHeld
 MonitorSpell spells[MONITOR_MAX_SPELLS]{};
 // When each spell's talker was last relayed: a spell runs from its first relayed datagram to
 // its last, so the talker lock's hang time after the talk is no part of it.
 int64_t spellLastAtMs[MONITOR_MAX_SPELLS]{};
 int spellNewest = -1; // index of the newest spell in the ring, -1: none yet
 int spellCount = 0;
-const StationRecord* talkerRecord = nullptr; // the open spell's station while it exists
 uint32_t panelVersion = 0; // moves on whenever a panel line other than a figure changes
 
-// The figures of record's station, or null when it is in no station set entry.
-StationFigures* slotOf(const StationRecord* record) {
-    const int i = record != nullptr ? stationIndexOf(record) : -1;
-    return i >= 0 ? &stationSet.figures[i] : nullptr;
+// The entry of the station at index, or null when there is none.
+MonitorStation* slotOf(int index) {
+    return static_cast<unsigned>(index) < static_cast<unsigned>(stationCount) ? &stations[index]
+                                                                              : nullptr;
 }
 
-// An event about record (its name as it is now, its address).
-MonitorEvent stationEvent(MonitorEventKind kind, const StationRecord* record) {
+// Writes an event about the station at index (its name as it is now, its address).
+void stationEvent(MonitorEventKind kind, int index) {
+    const MonitorStation* station = slotOf(index);
+    if (station == nullptr) {
+        return;
+    }
     MonitorEvent event{};
     event.kind = kind;
     event.atMs = monitorNowMs();
-    monitorEventStation(&event, record->name, record->source.sin_addr.s_addr);
-    return event;
+    monitorEventStation(&event, station->named ? station->name : nullptr, station->address);
+    monitorEmit(event);
 }
 
 // Copies a name into a spell, cut to its buffer ("" for none).
@@ -52,10 +59,9 @@ void closeSpell() {
     MonitorSpell& spell = spells[spellNewest];
     spell.open = false;
     spell.durationMs = spellLastAtMs[&spell - spells] - spell.startedAtMs;
-    if (StationFigures* slot = slotOf(talkerRecord)) {
-        slot->talking = false;
+    for (int i = 0; i < stationCount; ++i) {
+        stations[i].talking = false;
     }
-    talkerRecord = nullptr;
     ++panelVersion;
     MonitorEvent event{};
     event.kind = MonitorEventKind::Talk;
@@ -69,26 +75,56 @@ void closeSpell() {
 
 void monitorResetFigures() {
     counters = MonitorCounters{};
-    for (StationFigures& figures : stationSet.figures) {
-        figures = StationFigures{};
+    // The stations stay (the station set still holds them); only their figures go.
+    for (int i = 0; i < stationCount; ++i) {
+        MonitorStation& station = stations[i];
+        station.talking = false;
+        station.joinedAtMs = station.lastHeardAtMs = 0;
+        station.relayed = station.firewalled = station.muted = station.rateLimited = 0;
     }
+    talkerHeld = false;
+    talkerAt = 0;
     std::memset(spells, 0, sizeof spells);
     std::memset(spellLastAtMs, 0, sizeof spellLastAtMs);
     spellNewest = -1;
     spellCount = 0;
-    talkerRecord = nullptr;
     ++panelVersion;
 }
 
-void monitorJoined(const StationRecord* record) {
+void monitorStationInserted(uint32_t address) {
+    if (stationCount >= MONITOR_MAX_STATIONS) {
+        return;
+    }
+    std::memmove(&stations[1], &stations[0],
+                 static_cast<size_t>(stationCount) * sizeof stations[0]);
+    ++stationCount;
+    stations[0] = MonitorStation{};
+    stations[0].address = address;
+}
+
+void monitorStationRemoved(int index) {
+    if (slotOf(index) == nullptr) {
+        return;
+    }
+    std::memmove(&stations[index], &stations[index + 1],
+                 static_cast<size_t>(stationCount - index - 1) * sizeof stations[0]);
+    --stationCount;
+    ++panelVersion;
+}
+
+void monitorStationsCleared() {
+    stationCount = 0;
+    std::memset(stations, 0, sizeof stations);
+}
+
+void monitorJoined(int index) {
     ++counters.joins;
-    if (StationFigures* slot = slotOf(record)) {
-        *slot = StationFigures{};
+    if (MonitorStation* slot = slotOf(index)) {
         slot->joinedAtMs = monitorNowMs();
         slot->lastHeardAtMs = slot->joinedAtMs;
     }
     ++panelVersion;
-    monitorEmit(stationEvent(MonitorEventKind::Join, record));
+    stationEvent(MonitorEventKind::Join, index);
 }
 
 void monitorRefused(uint32_t address) {
@@ -116,31 +152,38 @@ void monitorDenied(const char* name, uint32_t address, int line) {
     monitorEmit(event);
 }
 
-void monitorNamed(const StationRecord* record) {
+void monitorNamed(int index, const char* name) {
+    MonitorStation* slot = slotOf(index);
+    if (slot == nullptr) {
+        return;
+    }
+    copyName(slot->name, name);
+    slot->named = name != nullptr;
     // A spell that began before its talker had a name takes the name it gets.
-    if (record == talkerRecord && spellNewest >= 0 && spells[spellNewest].open &&
+    if (slot->talking && spellNewest >= 0 && spells[spellNewest].open &&
         spells[spellNewest].name[0] == '\0') {
-        copyName(spells[spellNewest].name, record->name);
+        copyName(spells[spellNewest].name, name);
     }
     ++panelVersion;
-    monitorEmit(stationEvent(MonitorEventKind::Name, record));
+    stationEvent(MonitorEventKind::Name, index);
 }
 
-void monitorRelayed(const StationRecord* record, int copies) {
+void monitorRelayed(int index, int copies) {
     ++counters.relayed;
     counters.copiesSent += static_cast<uint64_t>(copies);
-    if (StationFigures* slot = slotOf(record)) {
+    if (MonitorStation* slot = slotOf(index)) {
         ++slot->relayed;
+        slot->idleTicks = 0;
         slot->lastHeardAtMs = monitorNowMs();
-        if (record == talkerRecord) {
+        if (slot->talking) {
             spellLastAtMs[spellNewest] = slot->lastHeardAtMs;
         }
     }
 }
 
-void monitorFirewalled(const StationRecord* record) {
+void monitorFirewalled(int index) {
     ++counters.firewalled;
-    if (StationFigures* slot = slotOf(record)) {
+    if (MonitorStation* slot = slotOf(index)) {
         ++slot->firewalled;
         slot->lastHeardAtMs = monitorNowMs();
     }
@@ -150,33 +193,47 @@ void monitorLoop() {
     ++counters.loops;
 }
 
-void monitorMuted(const StationRecord* record) {
+void monitorMuted(int index) {
     ++counters.muted;
-    if (StationFigures* slot = slotOf(record)) {
+    if (MonitorStation* slot = slotOf(index)) {
         ++slot->muted;
         slot->lastHeardAtMs = monitorNowMs();
     }
 }
 
-void monitorRateLimited(const StationRecord* record) {
+void monitorRateLimited(int index) {
     ++counters.rateLimited;
-    if (StationFigures* slot = slotOf(record)) {
+    if (MonitorStation* slot = slotOf(index)) {
         ++slot->rateLimited;
         slot->lastHeardAtMs = monitorNowMs();
     }
 }
 
-void monitorTalkLimit(const StationRecord* record) {
-    monitorEmit(stationEvent(MonitorEventKind::TalkLimit, record));
+void monitorTalkLimit(int index) {
+    stationEvent(MonitorEventKind::TalkLimit, index);
 }
 
-void monitorUnnamedClosed(const StationRecord* record) {
-    monitorEmit(stationEvent(MonitorEventKind::Unnamed, record));
+void monitorUnnamedClosed(int index) {
+    stationEvent(MonitorEventKind::Unnamed, index);
 }
 
-void monitorHeard(const StationRecord* record) {
-    if (StationFigures* slot = slotOf(record)) {
+void monitorHeard(int index) {
+    if (MonitorStation* slot = slotOf(index)) {
         slot->lastHeardAtMs = monitorNowMs();
+        slot->idleTicks = 0;
+        slot->closing = false;
+    }
+}
+
+void monitorIdleTick(int index) {
+    if (MonitorStation* slot = slotOf(index)) {
+        ++slot->idleTicks;
+    }
+}
+
+void monitorClosing(int index) {
+    if (MonitorStation* slot = slotOf(index)) {
+        slot->closing = true;
     }
 }
 
@@ -202,68 +259,45 @@ void monitorQueueCleared(int drained) {
     monitorNoteQueueClear(drained);
 }
 
-void monitorTalker(const StationRecord* record) {
+void monitorTalkerFree() {
+    talkerHeld = false;
     closeSpell();
-    if (record == nullptr) {
+}
+
+void monitorTalker(int index) {
+    closeSpell();
+    MonitorStation* slot = slotOf(index);
+    if (slot == nullptr) {
         return;
     }
+    talkerHeld = true;
+    talkerAt = slot->address;
     spellNewest = (spellNewest + 1) % MONITOR_MAX_SPELLS;
     if (spellCount < MONITOR_MAX_SPELLS) {
         ++spellCount;
     }
     MonitorSpell& spell = spells[spellNewest];
-    copyName(spell.name, record->name);
-    spell.address = record->source.sin_addr.s_addr;
+    copyName(spell.name, slot->named ? slot->name : nullptr);
+    spell.address = slot->address;
     spell.startedAtMs = monitorNowMs();
     spellLastAtMs[spellNewest] = spell.startedAtMs;
     spell.durationMs = 0;
     spell.open = true;
-    talkerRecord = record;
-    if (StationFigures* slot = slotOf(record)) {
-        slot->talking = true;
-    }
+    slot->talking = true;
     ++panelVersion;
 }
 
-void monitorBye(const StationRecord* record) {
+void monitorBye(int index) {
     ++counters.byes;
-    monitorEmit(stationEvent(MonitorEventKind::Bye, record));
+    stationEvent(MonitorEventKind::Bye, index);
 }
 
-void monitorTimedOut(const StationRecord* record) {
+void monitorTimedOut(int index) {
     ++counters.timeouts;
-    monitorEmit(stationEvent(MonitorEventKind::Timeout, record));
+    stationEvent(MonitorEventKind::Timeout, index);
 }
 
-void monitorGone(const StationRecord* record) {
-    if (talkerRecord == record) {
-        talkerRecord = nullptr; // the spell stays open until the lock is free
-    }
-    ++panelVersion;
-}
-
-// A link event: the host (escaped) and the address; the reason for link-down.
-void linkEvent(MonitorEventKind kind, const char* host, uint32_t address, const char* reason) {
-    MonitorEvent event{};
-    event.kind = kind;
-    event.atMs = monitorNowMs();
-    event.hasLink = true;
-    escapeText(host, event.link, sizeof event.link);
-    event.address = address;
-    event.reason = reason != nullptr ? reason : "closed";
-    ++panelVersion;
-    monitorEmit(event);
-}
-
-void monitorLinkUp(const char* host, uint32_t address) {
-    linkEvent(MonitorEventKind::LinkUp, host, address, nullptr);
-}
-
-void monitorLinkDown(const char* host, uint32_t address, const char* reason) {
-    linkEvent(MonitorEventKind::LinkDown, host, address, reason);
-}
-
-void monitorLinkChanged() {
+void monitorPanelChanged() {
     ++panelVersion;
 }
 
@@ -271,8 +305,19 @@ uint32_t monitorPanelVersion() {
     return panelVersion;
 }
 
-const StationFigures* monitorFiguresOf(const StationRecord* record) {
-    return slotOf(record);
+int monitorStationCount() {
+    return stationCount;
+}
+
+const MonitorStation* monitorStationAt(int index) {
+    return slotOf(index);
+}
+
+bool monitorTalkerAddress(uint32_t* address) {
+    if (talkerHeld) {
+        *address = talkerAt;
+    }
+    return talkerHeld;
 }
 
 int monitorSpellCount() {

@@ -1,9 +1,6 @@
 // The plain-text pieces of the HTTP view: times, the listening address, the metrics.
-#include "audio/relay.h"
 #include "base/app_state.h"
-#include "links/links.h"
 #include "monitor/monitor_view.h"
-#include "stations/station.h"
 
 #include <arpa/inet.h>
 #include <cinttypes>
@@ -63,18 +60,19 @@ void monitorMetricsText(std::string* out) {
     out->clear();
     const MonitorCounters& c = monitorCounters();
     int64_t up = (monitorNowMs() - monitorStartedAtMs()) / 1000;
+    uint32_t talkerAt = 0;
     metric(out, "confserver_stations", "gauge", "Stations in the conference.",
-           static_cast<uint64_t>(stationCount < 0 ? 0 : stationCount));
+           static_cast<uint64_t>(monitorStationCount()));
     metric(out, "confserver_capacity", "gauge", "Most stations admitted at once.",
            static_cast<uint64_t>(capacity + 1));
     metric(out, "confserver_talking", "gauge", "1 while a station holds the talker lock.",
-           talkerHold > 0 ? 1u : 0u);
+           monitorTalkerAddress(&talkerAt) ? 1u : 0u);
     metric(out, "confserver_up_seconds", "gauge", "Seconds since the server started.",
            static_cast<uint64_t>(up < 0 ? 0 : up));
     metric(out, "confserver_links", "gauge", "Links to other conference servers configured.",
-           static_cast<uint64_t>(linksCount()));
+           static_cast<uint64_t>(monitorLinksCount()));
     metric(out, "confserver_links_up", "gauge", "Links whose peer is a station now.",
-           static_cast<uint64_t>(linksUpCount()));
+           static_cast<uint64_t>(monitorLinksUp()));
     struct Counter {
         const char* name;
         const char* help;

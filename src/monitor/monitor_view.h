@@ -1,6 +1,7 @@
-// The documents of the HTTP view, written from the monitor's figures and the server's
-// state: the status JSON, the event stream's messages and the metrics text. The JSON
-// library reports errors by exceptions: they stay inside monitor_json.cpp.
+// The documents of the HTTP view, written from the monitor's own tables (counters,
+// stations, links, spells) and the server's shared state: the status JSON, the event stream's
+// messages and the metrics text. The JSON library reports errors by exceptions: they stay inside
+// monitor_json.cpp.
 #pragma once
 
 #include "monitor/monitor.h"

@@ -117,7 +117,7 @@ HWND admitStation(StationRecord* record) {
         return abandonAdmission(window, record, nullptr, nullptr, false);
     }
     ++stationCount;
-    monitorJoined(record);
-    linksStationAdmitted(record);
+    monitorJoined(stationIndexOf(record));
+    linksStationAdmitted(record->source.sin_addr.s_addr);
     return window;
 }

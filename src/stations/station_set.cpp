@@ -2,11 +2,14 @@
 // most a few hundred bytes and a lookup scans one cache line of addresses.
 #include "stations/station_set.h"
 
+#include "monitor/monitor.h"
 #include "stations/station.h"
 
 #include <cstring>
 
 StationSet stationSet{};
+
+static_assert(STATIONS_MAX == MONITOR_MAX_STATIONS, "the monitor keeps one entry per station");
 
 namespace {
 
@@ -28,8 +31,6 @@ void shiftEntries(int from, int by) {
                  n * sizeof stationSet.records[0]);
     std::memmove(&stationSet.windows[from + by], &stationSet.windows[from],
                  n * sizeof stationSet.windows[0]);
-    std::memmove(&stationSet.figures[from + by], &stationSet.figures[from],
-                 n * sizeof stationSet.figures[0]);
 }
 
 } // namespace
@@ -43,7 +44,7 @@ bool stationSetInsert(HWND window, StationRecord* record) {
     stationSet.addresses[0] = record->source.sin_addr.s_addr;
     stationSet.records[0] = record;
     stationSet.windows[0] = window;
-    stationSet.figures[0] = StationFigures{};
+    monitorStationInserted(record->source.sin_addr.s_addr);
     return true;
 }
 
@@ -56,6 +57,7 @@ void stationSetRemove(const StationRecord* record) {
     --stationSet.count;
     stationSet.records[stationSet.count] = nullptr;
     stationSet.windows[stationSet.count] = nullptr;
+    monitorStationRemoved(i);
 }
 
 int stationIndexOf(const StationRecord* record) {
@@ -74,6 +76,7 @@ int stationIndexOf(const StationRecord* record) {
 void stationSetReset() {
     stationSet = StationSet{};
     lastFound = 0;
+    monitorStationsCleared();
 }
 
 int findStation(const sockaddr_in* address) {

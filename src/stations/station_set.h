@@ -1,7 +1,7 @@
 // The station set: the station windows that hold a record, in window order (newest first,
 // as a new MDI child goes to the front), in one fixed array of at most 26. Every walk and
 // lookup of the server goes through it; the monitor keeps its per-station figures at the
-// same index, so they move with the station when the set changes.
+// same index, told of each insert and removal, so they move with the station.
 #pragma once
 
 #include "platform/net/winsock.h"
@@ -15,18 +15,6 @@ struct StationRecord;
 // admission lets in above it.
 constexpr int STATIONS_MAX = 26;
 
-// What the monitor keeps of one station (times in ms since 1970, UTC). Cleared when the
-// station enters the set; written by the monitor only.
-struct StationFigures {
-    int64_t joinedAtMs;
-    int64_t lastHeardAtMs;
-    uint64_t relayed;    // datagrams relayed from it
-    uint64_t firewalled;  // datagrams of it dropped by the talker lock
-    uint64_t muted;       // datagrams of it dropped while the talk limit muted it
-    uint64_t rateLimited; // datagrams of it dropped beyond the rate limit
-    bool talking;
-};
-
 // The set as parallel arrays; entries 0 .. count - 1 are valid. addresses[i] is the IPv4
 // address (network order) of records[i], packed so that findStation scans one short row.
 struct StationSet {
@@ -34,7 +22,6 @@ struct StationSet {
     uint32_t addresses[STATIONS_MAX];
     StationRecord* records[STATIONS_MAX];
     HWND windows[STATIONS_MAX];
-    StationFigures figures[STATIONS_MAX];
 };
 
 extern StationSet stationSet;
@@ -47,6 +34,10 @@ bool stationSetInsert(HWND window, StationRecord* record);
 void stationSetRemove(const StationRecord* record);
 // Index of the record's entry, or -1.
 int stationIndexOf(const StationRecord* record);
+// The window of the station at index in window order, or null beyond the set.
+inline HWND stationWindowAt(int index) {
+    return index >= 0 && index < stationSet.count ? stationSet.windows[index] : nullptr;
+}
 // Empties the set (the server's state is started afresh).
 void stationSetReset();
 

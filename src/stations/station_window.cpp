@@ -18,10 +18,13 @@ void stationTick(HWND hwnd) {
     }
     int32_t old = record->idleTicks;
     record->idleTicks = old + 1;
+    const int index = stationIndexOf(record);
+    monitorIdleTick(index);
     if (old >= INACTIVITY_LIMIT_TICKS) {
         setStatusText("***INACTIVITY TIMEOUT***");
-        monitorTimedOut(record);
+        monitorTimedOut(index);
         record->state = STATION_CLOSING;
+        monitorClosing(index);
         SendMessageA(mdiClient, WM_MDIDESTROY, reinterpret_cast<WPARAM>(hwnd), 0);
         return;
     }
@@ -58,8 +61,12 @@ void stationTeardown(HWND hwnd) {
     if (record->controlSocket != INVALID_SOCKET) {
         ws::closesocket(record->controlSocket);
     }
-    linksStationGone(record);
-    monitorGone(record);
+    // The inactivity step raises the count past its limit before it closes the window; a
+    // BYE, the operator and the access rules close it as closing.
+    linksStationGone(record->source.sin_addr.s_addr, record->idleTicks > INACTIVITY_LIMIT_TICKS
+                                                         ? "timeout"
+                                                     : record->state == STATION_CLOSING ? "bye"
+                                                                                        : "closed");
     stationSetRemove(record);
     SetWindowLongPtrA(hwnd, 0, 0);
     if (record->name != nullptr) {
@@ -74,6 +81,7 @@ void stationTeardown(HWND hwnd) {
 
 void stationRequestClose(HWND window, StationRecord* record) {
     record->state = STATION_CLOSING;
+    monitorClosing(stationIndexOf(record));
     PostMessageA(window, WM_CLOSE, 0, 0);
 }
 

@@ -37,14 +37,14 @@ bool denied(const char* dotted) {
 class AccessFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        platformReset();
+        testutil::resetPlatform();
         accessReset();
         platformUseManualClock(5000);
         path = dir.file("rules.access");
     }
     void TearDown() override {
         accessReset();
-        platformReset();
+        testutil::resetPlatform();
     }
     // One tick a second later.
     void tickAfterASecond(int count = 1) {

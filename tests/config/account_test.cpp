@@ -27,7 +27,7 @@ int recordBox(HWND, const char* text, const char* caption, UINT) {
 class Account : public ::testing::Test {
   protected:
     void SetUp() override {
-        platformReset();
+        testutil::resetPlatform();
         testutil::resetServerState();
         boxes.clear();
         path = dir.file("omvarc.ini");
@@ -36,7 +36,7 @@ class Account : public ::testing::Test {
         appInstance = programInstance();
     }
     void TearDown() override {
-        platformReset();
+        testutil::resetPlatform();
         testutil::resetServerState();
     }
     // Opens the account dialog and fills its three fields.
@@ -165,7 +165,7 @@ TEST_F(Account, CapacityReadAtStartUpBeforeTheListUpdateRewritesIt) {
         {"[server]\nver=618\nmaxusers=abc\n", 0}, {"[server]\nmaxusers=100\n", 25},
     };
     for (const Row& row : rows) {
-        platformReset();
+        testutil::resetPlatform();
         platformSetProfileFile("omvarc.ini", path.c_str());
         platformSetMessageBoxHook(recordBox);
         testutil::writeFile(path, std::string("[callsign]\ndesc=SET\n") + row.ini);

@@ -68,7 +68,7 @@ int lines(const std::string& text) {
 class ConfigFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        platformReset();
+        testutil::resetPlatform();
         testutil::resetServerState();
         boxes.clear();
         configWriteFailureTold = false;
@@ -78,7 +78,7 @@ class ConfigFile : public ::testing::Test {
         appInstance = programInstance();
     }
     void TearDown() override {
-        platformReset();
+        testutil::resetPlatform();
         testutil::resetServerState();
         configWriteFailureTold = false;
     }

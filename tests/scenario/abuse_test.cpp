@@ -4,10 +4,10 @@
 // talk, rate and unnamed hold. Server on 127.181.0.x, stations on 127.181.N.M.
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/address_guard.h"
 #include "base/app_state.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor.h"
-#include "stations/address_guard.h"
 #include "stations/station.h"
 #include "stations/station_set.h"
 #include "support/server_harness.h"
@@ -91,16 +91,6 @@ struct Conference {
     ServerHarness server;
     std::vector<std::unique_ptr<TestStation>> stations;
 };
-
-// The record of the station at address, or null.
-const StationRecord* recordAt(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(5198);
-    key.sin_addr.s_addr = addressOf(address);
-    const int at = findStation(&key);
-    return at >= 0 ? stationSet.records[at] : nullptr;
-}
 
 size_t countLines(const std::string& prefix) {
     size_t n = 0;
@@ -304,7 +294,7 @@ TEST(Abuse, AStuckTalkerIsMutedAfterTheTalkLimitAndAnotherTalksAtOnce) {
     c.server.pump();
     EXPECT_EQ(audioOf(c[2].audio.drain()), std::vector<Bytes>{other});
     EXPECT_EQ(monitorCounters().muted, 1u);
-    EXPECT_EQ(monitorFiguresOf(recordAt(c[0].address()))->muted, 1u);
+    EXPECT_EQ(testutil::monitorStationOf(c[0].address())->muted, 1u);
     // It stays muted while it keeps sending; after a pause of a beacon tick it is heard.
     for (int half = 0; half < 6; ++half) {
         c[0].sendAudio(c.server.address(), datagram(50, ++n));

@@ -165,7 +165,7 @@ TEST(Links, PeerAnsweringIsAStationAndTheLinkIsUpUntilItTimesOut) {
         panel[3],
         std::regex(R"(  link 1 127\.210\.3\.1 +127\.210\.3\.1 +up +since \d\d:\d\d:\d\d)")))
         << panel[3];
-    EXPECT_EQ(monitorPanelStationWindow(2), nullptr);
+    EXPECT_EQ(stationWindowAt(2), nullptr);
     std::string metrics;
     monitorMetricsText(&metrics);
     EXPECT_NE(metrics.find("\nconfserver_links 1\n"), std::string::npos);

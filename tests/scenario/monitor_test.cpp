@@ -124,8 +124,8 @@ TEST_F(MonitorScenario, CountersAndStationFiguresFollowWhatTheConferenceDid) {
     EXPECT_EQ(monitorCounters().relayed, 40u);
     EXPECT_EQ(audioCount(a), 0u);
     EXPECT_EQ(audioCount(c), 0u);
-    const StationFigures* fa = monitorFiguresOf(recordAt(a.address()));
-    const StationFigures* fb = monitorFiguresOf(recordAt(b.address()));
+    const MonitorStation* fa = testutil::monitorStationOf(a.address());
+    const MonitorStation* fb = testutil::monitorStationOf(b.address());
     ASSERT_NE(fa, nullptr);
     ASSERT_NE(fb, nullptr);
     EXPECT_EQ(fa->relayed, 40u);
@@ -205,7 +205,7 @@ TEST_F(MonitorScenario, ATalkSpellRunsFromTheFirstToTheLastRelayedDatagram) {
     server->tick();
     EXPECT_TRUE(monitorSpell(0)->open);
     EXPECT_EQ(monitorSpell(0)->durationMs, 3000);
-    EXPECT_TRUE(monitorFiguresOf(recordAt(b.address()))->talking);
+    EXPECT_TRUE(testutil::monitorStationOf(b.address())->talking);
     server->tick(2);
     const MonitorSpell* spell = monitorSpell(0);
     EXPECT_FALSE(spell->open);
@@ -213,7 +213,7 @@ TEST_F(MonitorScenario, ATalkSpellRunsFromTheFirstToTheLastRelayedDatagram) {
     EXPECT_EQ(spell->durationMs, 3000);
     EXPECT_STREQ(spell->name, "BR\x01VO");
     EXPECT_EQ(spell->address, addressOf(b.address()));
-    EXPECT_FALSE(monitorFiguresOf(recordAt(b.address()))->talking);
+    EXPECT_FALSE(testutil::monitorStationOf(b.address())->talking);
     EXPECT_EQ(eventLines.back(), "event talk BR\\x01VO 127.111.2.2 3.0s");
 
     // The next spell is ALPHA's, newest first; a short datagram takes no lock.

@@ -6,6 +6,7 @@
 #include "audio/relay.h"
 #include "base/app_state.h"
 #include "control/rtcp.h"
+#include "frontend/minimised/minimised.h"
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
@@ -128,7 +129,7 @@ TEST(Startup, PositionRuleAndSaveOnCloseUnlessMinimised) {
     ASSERT_TRUE(server.start());
     ShowWindow(mainWindow, SW_SHOWNORMAL);
     server.close();
-    platform::setFrontEnd(nullptr);
+    platform::setFrontEnd(minimisedFrontEnd());
     EXPECT_EQ(testutil::readFile(server.configPath()),
               config("[window]\nx1=-40\ny1 = 999\n; after\n"));
 }

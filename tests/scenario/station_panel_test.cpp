@@ -58,8 +58,7 @@ std::string lineAt(int index) {
 // The panel index of the station line that shows name, or -1.
 int indexOf(const std::string& name) {
     for (int i = 0; i < monitorPanelLineCount(); ++i) {
-        if (monitorPanelStationWindow(i) != nullptr &&
-            lineAt(i).substr(2, name.size() + 1) == name + " ") {
+        if (stationWindowAt(i) != nullptr && lineAt(i).substr(2, name.size() + 1) == name + " ") {
             return i;
         }
     }
@@ -113,7 +112,7 @@ TEST(StationPanel, OnlyStationLinesAreActedOnAndEachIsItsOwnStation) {
     EXPECT_NE(lineAt(4).find(" B2 "), std::string::npos) << lineAt(4);
     // Each station line's window holds the record whose name and address the line shows.
     for (int i = 0; i < 3; ++i) {
-        HWND window = monitorPanelStationWindow(i);
+        HWND window = stationWindowAt(i);
         ASSERT_NE(window, nullptr) << i;
         const StationRecord* record = stationRecordOf(window);
         ASSERT_NE(record, nullptr);
@@ -122,9 +121,9 @@ TEST(StationPanel, OnlyStationLinesAreActedOnAndEachIsItsOwnStation) {
         EXPECT_NE(lineAt(i).find(record->addressText), std::string::npos) << lineAt(i);
         EXPECT_EQ(lineAt(i)[0], name == "B2" ? '*' : ' ') << lineAt(i);
     }
-    EXPECT_EQ(monitorPanelStationWindow(-1), nullptr);
+    EXPECT_EQ(stationWindowAt(-1), nullptr);
     for (int i = 3; i < 7; ++i) {
-        EXPECT_EQ(monitorPanelStationWindow(i), nullptr) << i;
+        EXPECT_EQ(stationWindowAt(i), nullptr) << i;
     }
     // Every key on the heading, the spell line or past the end: no question, nothing closed.
     answers = {IDYES, IDYES, IDYES, IDYES, IDYES, IDYES, IDYES, IDYES};
@@ -339,8 +338,7 @@ TEST(StationPanel, ThePanelIsRedrawnWhenWhatItShowsChangesNotForEachDatagram) {
     }
     s.server.pump();
     EXPECT_EQ(monitorPanelVersion(), v) << "the same talker's datagrams";
-    EXPECT_EQ(monitorFiguresOf(stationRecordOf(monitorPanelStationWindow(indexOf("A1"))))->relayed,
-              6u);
+    EXPECT_EQ(monitorStationAt(indexOf("A1"))->relayed, 6u);
     s.server.tick(3); // the lock's hold runs out: the spell ends
     EXPECT_NE(monitorPanelVersion(), v) << "spell end";
     v = monitorPanelVersion();

@@ -3,6 +3,7 @@
 #include "base/app_state.h"
 #include "control/control_handler.h"
 #include "control/rtcp.h"
+#include "monitor/monitor.h"
 #include "platform/runtime.h"
 #include "platform/window/window.h"
 #include "stations/station.h"
@@ -358,14 +359,24 @@ HWND walkedStationWindow(const std::string& address, uint16_t port) {
 }
 
 // The station set against the walk over the MDI client's children: the same windows in the
-// same order, each entry's record the one its window holds, its packed address the record's.
+// same order, each entry's record the one its window holds, its packed address the record's;
+// and the monitor's table, told of every change, holds the same stations at the same index
+// (address, name, closing, idle count).
 void expectSetIsTheWalk(const std::string& when) {
     std::vector<HWND> walked = testutil::walkStationWindows(true);
     std::vector<HWND> set(stationSet.windows, stationSet.windows + stationSet.count);
     ASSERT_EQ(set, walked) << when;
+    ASSERT_EQ(monitorStationCount(), stationSet.count) << when;
     for (int i = 0; i < stationSet.count; ++i) {
-        ASSERT_EQ(stationSet.records[i], stationRecordOf(stationSet.windows[i])) << when;
-        ASSERT_EQ(stationSet.addresses[i], stationSet.records[i]->source.sin_addr.s_addr) << when;
+        const StationRecord* record = stationSet.records[i];
+        ASSERT_EQ(record, stationRecordOf(stationSet.windows[i])) << when;
+        ASSERT_EQ(stationSet.addresses[i], record->source.sin_addr.s_addr) << when;
+        const MonitorStation* shown = monitorStationAt(i);
+        ASSERT_EQ(shown->address, record->source.sin_addr.s_addr) << when;
+        ASSERT_EQ(shown->named, record->name != nullptr) << when;
+        ASSERT_STREQ(shown->name, record->name != nullptr ? record->name : "") << when;
+        ASSERT_EQ(shown->closing, record->state == STATION_CLOSING) << when;
+        ASSERT_EQ(shown->idleTicks, record->idleTicks) << when;
     }
     ASSERT_EQ(stationSet.count, stationCount) << when;
 }
@@ -527,6 +538,7 @@ TEST(Stations, TheSetIsTheWalkAfterEveryJoinLeaveCloseAndRejoin) {
         } else {
             controlCloseStation(stationSet.windows[at]); // the operator's close
             ++closes;
+            expectSetIsTheWalk("closing at step " + std::to_string(step));
         }
         server.pump(3);
         if (step % 7 == 0) {

@@ -7,6 +7,7 @@
 #include "platform/runtime.h"
 #include "platform/window/frontend.h"
 #include "platform/window/window.h"
+#include "support/testutil.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -93,7 +94,7 @@ TEST(TerminalRedraw, ABurstOfStatusTextsIsDrawnOnceAndABusyLoopStillDraws) {
     close(savedOut);
     close(slave);
     close(master);
-    platformReset();
+    testutil::resetPlatform();
 
     ASSERT_TRUE(usable) << why;
     EXPECT_NE(first.find("FIRST TEXT"), std::string::npos);

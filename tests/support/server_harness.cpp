@@ -6,6 +6,7 @@
 #include "audio/loop_guard.h"
 #include "audio/relay.h"
 #include "audio/station_list.h"
+#include "base/address_guard.h"
 #include "base/app_state.h"
 #include "config/account.h"
 #include "control/rtcp.h"
@@ -16,7 +17,6 @@
 #include "platform/window/dialog.h"
 #include "platform/window/window.h"
 #include "resources/resources.h"
-#include "stations/address_guard.h"
 #include "stations/refusal_hold.h"
 #include "stations/station.h"
 
@@ -41,6 +41,15 @@ int onBox(HWND, const char* text, const char* caption, UINT) {
     return IDOK;
 }
 
+// The station set's index of the station at address (dotted) and port 5198, or -1.
+int stationIndexAt(const std::string& address) {
+    sockaddr_in key{};
+    key.sin_family = AF_INET;
+    key.sin_port = htons(AUDIO_PORT);
+    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
+    return findStation(&key);
+}
+
 } // namespace
 
 void resetServerState() {
@@ -58,12 +67,12 @@ void resetServerState() {
 }
 
 StationRecord* recordAt(const std::string& address) {
-    sockaddr_in key{};
-    key.sin_family = AF_INET;
-    key.sin_port = htons(AUDIO_PORT);
-    inet_pton(AF_INET, address.c_str(), &key.sin_addr);
-    const int at = findStation(&key);
+    const int at = stationIndexAt(address);
     return at >= 0 ? stationSet.records[at] : nullptr;
+}
+
+const MonitorStation* monitorStationOf(const std::string& address) {
+    return monitorStationAt(stationIndexAt(address));
 }
 
 HWND openAccountDialog(const char* name, const char* desc, const char* password) {
@@ -90,7 +99,7 @@ std::vector<HWND> walkStationWindows(bool withRecordOnly) {
 
 ServerHarness::ServerHarness(const std::string& serverAddress, const std::string& ini)
     : address_(serverAddress), configPath_(dir_.file("omvarc.ini")) {
-    platformReset();
+    testutil::resetPlatform();
     resetServerState();
     statusLog.clear();
     boxLog.clear();
@@ -116,7 +125,7 @@ ServerHarness::~ServerHarness() {
     if (running()) {
         close();
     }
-    platformReset();
+    testutil::resetPlatform();
     resetServerState();
 }
 

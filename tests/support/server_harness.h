@@ -10,6 +10,7 @@
 #include <vector>
 
 struct StationRecord;
+struct MonitorStation;
 
 namespace testutil {
 
@@ -19,6 +20,8 @@ void resetServerState();
 // The record of the station at address (dotted) and port 5198 as the server's lookup finds
 // it, or null.
 StationRecord* recordAt(const std::string& address);
+// What the monitor keeps of the station at address (dotted) and port 5198, or null.
+const MonitorStation* monitorStationOf(const std::string& address);
 // The station windows among the MDI client's children in window order (the walk the station
 // set stands for), and those of them that hold a record.
 std::vector<HWND> walkStationWindows(bool withRecordOnly);

@@ -1,5 +1,8 @@
 #include "testutil.h"
 
+#include "frontend/minimised/minimised.h"
+#include "platform/runtime.h"
+
 #include <algorithm>
 #include <dirent.h>
 
@@ -18,6 +21,16 @@
 #include <unistd.h>
 
 namespace testutil {
+
+void useMinimisedFrontEnd() {
+    platform::setFrontEnd(minimisedFrontEnd());
+    resetMinimisedFrontEnd();
+}
+
+void resetPlatform() {
+    platformReset();
+    useMinimisedFrontEnd();
+}
 
 std::vector<std::string> directoryEntries(const std::string& dir) {
     std::vector<std::string> names;

@@ -8,6 +8,12 @@
 
 namespace testutil {
 
+// Installs the minimised front end with its memory of status windows and texts forgotten,
+// as main installs it for a server without a terminal.
+void useMinimisedFrontEnd();
+// A clean platform (platformReset), then useMinimisedFrontEnd.
+void resetPlatform();
+
 // A fresh directory under /tmp, removed with its files when the object goes.
 class TempDir {
   public:

@@ -111,10 +111,13 @@ inline HWND child(const char* title, HWND parent) {
                            nullptr);
 }
 
-// Sets a front end for the scope; the minimised one comes back when it ends.
+// Sets a front end for the scope; the one before comes back when it ends.
 struct FrontEndGuard {
-    explicit FrontEndGuard(platform::FrontEnd* frontEnd) { platform::setFrontEnd(frontEnd); }
-    ~FrontEndGuard() { platform::setFrontEnd(nullptr); }
+    explicit FrontEndGuard(platform::FrontEnd* frontEnd) : before(platform::frontEnd()) {
+        platform::setFrontEnd(frontEnd);
+    }
+    ~FrontEndGuard() { platform::setFrontEnd(before); }
+    platform::FrontEnd* before;
     FrontEndGuard(const FrontEndGuard&) = delete;
     FrontEndGuard& operator=(const FrontEndGuard&) = delete;
 };

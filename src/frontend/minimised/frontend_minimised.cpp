@@ -1,6 +1,8 @@
-// The minimised front end (the default): draws nothing, counts every top-level window as
+// The minimised front end: draws nothing, counts every top-level window as
 // minimised, answers message boxes on standard error and writes the status line to standard
 // output, every text escaped so that one status change is one line (see output_stream.h).
+#include "frontend/minimised/minimised.h"
+
 #include "platform/stream/escape.h"
 #include "platform/stream/output_stream.h"
 #include "platform/window/frontend.h"
@@ -57,14 +59,7 @@ struct MinimisedFrontEnd : platform::FrontEnd {
         n += escapeText(text != nullptr ? text : "", line + n, sizeof line - n);
         platform::streamLine(platform::Stream::Error, line, n);
         platform::streamDrain(platform::Stream::Error, kBoxWaitMs);
-        switch (type & MB_TYPEMASK) {
-        case MB_YESNO:
-            return IDNO;
-        case MB_OKCANCEL:
-            return IDCANCEL;
-        default:
-            return IDOK;
-        }
+        return platform::unattendedAnswer(type);
     }
 
     // Writes "YYYY-MM-DD HH:MM:SS.mmm TEXT" (escaped) unless the text equals the last one.
@@ -100,16 +95,11 @@ MinimisedFrontEnd& minimised() {
 
 } // namespace
 
-namespace platform {
-
-FrontEnd* minimisedFrontEnd() {
+platform::FrontEnd* minimisedFrontEnd() {
     return &minimised();
 }
 
 void resetMinimisedFrontEnd() {
     minimised().statusWindows.clear();
     minimised().last.reset();
-    resetStreams();
 }
-
-} // namespace platform

@@ -1,6 +1,7 @@
 // The terminal front end. The screen is taken over when the first window, dialog or message
 // box shows and given back by an exit handler (the closing signals take the normal close
 // path); when it cannot be set up, the minimised front end does everything instead.
+#include "frontend/minimised/minimised.h"
 #include "frontend/terminal/terminal.h"
 #include "frontend/terminal/terminal_window.h"
 #include "platform/runtime.h"
@@ -78,12 +79,12 @@ class TerminalFrontEnd : public platform::FrontEnd {
     bool canShowDialogs() const override { return !ui.failed; }
 
     bool windowsAreIconic() const override {
-        return ui.failed && platform::minimisedFrontEnd()->windowsAreIconic();
+        return ui.failed && minimisedFrontEnd()->windowsAreIconic();
     }
 
     void titleChanged(HWND hwnd, const char* title) override {
         if (ui.failed) {
-            platform::minimisedFrontEnd()->titleChanged(hwnd, title);
+            minimisedFrontEnd()->titleChanged(hwnd, title);
             return;
         }
         markDirty();
@@ -91,7 +92,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
 
     void windowShown(HWND hwnd) override {
         if (!ensureStarted()) {
-            platform::minimisedFrontEnd()->windowShown(hwnd);
+            minimisedFrontEnd()->windowShown(hwnd);
             return;
         }
         if (platform::dialogMode(hwnd) != platform::DialogMode::None) {
@@ -113,7 +114,7 @@ class TerminalFrontEnd : public platform::FrontEnd {
     }
 
     void windowDestroyed(HWND hwnd) override {
-        platform::minimisedFrontEnd()->windowDestroyed(hwnd);
+        minimisedFrontEnd()->windowDestroyed(hwnd);
         if (hwnd == ui.mainWindow) {
             ui.mainWindow = nullptr;
             ui.menuActive = false;
@@ -139,9 +140,8 @@ class TerminalFrontEnd : public platform::FrontEnd {
     }
 
     int messageBox(HWND owner, const char* text, const char* caption, UINT type) override {
-        return ensureStarted()
-                   ? runMessageBox(text, caption, type)
-                   : platform::minimisedFrontEnd()->messageBox(owner, text, caption, type);
+        return ensureStarted() ? runMessageBox(text, caption, type)
+                               : minimisedFrontEnd()->messageBox(owner, text, caption, type);
     }
 };
 

@@ -1,7 +1,7 @@
 // The interface between the window core and a front end: the front end draws windows and
 // dialogs and turns input into messages; the window core tells it what changed. The
-// minimised front end (the default) draws nothing, writes the status line and answers
-// message boxes on standard error.
+// platform knows no front end by name: the program installs the one it chooses. Until it
+// does, nothing is drawn or written and a message box is answered as nobody being there.
 #pragma once
 
 #include "platform/types.h"
@@ -29,16 +29,18 @@ class FrontEnd {
     virtual void windowChanged(HWND) {}
 };
 
+// The answer to a message box of type when nobody is there to answer: OK alone is answered
+// OK, a question No or Cancel, so nothing goes ahead unasked.
+int unattendedAnswer(UINT type);
+
 // For the front ends: whether a window is a dialog, made modal (DialogBoxParamA) or not.
 enum class DialogMode { None, Modeless, Modal };
 DialogMode dialogMode(HWND hwnd);
 
-// nullptr restores the minimised front end.
+// Installs the front end (not owned); nullptr: none.
 void setFrontEnd(FrontEnd* frontEnd);
+// The installed front end, or the platform's own that shows nothing when none is.
 FrontEnd* frontEnd();
-// The default front end; reset forgets what it has written.
-FrontEnd* minimisedFrontEnd();
-void resetMinimisedFrontEnd();
 // The status hook set by tests, or nullptr.
 using StatusHook = void (*)(const char* text);
 StatusHook statusHook();

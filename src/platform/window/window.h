@@ -108,7 +108,8 @@ LRESULT DefMDIChildProcA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // SW_SHOWMINIMIZED makes the window iconic; other commands show it normally.
 BOOL ShowWindow(HWND hwnd, int command);
 BOOL UpdateWindow(HWND hwnd);
-// Without a terminal front end every top-level window counts as iconic.
+// Every top-level window counts as iconic while the front end says so (the minimised one,
+// or none installed).
 BOOL IsIconic(HWND hwnd);
 // Screen rectangle of the window as created (or as moved by the front end).
 BOOL GetWindowRect(HWND hwnd, RECT* rect);

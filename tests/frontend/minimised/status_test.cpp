@@ -1,6 +1,7 @@
 // The minimised front end's status line (format, the hook, which windows, equal texts)
 // and signals delivered as WM_CLOSE.
 #include "platform/loop/loop.h"
+#include "support/testutil.h"
 #include "support/window_recorder.h"
 
 #include <cctype>
@@ -27,6 +28,7 @@ class StatusLine : public recorder::WindowTest {
   protected:
     void SetUp() override {
         recorder::WindowTest::SetUp();
+        testutil::useMinimisedFrontEnd();
         gHooked.clear();
     }
 };
@@ -96,7 +98,7 @@ TEST_F(StatusLine, ResetForgetsTheLastTextAndTheHook) {
     platformSetStatusHook(statusHook);
     HWND main = topLevel("cVARDE", nullptr, kMainStyle);
     ShowWindow(main, SW_SHOW);
-    platformReset();
+    testutil::resetPlatform();
     ASSERT_NE(recorder::registerClass("Rec"), 0);
     testing::internal::CaptureStdout();
     main = topLevel("cVARDE", nullptr, kMainStyle);
@@ -117,7 +119,7 @@ TEST_F(StatusLine, UnderTheJournalStatusLinesAreDebugPriority) {
         std::string stream =
             std::to_string(st.st_dev) + ":" + std::to_string(journal ? st.st_ino : st.st_ino + 1);
         setenv("JOURNAL_STREAM", stream.c_str(), 1);
-        platformReset(); // the streams look at JOURNAL_STREAM again
+        testutil::resetPlatform(); // the streams look at JOURNAL_STREAM again
         ASSERT_NE(recorder::registerClass("Rec"), 0);
         HWND main = topLevel("cVARDE", nullptr, kMainStyle);
         ShowWindow(main, SW_SHOW);
@@ -130,7 +132,7 @@ TEST_F(StatusLine, UnderTheJournalStatusLinesAreDebugPriority) {
         }
         EXPECT_EQ(textAfterStamp(lines[1].substr(journal ? 3 : 0)), "<<STANDBY>> U=2");
     }
-    platformReset();
+    testutil::resetPlatform();
 }
 
 class Signals : public recorder::WindowTest {
@@ -196,7 +198,7 @@ TEST_F(Signals, ResizeRunsItsHandlerFromThePumpAndClosesNothing) {
     platformDispatchPending(100);
     EXPECT_EQ(resizes, 2);
     EXPECT_EQ(events(), (Strings{"main:CLOSE", "main:DESTROY", "main:NCDESTROY"}));
-    platformReset(); // forgets the handler
+    testutil::resetPlatform(); // forgets the handler
     ASSERT_EQ(raise(SIGWINCH), 0);
     platformInstallSignalHandlers();
     platformDispatchPending(100);
@@ -228,7 +230,7 @@ TEST_F(Signals, GetMessageWakesForASignal) {
 TEST_F(Signals, ResetForgetsAPendingSignal) {
     ASSERT_EQ(raise(SIGTERM), 0);
     platformDispatchPending(10); // read from the pipe: pending, no window
-    platformReset();
+    testutil::resetPlatform();
     ASSERT_NE(recorder::registerClass("Rec"), 0);
     HWND main = topLevel("main", nullptr, kMainStyle);
     ShowWindow(main, SW_SHOW);

@@ -2,6 +2,7 @@
 // half a line) and the status stream on a pipe that nobody reads or that has no reader.
 #include "platform/stream/output_stream.h"
 #include "platform/window/dialog.h"
+#include "support/testutil.h"
 #include "support/window_recorder.h"
 
 #include <cerrno>
@@ -130,7 +131,8 @@ class StatusStream : public recorder::WindowTest {
   protected:
     void SetUp() override {
         recorder::WindowTest::SetUp();
-        platformInstallSignalHandlers(); // SIGPIPE ignored, as in the program
+        testutil::useMinimisedFrontEnd(); // the status lines are the minimised front end's
+        platformInstallSignalHandlers();  // SIGPIPE ignored, as in the program
         ASSERT_EQ(pipe2(fds_, O_CLOEXEC), 0);
         std::fflush(stdout);
         savedStdout_ = dup(STDOUT_FILENO);

@@ -3,6 +3,7 @@
 // brushes, message boxes, and the resources of an instance.
 #include "platform/window/dialog.h"
 #include "platform/window/frontend.h"
+#include "support/testutil.h"
 #include "support/window_recorder.h"
 
 using recorder::topLevel;
@@ -279,6 +280,12 @@ TEST_F(Dialogs, MessageBoxesGoToTheHookOrToStandardError) {
     EXPECT_EQ(gLog.seen, Strings{"ERR|Host error"});
     platformSetMessageBoxHook(nullptr);
 
+    // No front end: nobody is there, nothing is written.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Close?", "Q", MB_YESNO), IDNO);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    testutil::useMinimisedFrontEnd();
     testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "YOU MUST ENTER A PWD ABOVE", "ERROR", MB_OK), IDOK);
     EXPECT_EQ(MessageBoxA(nullptr, "Socket create error - Port A", "", MB_OK), IDOK);

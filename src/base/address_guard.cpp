@@ -1,4 +1,4 @@
-#include "stations/address_guard.h"
+#include "base/address_guard.h"
 
 #include "base/app_state.h"
 #include "platform/net/interfaces.h"
