@@ -138,11 +138,11 @@ bool sourcesMayPost(UINT filterMin, UINT filterMax) {
             continue; // not polled now
         }
         const Watch& w = watches[static_cast<size_t>(p.fd)];
-        const bool looked =
-            w.lookedAt == pollCount && w.lookedIn != 0 && w.lookedIn == dispatchSerial();
-        if (polledNow(w, false) && !looked && w.postsFirst <= filterMax &&
-            filterMin <= w.postsLast) {
-            return true;
+        if (w.postsFirst > filterMax || filterMin > w.postsLast || !polledNow(w, false)) {
+            continue;
+        }
+        if (w.lookedAt != pollCount || w.lookedIn == 0 || w.lookedIn != dispatchSerial()) {
+            return true; // not looked at by a receive since the last poll
         }
     }
     return false;

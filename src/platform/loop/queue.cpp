@@ -1,9 +1,10 @@
 // The thread message queue: posting, sending, peeking, waiting and dispatching.
 //
 // Peek and Get look at the clock and the watched descriptors (pollSources) before they
-// answer, so that due timers and readable sockets are in the queue. Get with nothing to
-// answer runs the before-sleep hooks and then blocks in that
-// one look, rather than looking once more without waiting first.
+// answer, so that due timers and readable sockets are in the queue. Get leaves the look out
+// when the message it answers with was already waiting at the latest look (what a look
+// would queue goes behind it anyway); with nothing to answer it runs the before-sleep hooks
+// and then blocks in that one look, rather than looking once more without waiting first.
 //
 // The queue is a ring of message slots that grows (doubling) only when it is full, so
 // posting and taking allocate nothing once the queue has been as long as it gets.
@@ -23,6 +24,7 @@ namespace {
 struct Queued {
     MSG msg;
     bool fromTimer;
+    uint64_t serial; // its place among all messages ever queued
 };
 
 constexpr size_t kInitialSlots = 256; // a power of two, as every later size
@@ -31,6 +33,8 @@ std::vector<Queued> ring; // capacity: ring.size(); the live entries start at he
 size_t head = 0;
 size_t count = 0;
 bool quitPosted = false;
+uint64_t queuedCount = 0;  // messages ever queued: the serial of the latest
+uint64_t lookedThrough = 0; // queuedCount at the latest look at the sources
 uint64_t dispatchCount = 0;   // dispatches begun so far
 uint64_t currentDispatch = 0; // the serial of the dispatch running now (0: none)
 
@@ -102,6 +106,13 @@ bool take(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax, bool remove, bool
     return true;
 }
 
+// Looks at the clock and the sources (waiting up to timeoutMs), noting which messages were
+// waiting when it was done: those it found itself (due timers, notifications) included.
+void look(int timeoutMs) {
+    platform::pollSources(timeoutMs);
+    lookedThrough = queuedCount;
+}
+
 // How long the pump may block: until the next timer is due; with the manual clock at
 // most 20 ms of real time, so that the loop looks at the moved clock again.
 int waitTimeoutMs() {
@@ -126,8 +137,14 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
         if (stop != nullptr && (*stop)()) {
             return false;
         }
-        if (findFirst(hwnd, filterMin, filterMax, false) != count) {
-            platform::pollSources(0);
+        const size_t first = findFirst(hwnd, filterMin, filterMax, false);
+        if (first != count) {
+            // A message that was waiting at the latest look comes before anything a look
+            // would queue now, so the look is left to the first message queued after it
+            // (the ticks of 26 station windows cost one look, not 26).
+            if (at(first).serial > lookedThrough) {
+                look(0);
+            }
             return take(out, hwnd, filterMin, filterMax, true, false);
         }
         const bool hooksAgain = platform::runBeforeSleep();
@@ -135,7 +152,7 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
             (stop != nullptr && (*stop)())) {
             continue; // the hooks posted something, or the loop is done
         }
-        platform::pollSources(hooksAgain ? 0 : waitTimeoutMs());
+        look(hooksAgain ? 0 : waitTimeoutMs());
         if (take(out, hwnd, filterMin, filterMax, true, false)) {
             return true;
         }
@@ -147,7 +164,7 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
 namespace platform {
 
 void enqueue(const MSG& msg, bool fromTimer) {
-    push(Queued{msg, fromTimer});
+    push(Queued{msg, fromTimer, ++queuedCount});
 }
 
 void removeTimerMessages(HWND hwnd, UINT_PTR id) {
@@ -215,7 +232,7 @@ BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax) {
 // the filter and has not already done so: a backlog of socket notifications costs no poll.
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
     if ((filterMin == 0 && filterMax == 0) || platform::sourcesMayPost(filterMin, filterMax)) {
-        platform::pollSources(0);
+        look(0);
     } else {
         platform::postDueTimers();
         platform::deliverPendingSignal();
@@ -249,7 +266,7 @@ void PostQuitMessage(int exitCode) {
 }
 
 int platformDispatchPending(int limit) {
-    platform::pollSources(0);
+    look(0);
     int dispatched = 0;
     MSG msg{};
     // WM_QUIT stays in the queue for the message loop that ends on it.
