@@ -10,6 +10,7 @@ namespace {
 
 bool manual = false;
 uint64_t manualUs = 0;
+uint64_t lastUs = 0; // the latest reading
 
 uint64_t monotonicUs() {
     timespec ts{};
@@ -22,7 +23,12 @@ uint64_t monotonicUs() {
 namespace platform {
 
 uint64_t nowUs() {
-    return manual ? manualUs : monotonicUs();
+    lastUs = manual ? manualUs : monotonicUs();
+    return lastUs;
+}
+
+DWORD lastReadingMs() {
+    return static_cast<DWORD>(lastUs / 1000u);
 }
 
 void resetClock() {

@@ -14,13 +14,17 @@ namespace platform {
 // --- Clock (clock.cpp) ---
 // Microseconds of the platform clock: CLOCK_MONOTONIC, or the manual clock of tests.
 uint64_t nowUs();
+// The milliseconds of the latest nowUs reading (no reading of its own): a message's time
+// stamp, which the pump's looks keep recent.
+DWORD lastReadingMs();
 // Back to the real clock and scale 1.
 void resetClock();
 
 // --- Timers (timer.cpp) ---
 // Puts one WM_TIMER in the queue for each due timer that has none waiting (in due
-// order) and moves every due timer's next due time past now.
-void postDueTimers();
+// order) and moves every due timer's next due time past now (nowUs() read by the caller
+// just before, or 0: read it here).
+void postDueTimers(uint64_t now = 0);
 // The earliest next due time, or UINT64_MAX when no timer runs.
 uint64_t nextTimerDueUs();
 // The queue took a timer's WM_TIMER out: the timer may post again.
@@ -61,7 +65,8 @@ bool sourcesMayPost(UINT first, UINT last);
 bool runBeforeSleep();
 // Polls the watched descriptors (waiting up to timeoutMs, 0: not at all) and posts due
 // timers.
-void pollSources(int timeoutMs);
+// now: nowUs() as the caller has just read it, or 0 (read here).
+void pollSources(int timeoutMs, uint64_t now = 0);
 void resetWatches();
 
 // --- Signals (signals.cpp) ---

@@ -162,8 +162,8 @@ void setFdLooked(int fd) {
     }
 }
 
-void pollSources(int timeoutMs) {
-    postDueTimers();
+void pollSources(int timeoutMs, uint64_t now) {
+    postDueTimers(now);
     deliverPendingSignal();
     if (pollSetStale) {
         rebuildPollSet();

@@ -33,8 +33,8 @@ std::vector<Queued> ring; // capacity: ring.size(); the live entries start at he
 size_t head = 0;
 size_t count = 0;
 bool quitPosted = false;
-uint64_t queuedCount = 0;  // messages ever queued: the serial of the latest
-uint64_t lookedThrough = 0; // queuedCount at the latest look at the sources
+uint64_t queuedCount = 0;     // messages ever queued: the serial of the latest
+uint64_t lookedThrough = 0;   // queuedCount at the latest look at the sources
 uint64_t dispatchCount = 0;   // dispatches begun so far
 uint64_t currentDispatch = 0; // the serial of the dispatch running now (0: none)
 
@@ -108,16 +108,15 @@ bool take(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax, bool remove, bool
 
 // Looks at the clock and the sources (waiting up to timeoutMs), noting which messages were
 // waiting when it was done: those it found itself (due timers, notifications) included.
-void look(int timeoutMs) {
-    platform::pollSources(timeoutMs);
+void look(int timeoutMs, uint64_t now = 0) {
+    platform::pollSources(timeoutMs, now);
     lookedThrough = queuedCount;
 }
 
-// How long the pump may block: until the next timer is due; with the manual clock at
-// most 20 ms of real time, so that the loop looks at the moved clock again.
-int waitTimeoutMs() {
+// How long the pump may block from now (nowUs): until the next timer is due; with the manual clock
+// at most 20 ms of real time, so that the loop looks at the moved clock again.
+int waitTimeoutMs(uint64_t now) {
     uint64_t next = platform::nextTimerDueUs();
-    uint64_t now = platform::nowUs();
     int ms = -1;
     if (next != UINT64_MAX) {
         uint64_t wait = next <= now ? 0 : (next - now + 999) / 1000;
@@ -152,7 +151,8 @@ bool waitMessage(MSG* out, HWND hwnd, UINT filterMin, UINT filterMax,
             (stop != nullptr && (*stop)())) {
             continue; // the hooks posted something, or the loop is done
         }
-        look(hooksAgain ? 0 : waitTimeoutMs());
+        const uint64_t now = platform::nowUs();
+        look(hooksAgain ? 0 : waitTimeoutMs(now), now);
         if (take(out, hwnd, filterMin, filterMax, true, false)) {
             return true;
         }
@@ -213,7 +213,7 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         }
     }
-    platform::enqueue(MSG{hwnd, msg, wParam, lParam, GetTickCount()}, false);
+    platform::enqueue(MSG{hwnd, msg, wParam, lParam, platform::lastReadingMs()}, false);
     return TRUE;
 }
 

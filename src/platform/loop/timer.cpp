@@ -51,8 +51,10 @@ Timer* findTimer(HWND hwnd, UINT_PTR id) {
 
 namespace platform {
 
-void postDueTimers() {
-    uint64_t now = nowUs();
+void postDueTimers(uint64_t now) {
+    if (now == 0) {
+        now = nowUs();
+    }
     if (now < earliestDueUs) {
         return; // the common case: one comparison
     }
