@@ -40,6 +40,9 @@ uint64_t nextSerial = 1;
 std::vector<pollfd> pollSet;
 bool pollSetStale = true;
 int idleOnlyCount = 0; // idle-only watches, left out of a look
+// The watched descriptors whose callbacks may post application messages (WM_USER and up),
+// rebuilt with the poll set: a look filtered to such messages asks only these.
+std::vector<int> userPosters;
 // Polls made so far: a watch's lookedAt equal to it means that no poll has been made since a
 // receive found its descriptor empty, so that receive was the latest look at it.
 uint64_t pollCount = 1;
@@ -77,6 +80,7 @@ void refreshEntry(int fd, const Watch& w) {
 
 void rebuildPollSet() {
     pollSet.clear();
+    userPosters.clear();
     idleOnlyCount = 0;
     for (int fd = 0; fd <= highestFd; ++fd) {
         Watch& w = watches[static_cast<size_t>(fd)];
@@ -84,6 +88,9 @@ void rebuildPollSet() {
             w.entry = pollSet.size();
             pollSet.push_back(pollfd{polledNow(w, true) ? fd : ~fd, w.events, 0});
             idleOnlyCount += w.idleOnly ? 1 : 0;
+            if (w.postsLast >= WM_USER) {
+                userPosters.push_back(fd);
+            }
         }
     }
     pollSetStale = false;
@@ -126,6 +133,7 @@ void setFdPosts(int fd, UINT first, UINT last) {
     if (Watch* w = findWatch(fd)) {
         w->postsFirst = first;
         w->postsLast = last;
+        pollSetStale = true;
     }
 }
 
@@ -133,16 +141,25 @@ bool sourcesMayPost(UINT filterMin, UINT filterMax) {
     if (pollSetStale) {
         rebuildPollSet();
     }
-    for (const pollfd& p : pollSet) {
-        if (p.fd < 0) {
-            continue; // not polled now
-        }
-        const Watch& w = watches[static_cast<size_t>(p.fd)];
+    auto mayPost = [filterMin, filterMax](int fd) {
+        const Watch& w = watches[static_cast<size_t>(fd)];
         if (w.postsFirst > filterMax || filterMin > w.postsLast || !polledNow(w, false)) {
-            continue;
+            return false;
         }
-        if (w.lookedAt != pollCount || w.lookedIn == 0 || w.lookedIn != dispatchSerial()) {
-            return true; // not looked at by a receive since the last poll
+        // Not when a receive has looked at it since the last poll (see setFdLooked).
+        return w.lookedAt != pollCount || w.lookedIn == 0 || w.lookedIn != dispatchSerial();
+    };
+    if (filterMin >= WM_USER) {
+        for (const int fd : userPosters) {
+            if (mayPost(fd)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    for (const pollfd& p : pollSet) {
+        if (mayPost(p.fd >= 0 ? p.fd : ~p.fd)) {
+            return true;
         }
     }
     return false;

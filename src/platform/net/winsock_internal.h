@@ -4,6 +4,7 @@
 
 #include "platform/net/winsock.h"
 
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace platform {
@@ -22,7 +23,7 @@ struct Received {
     long length = -1;
     int error = 0;
     bool truncated = false;
-    sockaddr_storage peer{};
+    sockaddr_in6 peer{}; // room for an IPv4 or IPv6 sender (the sockets are one or the other)
     socklen_t peerLength = 0;
 };
 

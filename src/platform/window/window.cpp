@@ -85,6 +85,8 @@ Window* insertRecord() {
 // Deletes a live record; its handle is never found again.
 void eraseRecord(HWND hwnd) {
     windowTable.erase(keyOf(hwnd));
+    lastFoundKey = 0;
+    lastFound = nullptr;
 }
 
 void eraseFrom(std::vector<HWND>& list, HWND hwnd) {
@@ -202,6 +204,8 @@ void ncDestroyTree(HWND hwnd) {
 } // namespace
 
 std::map<uintptr_t, std::unique_ptr<Window>> windowTable;
+uintptr_t lastFoundKey = 0;
+Window* lastFound = nullptr;
 
 std::vector<HWND> topLevelWindows() {
     return topLevels;
@@ -351,6 +355,8 @@ void resetWindows() {
         }
     }
     windowTable.clear();
+    lastFoundKey = 0;
+    lastFound = nullptr;
     topLevels.clear();
     registeredClasses.clear();
 }

@@ -54,10 +54,24 @@ struct Window {
 // them).
 extern std::map<uintptr_t, std::unique_ptr<Window>> windowTable;
 
+// The record found last and its handle (0: none), so that the run of look-ups for one
+// message (post, dispatch, procedure) costs one search; a record's erase clears it.
+extern uintptr_t lastFoundKey;
+extern Window* lastFound;
+
 // The live record of a handle (including windows being destroyed), or nullptr.
 inline Window* findWindow(HWND hwnd) {
-    auto it = windowTable.find(reinterpret_cast<uintptr_t>(hwnd));
-    return it != windowTable.end() ? it->second.get() : nullptr;
+    const auto key = reinterpret_cast<uintptr_t>(hwnd);
+    if (key == lastFoundKey && key != 0) {
+        return lastFound;
+    }
+    auto it = windowTable.find(key);
+    if (it == windowTable.end()) {
+        return nullptr;
+    }
+    lastFoundKey = key;
+    lastFound = it->second.get();
+    return lastFound;
 }
 // Local top-level windows, front-most (newest) first.
 std::vector<HWND> topLevelWindows();
