@@ -17,6 +17,7 @@ void onMainWindowTimer(HWND, UINT_PTR id) {
         ++serverTicks;
     } else if (id == TIMER_BEACON) {
         ++beaconTicks;
+        limitsBeaconTick();
     }
     if (id == TIMER_TICK && talkerHold > 0 && --talkerHold == 0) {
         monitorTalkerFree();

@@ -16,7 +16,7 @@ int32_t limitTalk = 0;
 int32_t limitRate = 0;
 int32_t limitUnnamed = 0;
 int32_t limitTalkTicks = 0;
-uint32_t limitTalkLastBeacon = 0;
+uint8_t limitTalkState = TALK_HEARD;
 
 namespace {
 
@@ -86,7 +86,7 @@ void limitsReset() {
     limitRate = 0;
     limitUnnamed = 0;
     limitTalkTicks = 0;
-    limitTalkLastBeacon = 0;
+    limitTalkState = TALK_HEARD;
 }
 
 namespace {
@@ -139,6 +139,19 @@ bool limitsGate(StationRecord* sender) {
     sender->muted = 0; // it paused
     sender->rateLeft += LIMITS_MUTED_BIAS;
     return true;
+}
+
+void limitsTalkerBack() {
+    if (limitTalkState == TALK_PAUSED) {
+        limitTalkTicks = 0;
+    }
+    limitTalkState = TALK_HEARD;
+}
+
+void limitsBeaconTick() {
+    if (limitTalk > 0 && limitTalkState != TALK_PAUSED) {
+        ++limitTalkState;
+    }
 }
 
 void limitsTick() {

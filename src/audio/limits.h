@@ -20,10 +20,13 @@ extern int32_t limitTalk;
 extern int32_t limitRate;
 extern int32_t limitUnnamed;
 
-// The talk count: ticks the current talker has talked without a pause, and beaconTicks at
-// its last long datagram.
+// The talk count: ticks the current talker has talked without a pause. Whether it paused is
+// followed at each beacon tick: HEARD (a long datagram since the last beacon tick), QUIET
+// (none since the last one), PAUSED (none for a whole beacon tick: the next datagram
+// starts the count again). Without a talk limit it stays HEARD.
 extern int32_t limitTalkTicks;
-extern uint32_t limitTalkLastBeacon;
+enum : uint8_t { TALK_HEARD = 0, TALK_QUIET = 1, TALK_PAUSED = 2 };
+extern uint8_t limitTalkState;
 
 // A pause: no datagram during one whole beacon tick, so the beacon count moved by two or
 // more between two datagrams.
@@ -52,17 +55,23 @@ inline bool limitsPass(StationRecord* sender) {
     return --sender->rateLeft >= 0 || limitsGate(sender);
 }
 
-// A long datagram of the talker passed the lock; took: it has just taken the lock. Starts
-// the talk count again when the lock was taken or the talker paused for a beacon tick.
-inline void limitsTalkerHeard(bool took) {
-    if (limitTalk == 0) {
-        return;
+// The out-of-line end of limitsTalkerHeard: the first long datagram after a beacon tick.
+void limitsTalkerBack();
+
+// A long datagram of the talker passed the lock (it already held it). Starts the talk count
+// again when the talker paused for a whole beacon tick. Inline: one compare while it talks.
+inline void limitsTalkerHeard() {
+    if (limitTalkState != TALK_HEARD) [[unlikely]] {
+        limitsTalkerBack();
     }
-    if (took || beaconTicks - limitTalkLastBeacon >= LIMITS_PAUSE_BEACON_TICKS) {
-        limitTalkTicks = 0;
-    }
-    limitTalkLastBeacon = beaconTicks;
 }
+// A long datagram has just taken the talker lock: the talk count starts.
+inline void limitsTalkerTook() {
+    limitTalkTicks = 0;
+    limitTalkState = TALK_HEARD;
+}
+// Once a TIMER_BEACON: moves the pause state on (see limitTalkState).
+void limitsBeaconTick();
 // Once a TIMER_TICK, after the talker hold was counted down: mutes a talker over the talk
 // limit (status "TALK LIMIT", event talk-limit, the lock freed), closes the stations unnamed
 // for longer than the unnamed limit.

@@ -13,6 +13,12 @@
 #include <cstring>
 
 char talkerAddress[16] = "";
+namespace {
+// The talker's IPv4 address (network order), set with talkerAddress: the two name the same
+// station (a record's address text is its source address in dotted decimal), and the lock
+// compares the number.
+uint32_t talkerSource = 0;
+} // namespace
 int32_t talkerHold = 0;
 int32_t queueCount = 0;
 
@@ -29,20 +35,22 @@ constexpr int DRAIN_MAX = 1024;
 
 // Applies the talker lock to a long datagram; false when it must be dropped.
 bool passesTalkerLock(const StationRecord* sender, int at) {
-    const bool took = talkerHold == 0;
-    if (took) {
+    if (talkerHold == 0) {
         std::memcpy(talkerAddress, sender->addressText, sizeof talkerAddress);
+        talkerSource = sender->source.sin_addr.s_addr;
         talkerHold = 2;
         listCycle = 9;
         monitorTalker(at);
+        limitsTalkerTook();
+        return true;
     }
-    if (std::strcmp(talkerAddress, sender->addressText) != 0) {
+    if (talkerSource != sender->source.sin_addr.s_addr) {
         setStatusText("FIREWALL");
         monitorFirewalled(at);
         return false;
     }
     talkerHold = 2;
-    limitsTalkerHeard(took);
+    limitsTalkerHeard();
     return true;
 }
 
@@ -113,6 +121,7 @@ void queueCheck(SOCKET s, char* buffer) {
 
 void relayReset() {
     std::memset(talkerAddress, 0, sizeof talkerAddress);
+    talkerSource = 0;
     talkerHold = 0;
     queueCount = 0;
     queueTurnReset();
