@@ -48,12 +48,7 @@ bool takeTarget(int index, Target* target) {
 // True when the station taken is still connected: the same window, with the same
 // address, not closing.
 bool stillThere(const Target& target) {
-    if (IsWindow(target.window) == 0 || !isStationWindow(target.window)) {
-        return false;
-    }
-    const StationRecord* record = stationRecordOf(target.window);
-    return record != nullptr && record->state != STATION_CLOSING &&
-           std::strcmp(record->addressText, target.address) == 0;
+    return stationStillThere(target.window, target.address);
 }
 
 // A box with OK alone that tells the operator something (a zero-terminated text).

@@ -69,12 +69,7 @@ bool findOne(const char* text, Found* found, char* error, size_t size) {
 
 // The station found is still connected: the same window, address, not closing.
 bool stillThere(const Found& found) {
-    if (IsWindow(found.window) == 0 || !isStationWindow(found.window)) {
-        return false;
-    }
-    const StationRecord* record = stationRecordOf(found.window);
-    return record != nullptr && record->state != STATION_CLOSING &&
-           std::strcmp(record->addressText, found.address) == 0;
+    return stationStillThere(found.window, found.address);
 }
 
 } // namespace

@@ -76,6 +76,10 @@ inline bool isStationWindow(HWND window) {
     return GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(stationWindowProc);
 }
 
+// True while a station that an operator's command picked is still connected: window is still
+// a station window, its record has address (dotted decimal) and is not closing.
+bool stationStillThere(HWND window, const char* address);
+
 // Lookup port of a datagram received on a socket: 5198 for the two listening sockets and
 // the invalid socket, 0 (matches nothing) for any other.
 uint16_t serverPortOf(SOCKET s);

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int32_t stationCount = 0;
 int32_t namedStationCount = 0;
@@ -61,4 +62,13 @@ void sendToStation(StationRecord* record, const uint8_t* bytes, int length) {
                    reinterpret_cast<const sockaddr*>(&record->controlPeer),
                    sizeof record->controlPeer);
     }
+}
+
+bool stationStillThere(HWND window, const char* address) {
+    if (IsWindow(window) == 0 || !isStationWindow(window)) {
+        return false;
+    }
+    const StationRecord* record = stationRecordOf(window);
+    return record != nullptr && record->state != STATION_CLOSING &&
+           std::strcmp(record->addressText, address) == 0;
 }

@@ -35,52 +35,13 @@ const char* const ACCOUNT = "[callsign]\nuser=*E2E*\ndesc=END TO END\nvalid=PW\n
                             "[server]\nver=618\n1=127.0.0.1\n2=127.0.0.1\n3=127.0.0.1\n"
                             "4=127.0.0.1\n";
 
-// A TCP connection to address:port; -1 when it cannot be made within timeoutMs.
+// A TCP connection to address:port from any local address; -1 when it cannot be made
+// within timeoutMs.
 int connectTo(const std::string& address, uint16_t port, int timeoutMs = 2000) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    inet_pton(AF_INET, address.c_str(), &to.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 && errno != EINPROGRESS) {
-        close(fd);
-        return -1;
-    }
-    pollfd p{fd, POLLOUT, 0};
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (poll(&p, 1, timeoutMs) != 1 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 ||
-        err != 0) {
-        close(fd);
-        return -1;
-    }
-    fcntl(fd, F_SETFL, 0);
-    return fd;
+    return testutil::tcpConnectFrom("0.0.0.0", address, port, timeoutMs);
 }
 
-// Reads from fd until it closes, until stop is found, or timeoutMs; what was read.
-std::string readFor(int fd, int timeoutMs, const std::string& stop = "") {
-    std::string got;
-    auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Clock::now() < end) {
-        int left = static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, left > 0 ? left : 0) != 1) {
-            break;
-        }
-        char buffer[4096];
-        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            break;
-        }
-        got.append(buffer, static_cast<size_t>(n));
-        if (!stop.empty() && got.find(stop) != std::string::npos) {
-            break;
-        }
-    }
-    return got;
-}
+using testutil::tcpReadFor;
 
 // One request on its own connection; the whole response ("" when none came).
 std::string request(const std::string& address, uint16_t port, const std::string& text) {
@@ -89,7 +50,7 @@ std::string request(const std::string& address, uint16_t port, const std::string
         return "";
     }
     send(fd, text.data(), text.size(), MSG_NOSIGNAL);
-    std::string response = readFor(fd, 3000);
+    std::string response = tcpReadFor(fd, 3000);
     close(fd);
     return response;
 }
@@ -201,7 +162,7 @@ TEST_F(HttpView, EventStreamDeliversAJoinWithinOneTick) {
             testutil::tcpConnectFrom("127.111.63." + std::to_string(i + 1), address, httpPort));
         ASSERT_GE(streams.back(), 0);
         send(streams.back(), ask.data(), ask.size(), MSG_NOSIGNAL);
-        std::string opened = readFor(streams.back(), 3000, "retry: 2000");
+        std::string opened = tcpReadFor(streams.back(), 3000, "retry: 2000");
         EXPECT_NE(opened.find("text/event-stream"), std::string::npos) << i << opened;
         EXPECT_NE(opened.find("retry: 2000"), std::string::npos) << i << opened;
     }
@@ -212,7 +173,7 @@ TEST_F(HttpView, EventStreamDeliversAJoinWithinOneTick) {
     auto sent = Clock::now();
     a.sendControl(address, testutil::namePacket("ALPHA"));
     for (int fd : streams) {
-        std::string got = readFor(fd, 1000, "\"event\":\"name\"");
+        std::string got = tcpReadFor(fd, 1000, "\"event\":\"name\"");
         EXPECT_LT(Clock::now() - sent, std::chrono::milliseconds(1000));
         EXPECT_NE(got.find("data: {\"event\":\"join\",\"at\":\""), std::string::npos) << got;
         EXPECT_NE(got.find("\"name\":null,\"address\":\"127.111.62.1\"}"), std::string::npos)
@@ -307,7 +268,7 @@ TEST_F(HttpView, HostileClientsNeverCostAListenerADatagram) {
         const char* text = junk[i % 5];
         send(fd, text, std::strlen(text), MSG_NOSIGNAL);
         shutdown(fd, SHUT_WR);
-        answered += readFor(fd, 500).rfind("HTTP/1.1 4", 0) == 0 ? 1 : 0;
+        answered += tcpReadFor(fd, 500).rfind("HTTP/1.1 4", 0) == 0 ? 1 : 0;
         close(fd);
     }
     EXPECT_GT(answered, 0);
