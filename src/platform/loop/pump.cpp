@@ -1,13 +1,15 @@
 // Descriptor watching (see loop.h) and the before-sleep hooks. The watches are a table indexed
-// by descriptor number, each a callback and its data; the pump polls them in ascending order. A
-// callback may watch, unwatch or quiet descriptors (its own included) and may run a nested
-// message loop; its own descriptor is left out of nested polls until it returns.
+// by descriptor number, each a callback and its data; the pump polls them in ascending order
+// (idle-only ones last). A callback may watch, unwatch or quiet descriptors (its own
+// included) and may run a nested message loop; its own descriptor is left out of nested
+// polls until it returns.
 //
 // The poll set is kept from one poll to the next: every watched descriptor has its entry, in
-// ascending order, its number negated (which poll skips) while it must not be polled (it waits
-// for nothing, its callback runs, or it is idle-only and the poll is a look). Quieting and
-// arming a descriptor, as every receive on an async socket does, changes one entry; only a
-// watch or an unwatch rebuilds the set. So a poll costs the call and a scan of what it found.
+// that order (so a look polls the set's beginning, without the idle-only ones), its number
+// negated (which poll skips) while it must not be polled (it waits for nothing, or its
+// callback runs). Quieting and arming a descriptor, as every receive on an async socket does,
+// changes one entry; only a watch or an unwatch rebuilds the set. So a poll costs the call and
+// a scan of what it found.
 #include "platform/loop/loop.h"
 #include "platform/runtime.h"
 
@@ -39,7 +41,7 @@ uint64_t nextSerial = 1;
 // so the pump allocates nothing once it has polled as many descriptors.
 std::vector<pollfd> pollSet;
 bool pollSetStale = true;
-int idleOnlyCount = 0; // idle-only watches, left out of a look
+size_t lookCount = 0; // entries a look polls: the idle-only ones come after them
 // The watched descriptors whose callbacks may post application messages (WM_USER and up),
 // rebuilt with the poll set: a look filtered to such messages asks only these.
 std::vector<int> userPosters;
@@ -81,30 +83,23 @@ void refreshEntry(int fd, const Watch& w) {
 void rebuildPollSet() {
     pollSet.clear();
     userPosters.clear();
-    idleOnlyCount = 0;
-    for (int fd = 0; fd <= highestFd; ++fd) {
-        Watch& w = watches[static_cast<size_t>(fd)];
-        if (w.ready != nullptr) {
+    for (const bool idleOnly : {false, true}) {
+        for (int fd = 0; fd <= highestFd; ++fd) {
+            Watch& w = watches[static_cast<size_t>(fd)];
+            if (w.ready == nullptr || w.idleOnly != idleOnly) {
+                continue;
+            }
             w.entry = pollSet.size();
             pollSet.push_back(pollfd{polledNow(w, true) ? fd : ~fd, w.events, 0});
-            idleOnlyCount += w.idleOnly ? 1 : 0;
             if (w.postsLast >= WM_USER) {
                 userPosters.push_back(fd);
             }
         }
-    }
-    pollSetStale = false;
-}
-
-// Leaves the idle-only descriptors out of a look (negated), or puts them back.
-void maskIdleOnly(bool masked) {
-    for (pollfd& p : pollSet) {
-        const int fd = p.fd >= 0 ? p.fd : ~p.fd;
-        const Watch& w = watches[static_cast<size_t>(fd)];
-        if (w.idleOnly && polledNow(w, true)) {
-            p.fd = masked ? ~fd : fd;
+        if (!idleOnly) {
+            lookCount = pollSet.size();
         }
     }
+    pollSetStale = false;
 }
 
 struct BeforeSleep {
@@ -185,26 +180,21 @@ void pollSources(int timeoutMs, uint64_t now) {
     if (pollSetStale) {
         rebuildPollSet();
     }
-    const bool look = timeoutMs == 0;
-    if (look && idleOnlyCount != 0) {
-        maskIdleOnly(true);
-    }
+    // A look leaves out the idle-only descriptors at the end of the set.
+    const size_t polled = timeoutMs == 0 ? lookCount : pollSet.size();
     int found = 0;
-    if (!pollSet.empty() || timeoutMs != 0) {
+    if (polled != 0 || timeoutMs != 0) {
         ++pollCount;
-        found = poll(pollSet.empty() ? nullptr : pollSet.data(), pollSet.size(), timeoutMs);
+        found = poll(polled != 0 ? pollSet.data() : nullptr, polled, timeoutMs);
     }
     Ready ready[kMaxReady];
     size_t readyCount = 0;
-    for (size_t i = 0; found > 0 && i < pollSet.size() && readyCount < kMaxReady; ++i) {
+    for (size_t i = 0; found > 0 && i < polled && readyCount < kMaxReady; ++i) {
         const pollfd& p = pollSet[i];
         if (p.revents != 0) {
             --found;
             ready[readyCount++] = Ready{p.fd, p.revents, watches[static_cast<size_t>(p.fd)].serial};
         }
-    }
-    if (look && idleOnlyCount != 0) {
-        maskIdleOnly(false);
     }
     for (size_t i = 0; i < readyCount; ++i) {
         const Ready& r = ready[i];
